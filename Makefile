@@ -1,0 +1,54 @@
+# Sorvane2: `make run` builds and starts the program, `make test` builds and runs every test.
+# Both install what is missing on a Debian 12 machine first (apt-get, as root).
+
+BUILD_TYPE ?= Debug
+JOBS ?= $(shell nproc)
+SANITIZE ?= 0
+
+ifeq ($(SANITIZE),1)
+BUILD_DIR ?= build-asan
+CMAKE_FLAGS += -DSORVANE2_SANITIZE=ON
+export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
+else
+BUILD_DIR ?= build
+endif
+
+# Everything the build, the tests and the test oracles need.
+PACKAGES = cmake ninja-build g++ pkg-config git \
+	qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
+	libzip-dev zlib1g-dev \
+	lhasa libarchive-tools 7zip unzip zip python3 \
+	strace libcap2-bin mtools xvfb xauth \
+	fonts-ipafont-mincho fonts-ipafont-gothic
+
+.PHONY: all deps configure build test run demo clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+		echo "Installing:" $$missing; \
+		if [ "$$(id -u)" -ne 0 ]; then echo "Run as root (or install these packages) first."; exit 1; fi; \
+		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+configure: deps
+	@if [ ! -f $(BUILD_DIR)/build.ninja ]; then \
+		cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DSORVANE2_WERROR=ON $(CMAKE_FLAGS); \
+	fi
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+run: build
+	./$(BUILD_DIR)/bin/sorvane2
+
+clean:
+	rm -rf build build-asan

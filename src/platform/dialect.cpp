@@ -1,0 +1,147 @@
+// Parsing and forming dialect paths.
+#include "dialect.h"
+
+#include <QString>
+
+namespace platform::dialect {
+
+namespace {
+
+bool isSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+std::vector<std::string> splitElements(std::string_view rest)
+{
+    std::vector<std::string> parts;
+    std::string current;
+    for (char c : rest) {
+        if (isSeparator(c)) {
+            if (!current.empty())
+                parts.push_back(std::move(current));
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty())
+        parts.push_back(std::move(current));
+    return parts;
+}
+
+} // namespace
+
+ParsedPath parse(std::string_view path)
+{
+    ParsedPath parsed;
+    if (path.empty())
+        return parsed;
+    parsed.trailingSeparator = isSeparator(path.back());
+
+    if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
+        std::vector<std::string> parts = splitElements(path.substr(2));
+        if (parts.size() < 2)
+            return parsed;
+        parsed.kind = PathKind::Unc;
+        parsed.uncRoot = "\\\\" + parts[0] + "\\" + parts[1];
+        parsed.parts.assign(parts.begin() + 2, parts.end());
+        return parsed;
+    }
+    if (path.size() >= 2 && path[1] == ':') {
+        char letter = path[0];
+        if (letter >= 'A' && letter <= 'Z')
+            letter = static_cast<char>(letter - 'A' + 'a');
+        if (letter < 'a' || letter > 'z')
+            return parsed;
+        parsed.drive = letter;
+        std::string_view rest = path.substr(2);
+        parsed.kind = (!rest.empty() && isSeparator(rest[0])) ? PathKind::Absolute
+                                                               : PathKind::DriveRelative;
+        parsed.parts = splitElements(rest);
+        return parsed;
+    }
+    parsed.kind = isSeparator(path[0]) ? PathKind::RootRelative : PathKind::Relative;
+    parsed.parts = splitElements(path);
+    return parsed;
+}
+
+void fold(std::vector<std::string>& base, const std::vector<std::string>& more)
+{
+    for (const std::string& part : more) {
+        if (part == ".")
+            continue;
+        if (part == "..") {
+            if (!base.empty())
+                base.pop_back();
+            continue;
+        }
+        base.push_back(part);
+    }
+}
+
+std::string join(char drive, const std::vector<std::string>& parts)
+{
+    std::string out;
+    out += static_cast<char>(drive >= 'a' && drive <= 'z' ? drive - 'a' + 'A' : drive);
+    out += ":\\";
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i)
+            out += '\\';
+        out += parts[i];
+    }
+    return out;
+}
+
+bool sameName(std::string_view a, std::string_view b)
+{
+    if (a == b)
+        return true;
+    const QString qa = QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()));
+    const QString qb = QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size()));
+    return qa.compare(qb, Qt::CaseInsensitive) == 0;
+}
+
+bool isValidUtf8(std::string_view bytes)
+{
+    size_t i = 0;
+    const size_t n = bytes.size();
+    while (i < n) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c == 0)
+            return false;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int extra;
+        char32_t cp;
+        if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + static_cast<size_t>(extra) >= n)
+            return false;
+        for (int k = 1; k <= extra; ++k) {
+            const auto t = static_cast<unsigned char>(bytes[i + static_cast<size_t>(k)]);
+            if ((t & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (t & 0x3F);
+        }
+        const char32_t minimum = extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;
+        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += static_cast<size_t>(extra) + 1;
+    }
+    return true;
+}
+
+} // namespace platform::dialect

@@ -1,0 +1,43 @@
+// Parsing and forming dialect paths ("A:\ARC\X.LZH"): pure text work, no system calls.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::dialect {
+
+enum class PathKind {
+    Absolute,      // "a:\x\y"
+    DriveRelative, // "a:x\y" (against drive a's current folder)
+    RootRelative,  // "\x\y" (against the current drive's root)
+    Relative,      // "x\y"
+    Unc,           // "\\server\share\x"
+    Invalid,       // empty, or a drive letter that is not a..z
+};
+
+struct ParsedPath {
+    PathKind kind = PathKind::Invalid;
+    char drive = 0;                 // lower case, for Absolute and DriveRelative
+    std::string uncRoot;            // "\\server\share", for Unc
+    std::vector<std::string> parts; // elements, "." and ".." not yet folded
+    bool trailingSeparator = false;
+};
+
+// parse: split `path` into its kind and elements; "/" counts as "\", and empty
+// elements (doubled separators) are dropped.
+ParsedPath parse(std::string_view path);
+
+// fold: append `more` to `base`, applying "." and ".." (never above the root).
+void fold(std::vector<std::string>& base, const std::vector<std::string>& more);
+
+// join: "A:\" for no parts, else "A:\P1\P2" (drive letter upper case).
+std::string join(char drive, const std::vector<std::string>& parts);
+
+// sameName: file names equal without regard to case (Unicode case folding).
+bool sameName(std::string_view a, std::string_view b);
+
+// isValidUtf8: the bytes form well-formed UTF-8 without NUL.
+bool isValidUtf8(std::string_view bytes);
+
+} // namespace platform::dialect

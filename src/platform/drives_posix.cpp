@@ -1,0 +1,359 @@
+// Drives, dialect paths and the current folder of each drive, on POSIX systems.
+#include "platform.h"
+
+#include <array>
+#include <cctype>
+#include <mutex>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "dialect.h"
+#include "drivemap_posix.h"
+
+namespace platform {
+
+using posix::MappedDrive;
+
+namespace {
+
+// ── Current folders ─────────────────────────────────────────────────────────
+// Each drive keeps its own current folder. The process's working folder is
+// the current folder of the current drive; when it changes behind our back
+// (another copy of this code in a library module, a chdir elsewhere), the
+// current drive and its folder are taken from it again.
+
+struct FolderState {
+    std::mutex lock;
+    bool initialized = false;
+    char current = 'z';
+    std::array<std::vector<std::string>, 26> folders;
+    std::string lastNativeCwd;
+};
+
+FolderState& folderState()
+{
+    static FolderState state;
+    return state;
+}
+
+std::string nativeCwd()
+{
+    std::string buffer(4096, '\0');
+    while (!::getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE || buffer.size() > (1u << 20))
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+    return buffer;
+}
+
+// Syncs the state with the process's working folder. Caller holds the lock.
+void syncWithCwd(FolderState& state)
+{
+    const std::string cwd = nativeCwd();
+    if (state.initialized && cwd == state.lastNativeCwd)
+        return;
+    state.initialized = true;
+    state.lastNativeCwd = cwd;
+    Result<std::string> dialectCwd = toDialect(cwd);
+    if (!dialectCwd)
+        return;
+    const dialect::ParsedPath parsed = dialect::parse(*dialectCwd);
+    state.current = parsed.drive;
+    state.folders[static_cast<size_t>(parsed.drive - 'a')] = parsed.parts;
+}
+
+struct Location {
+    char drive = 0;
+    std::vector<std::string> parts;
+};
+
+Result<Location> locate(std::string_view path)
+{
+    if (!dialect::isValidUtf8(path))
+        return Error{EINVAL, "not a valid path: bytes that are not UTF-8 or NUL"};
+    const dialect::ParsedPath parsed = dialect::parse(path);
+    Location where;
+    FolderState& state = folderState();
+    std::lock_guard guard(state.lock);
+    syncWithCwd(state);
+    switch (parsed.kind) {
+    case dialect::PathKind::Invalid:
+        return Error{EINVAL, "not a valid path: \"" + std::string(path) + "\""};
+    case dialect::PathKind::Absolute:
+        where.drive = parsed.drive;
+        break;
+    case dialect::PathKind::DriveRelative:
+        where.drive = parsed.drive;
+        where.parts = state.folders[static_cast<size_t>(parsed.drive - 'a')];
+        break;
+    case dialect::PathKind::RootRelative:
+        where.drive = state.current;
+        break;
+    case dialect::PathKind::Relative:
+        where.drive = state.current;
+        where.parts = state.folders[static_cast<size_t>(state.current - 'a')];
+        break;
+    case dialect::PathKind::Unc: {
+        const posix::DriveMap map = posix::loadDriveMap();
+        for (const MappedDrive& mapped : map.drives) {
+            if (mapped.drive.kind == DriveKind::Network
+                && dialect::sameName(mapped.drive.remotePath, parsed.uncRoot)) {
+                where.drive = mapped.drive.letter;
+                break;
+            }
+        }
+        if (!where.drive)
+            return Error{ENOENT, "no drive is mapped to " + parsed.uncRoot};
+        break;
+    }
+    }
+    dialect::fold(where.parts, parsed.parts);
+    return where;
+}
+
+const MappedDrive* mappedDrive(const posix::DriveMap& map, char letter)
+{
+    if (letter >= 'A' && letter <= 'Z')
+        letter = static_cast<char>(letter - 'A' + 'a');
+    for (const MappedDrive& mapped : map.drives)
+        if (mapped.drive.letter == letter)
+            return &mapped;
+    return nullptr;
+}
+
+bool folderReadable(const std::string& native)
+{
+    struct stat info;
+    return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode)
+        && ::access(native.c_str(), R_OK | X_OK) == 0;
+}
+
+std::string childPath(const std::string& folder, const std::string& name)
+{
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+// The on-disk name in `folder` for `name`: exact when it exists, else the
+// first entry equal without regard to case, else empty.
+std::string matchElement(const std::string& folder, const std::string& name)
+{
+    struct stat info;
+    if (::lstat(childPath(folder, name).c_str(), &info) == 0)
+        return name;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return {};
+    std::string best;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string candidate = entry->d_name;
+        if (candidate == "." || candidate == "..")
+            continue;
+        if (dialect::sameName(candidate, name) && (best.empty() || candidate < best))
+            best = candidate;
+    }
+    ::closedir(dir);
+    return best;
+}
+
+} // namespace
+
+// ── Drives ──────────────────────────────────────────────────────────────────
+
+std::vector<Drive> drives()
+{
+    const posix::DriveMap map = posix::loadDriveMap();
+    std::vector<Drive> list;
+    for (const MappedDrive& mapped : map.drives) {
+        Drive drive = mapped.drive;
+        if (!mapped.labelGiven && drive.kind != DriveKind::Network)
+            drive.label = posix::volumeLabelOf(mapped.device);
+        list.push_back(std::move(drive));
+    }
+    return list;
+}
+
+std::string driveEntryText(const Drive& drive)
+{
+    std::string text{drive.letter, ':'};
+    if (drive.kind == DriveKind::Network && !drive.remotePath.empty())
+        text += " [" + drive.remotePath + "]";
+    else if (drive.kind == DriveKind::Fixed && !drive.label.empty())
+        text += " [" + drive.label + "]";
+    return text;
+}
+
+std::optional<Drive> findDrive(char letter)
+{
+    for (Drive& drive : drives())
+        if (drive.letter == std::tolower(static_cast<unsigned char>(letter)))
+            return drive;
+    return std::nullopt;
+}
+
+bool isDriveReady(char letter)
+{
+    const posix::DriveMap map = posix::loadDriveMap();
+    const MappedDrive* mapped = mappedDrive(map, letter);
+    return mapped && folderReadable(mapped->root);
+}
+
+Result<std::string> volumeLabel(char letter)
+{
+    const posix::DriveMap map = posix::loadDriveMap();
+    const MappedDrive* mapped = mappedDrive(map, letter);
+    if (!mapped)
+        return Error{ENODEV, std::string("drive ") + letter + ": does not exist"};
+    if (!folderReadable(mapped->root))
+        return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
+    if (mapped->labelGiven || mapped->drive.kind == DriveKind::Network)
+        return mapped->drive.label;
+    return posix::volumeLabelOf(mapped->device);
+}
+
+std::string driveMapProblem()
+{
+    return posix::loadDriveMap().problem;
+}
+
+// ── Paths ───────────────────────────────────────────────────────────────────
+
+Result<std::string> fullPath(std::string_view path)
+{
+    Result<Location> where = locate(path);
+    if (!where)
+        return where.error();
+    return dialect::join(where->drive, where->parts);
+}
+
+Result<std::string> toNative(std::string_view path)
+{
+    Result<Location> where = locate(path);
+    if (!where)
+        return where.error();
+    const posix::DriveMap map = posix::loadDriveMap();
+    const MappedDrive* mapped = mappedDrive(map, where->drive);
+    if (!mapped)
+        return Error{ENODEV, std::string("drive ") + where->drive + ": does not exist"};
+    std::string native = mapped->root;
+    bool resolving = true;
+    for (const std::string& part : where->parts) {
+        std::string element = part;
+        if (resolving) {
+            const std::string found = matchElement(native, part);
+            if (found.empty())
+                resolving = false; // nothing below a missing element exists either
+            else
+                element = found;
+        }
+        native = childPath(native, element);
+    }
+    return native;
+}
+
+Result<std::string> toDialect(std::string_view nativePath)
+{
+    std::string absolute(nativePath);
+    if (absolute.empty() || absolute[0] != '/')
+        absolute = childPath(nativeCwd(), absolute);
+    const posix::DriveMap map = posix::loadDriveMap();
+    std::string rest;
+    const MappedDrive* mapped = posix::findMapped(map.drives, posix::normalizeNative(absolute), &rest);
+    if (!mapped)
+        return Error{ENOENT, "\"" + absolute + "\" lies on no drive"};
+    std::vector<std::string> elements;
+    size_t start = 0;
+    while (start < rest.size()) {
+        size_t end = rest.find('/', start);
+        if (end == std::string::npos)
+            end = rest.size();
+        elements.push_back(rest.substr(start, end - start));
+        start = end + 1;
+    }
+    for (const std::string& element : elements) {
+        if (element.find('\\') != std::string::npos || !dialect::isValidUtf8(element))
+            return Error{EILSEQ, "\"" + absolute + "\": the name \"" + element
+                                     + "\" cannot be written as a drive path"};
+    }
+    std::vector<std::string> parts;
+    dialect::fold(parts, elements);
+    return dialect::join(mapped->drive.letter, parts);
+}
+
+// ── Current drive and folder ────────────────────────────────────────────────
+
+char currentDrive()
+{
+    FolderState& state = folderState();
+    std::lock_guard guard(state.lock);
+    syncWithCwd(state);
+    return state.current;
+}
+
+std::string currentFolder(char letter)
+{
+    FolderState& state = folderState();
+    std::lock_guard guard(state.lock);
+    syncWithCwd(state);
+    if (letter >= 'A' && letter <= 'Z')
+        letter = static_cast<char>(letter - 'A' + 'a');
+    if (letter < 'a' || letter > 'z')
+        letter = state.current;
+    return dialect::join(letter, state.folders[static_cast<size_t>(letter - 'a')]);
+}
+
+Result<void> changeDrive(char letter)
+{
+    if (letter >= 'A' && letter <= 'Z')
+        letter = static_cast<char>(letter - 'A' + 'a');
+    if (letter < 'a' || letter > 'z' || !isDriveReady(letter))
+        return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
+    std::string target = currentFolder(letter);
+    Result<std::string> native = toNative(target);
+    if (!native || !folderReadable(*native)) {
+        // The drive's folder has gone (another disk was put in): start at its root.
+        target = dialect::join(letter, {});
+        native = toNative(target);
+    }
+    if (!native)
+        return native.error();
+    if (::chdir(native->c_str()) != 0)
+        return systemError(target);
+    FolderState& state = folderState();
+    std::lock_guard guard(state.lock);
+    state.current = letter;
+    state.folders[static_cast<size_t>(letter - 'a')] = dialect::parse(target).parts;
+    state.lastNativeCwd = nativeCwd();
+    return {};
+}
+
+Result<void> changeFolder(std::string_view path)
+{
+    Result<Location> where = locate(path);
+    if (!where)
+        return where.error();
+    const std::string full = dialect::join(where->drive, where->parts);
+    Result<std::string> native = toNative(full);
+    if (!native)
+        return native.error();
+    struct stat info;
+    if (::stat(native->c_str(), &info) != 0)
+        return systemError(full);
+    if (!S_ISDIR(info.st_mode))
+        return Error{ENOTDIR, full + ": not a folder"};
+    FolderState& state = folderState();
+    std::lock_guard guard(state.lock);
+    syncWithCwd(state);
+    if (where->drive == state.current) {
+        if (::chdir(native->c_str()) != 0)
+            return systemError(full);
+        state.lastNativeCwd = nativeCwd();
+    }
+    state.folders[static_cast<size_t>(where->drive - 'a')] = where->parts;
+    return {};
+}
+
+} // namespace platform

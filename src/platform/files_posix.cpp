@@ -1,0 +1,256 @@
+// Special folders, free space, files and the folder walk, on POSIX systems.
+#include "platform.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/msdos_fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "dialect.h"
+
+namespace platform {
+
+Error systemError(const std::string& what, int code)
+{
+    return Error{code, what + ": " + std::strerror(code)};
+}
+
+namespace {
+
+// FAT file systems keep the MS-DOS attributes; Linux reports them through an ioctl.
+constexpr long kMsdosMagic = 0x4d44;
+
+std::string executableFolder()
+{
+    std::string buffer(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length <= 0)
+        return {};
+    buffer.resize(static_cast<size_t>(length));
+    const size_t slash = buffer.rfind('/');
+    return slash == 0 ? "/" : buffer.substr(0, slash);
+}
+
+std::string childPath(const std::string& folder, const std::string& name)
+{
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+} // namespace
+
+// ── Special folders and space ───────────────────────────────────────────────
+
+std::string tempFolder()
+{
+    const char* variable = std::getenv("TMPDIR");
+    const std::string native = (variable && *variable == '/') ? variable : "/tmp";
+    Result<std::string> dialectPath = toDialect(native);
+    if (!dialectPath)
+        return {};
+    std::string folder = *dialectPath;
+    if (folder.back() != '\\')
+        folder += '\\';
+    return folder;
+}
+
+std::string systemFolder()
+{
+    const char* variable = std::getenv("SORVANE2_SYSTEM_DIR");
+    Result<std::string> folder = (variable && *variable)
+        ? (*variable == '/' ? toDialect(variable) : fullPath(variable))
+        : toDialect(executableFolder());
+    if (!folder)
+        return {};
+    std::string text = *folder;
+    if (text.size() > 3 && text.back() == '\\')
+        text.pop_back();
+    return text;
+}
+
+Result<DiskFree> diskFree(std::string_view path)
+{
+    Result<std::string> native = toNative(path);
+    if (!native)
+        return native.error();
+    struct statvfs info;
+    if (::statvfs(native->c_str(), &info) != 0)
+        return systemError(std::string(path));
+    DiskFree space;
+    space.bytesPerSector = info.f_frsize ? info.f_frsize : info.f_bsize;
+    space.sectorsPerCluster = 1;
+    space.freeClusters = info.f_bavail;
+    space.totalClusters = info.f_blocks;
+    return space;
+}
+
+// ── Files and folders ───────────────────────────────────────────────────────
+
+bool canOpenForReading(std::string_view path)
+{
+    Result<std::string> native = toNative(path);
+    if (!native)
+        return false;
+    const int fd = ::open(native->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    const bool isFile = ::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
+    ::close(fd);
+    return isFile;
+}
+
+Result<std::string> onDiskName(std::string_view path)
+{
+    Result<std::string> native = toNative(path);
+    if (!native)
+        return native.error();
+    struct stat info;
+    if (::lstat(native->c_str(), &info) != 0)
+        return systemError(std::string(path));
+    if (*native == "/")
+        return std::string();
+    return native->substr(native->rfind('/') + 1);
+}
+
+bool isFolder(std::string_view path)
+{
+    Result<std::string> native = toNative(path);
+    struct stat info;
+    return native && ::stat(native->c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+Result<void> makeFolder(std::string_view path)
+{
+    Result<std::string> native = toNative(path);
+    if (!native)
+        return native.error();
+    if (::mkdir(native->c_str(), 0777) != 0)
+        return systemError(std::string(path));
+    return {};
+}
+
+Result<void> deleteFile(std::string_view path)
+{
+    Result<std::string> native = toNative(path);
+    if (!native)
+        return native.error();
+    struct stat info;
+    if (::lstat(native->c_str(), &info) != 0)
+        return systemError(std::string(path));
+    if (S_ISDIR(info.st_mode))
+        return Error{EISDIR, std::string(path) + ": is a folder"};
+    if (::unlink(native->c_str()) != 0)
+        return systemError(std::string(path));
+    return {};
+}
+
+// ── Folder walk ─────────────────────────────────────────────────────────────
+
+namespace {
+
+struct Walker {
+    const WalkOptions& options;
+    const std::function<bool(const WalkEntry&)>& visit;
+    bool onFat = false;
+    bool stopped = false;
+
+    void readFatAttributes(const std::string& native, WalkEntry& entry) const
+    {
+        const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+        if (fd < 0)
+            return;
+        __u32 attributes = 0;
+        if (::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attributes) == 0) {
+            entry.hidden = entry.hidden || (attributes & ATTR_HIDDEN);
+            entry.system = (attributes & ATTR_SYS) != 0;
+            entry.readOnly = (attributes & ATTR_RO) != 0;
+        }
+        ::close(fd);
+    }
+
+    Result<void> walk(const std::string& native, const std::string& relative)
+    {
+        DIR* dir = ::opendir(native.c_str());
+        if (!dir)
+            return systemError(relative.empty() ? native : relative);
+        std::vector<std::string> names;
+        errno = 0;
+        while (const dirent* item = ::readdir(dir)) {
+            if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+                names.emplace_back(item->d_name);
+            errno = 0;
+        }
+        const int readError = errno;
+        ::closedir(dir);
+        if (readError)
+            return systemError(relative.empty() ? native : relative, readError);
+        std::sort(names.begin(), names.end());
+
+        for (const std::string& name : names) {
+            const std::string path = childPath(native, name);
+            if (name.find('\\') != std::string::npos || !dialect::isValidUtf8(name))
+                return Error{EILSEQ, path + ": the name cannot be written as a drive path"};
+            struct stat info;
+            if (::lstat(path.c_str(), &info) != 0)
+                return systemError(path);
+            WalkEntry entry;
+            entry.relative = relative.empty() ? name : relative + "\\" + name;
+            entry.native = path;
+            entry.mtime = info.st_mtim.tv_sec;
+            entry.mtimeNanos = static_cast<std::uint32_t>(info.st_mtim.tv_nsec);
+            entry.hidden = name[0] == '.';
+            entry.readOnly = (info.st_mode & S_IWUSR) == 0;
+            if (S_ISDIR(info.st_mode)) {
+                entry.type = EntryType::Folder;
+            } else if (S_ISLNK(info.st_mode)) {
+                entry.type = EntryType::Symlink;
+                std::string target(4096, '\0');
+                const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+                target.resize(length > 0 ? static_cast<size_t>(length) : 0);
+                entry.linkTarget = target;
+            } else {
+                entry.type = EntryType::File;
+                entry.size = static_cast<std::uint64_t>(info.st_size);
+            }
+            if (onFat && entry.type != EntryType::Symlink)
+                readFatAttributes(path, entry);
+            if (!visit(entry)) {
+                stopped = true;
+                return {};
+            }
+            if (entry.type == EntryType::Folder && options.recurse) {
+                Result<void> inner = walk(path, entry.relative);
+                if (!inner || stopped)
+                    return inner;
+            }
+        }
+        return {};
+    }
+};
+
+} // namespace
+
+Result<void> walkFolder(std::string_view path, const WalkOptions& options,
+                        const std::function<bool(const WalkEntry&)>& visit)
+{
+    Result<std::string> native = toNative(path);
+    if (!native)
+        return native.error();
+    Walker walker{options, visit};
+    struct statfs fs;
+    walker.onFat = ::statfs(native->c_str(), &fs) == 0 && fs.f_type == kMsdosMagic;
+    Result<void> walked = walker.walk(*native, {});
+    if (!walked)
+        return walked;
+    return {};
+}
+
+} // namespace platform

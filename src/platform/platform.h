@@ -1,0 +1,190 @@
+// What the program asks of the operating system, in the one path dialect.
+//
+// Every path that crosses this interface is a dialect path: a drive letter,
+// "\" separators, names compared without regard to case ("A:\ARC\DISK01.LZH"),
+// UTF-8 encoded. Only the implementation (platform_*.cpp files, chosen by the
+// build) knows native paths. On POSIX systems a drive map gives letters to
+// folders: z: is "/", c: the home folder, mounted removable volumes the free
+// letters from a:, or whatever SORVANE2_DRIVES says.
+//
+// Unless noted, functions are safe to call from any thread; the current-folder
+// state is guarded by one lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "result.h"
+
+namespace platform {
+
+// ── Drives ──────────────────────────────────────────────────────────────────
+
+enum class DriveKind {
+    Removable, // floppy, USB stick, SD card: the list shows the letter alone
+    Fixed,     // the list shows the volume label in brackets when there is one
+    Network,   // the list shows "[\\server\share]"
+};
+
+struct Drive {
+    char letter = 0;        // 'a' to 'z'
+    DriveKind kind = DriveKind::Fixed;
+    std::string label;      // volume label, empty when the volume has none
+    std::string remotePath; // "\\server\share" for a network drive
+};
+
+// drives: every drive of the machine as it is now, in letter order. Drives
+// whose medium is missing are listed too (isDriveReady tells them apart).
+std::vector<Drive> drives();
+
+// driveEntryText: the text a drive list shows for `drive`: "a:", "c: [SYSTEM]",
+// "n: [\\server\share]" (letter always lower case).
+std::string driveEntryText(const Drive& drive);
+
+// findDrive: the drive with this letter (either case), if the machine has it.
+std::optional<Drive> findDrive(char letter);
+
+// isDriveReady: true when the drive exists and its medium can be read.
+bool isDriveReady(char letter);
+
+// volumeLabel: the file system's label of the volume in the drive; an empty
+// text when it has none; an error when the drive is missing or not ready.
+Result<std::string> volumeLabel(char letter);
+
+// driveMapProblem: why the SORVANE2_DRIVES setting was ignored (the automatic
+// map is used then), or the empty text when it was taken or is not set.
+std::string driveMapProblem();
+
+// ── Paths ───────────────────────────────────────────────────────────────────
+
+// fullPath: the absolute dialect form of `path` ("X:\A\B", "X:\" for a root):
+// relative paths resolve against the current folder of the current drive,
+// "x:rel" against drive x's current folder, "\rel" against the current
+// drive's root; "." and ".." are folded; "/" counts as "\". A UNC path
+// "\\server\share\..." resolves through the network drive that maps it.
+Result<std::string> fullPath(std::string_view path);
+
+// toNative: the native path of a dialect path. Each existing element is taken
+// with its on-disk spelling, matched without regard to case when no exact match
+// exists; elements that do not exist (yet) keep the spelling given.
+Result<std::string> toNative(std::string_view path);
+
+// toDialect: the dialect path of a native path (the longest mapped folder
+// wins). Fails for a name the dialect cannot hold ("\" inside a name, bytes
+// that are not UTF-8).
+Result<std::string> toDialect(std::string_view nativePath);
+
+// ── Current drive and folder ────────────────────────────────────────────────
+
+// currentDrive: the letter ('a'..'z') of the current drive.
+char currentDrive();
+
+// currentFolder: the full dialect path of the current folder of `letter`
+// (of the current drive when letter is 0), such as "A:\" or "C:\ARC".
+std::string currentFolder(char letter = 0);
+
+// changeDrive: make `letter` the current drive (its own current folder becomes
+// the process's working folder). Fails when the drive is missing or not ready.
+Result<void> changeDrive(char letter);
+
+// changeFolder: set the current folder of the drive that `path` names (the
+// current drive for a relative path) without changing the current drive.
+// Fails when the folder does not exist.
+Result<void> changeFolder(std::string_view path);
+
+// ── Special folders and space ───────────────────────────────────────────────
+
+// tempFolder: dialect form of $TMPDIR (or /tmp) with a trailing "\".
+std::string tempFolder();
+
+// systemFolder: the folder holding the archiver library modules, without a
+// trailing "\": SORVANE2_SYSTEM_DIR when set, else the executable's folder.
+std::string systemFolder();
+
+struct DiskFree {
+    std::uint64_t bytesPerSector = 0;
+    std::uint64_t sectorsPerCluster = 0;
+    std::uint64_t freeClusters = 0;  // clusters available to this user
+    std::uint64_t totalClusters = 0;
+};
+
+// diskFree: space of the volume holding `path`. Fails for a drive not ready.
+Result<DiskFree> diskFree(std::string_view path);
+
+// ── Files and folders ───────────────────────────────────────────────────────
+
+// canOpenForReading: true when `path` is a file (not a folder) that opens for
+// reading now.
+bool canOpenForReading(std::string_view path);
+
+// onDiskName: the last element of `path` as the file system spells it
+// ("Program Files" for "c:\program files"); an error when it does not exist.
+Result<std::string> onDiskName(std::string_view path);
+
+// isFolder: true when `path` names an existing folder.
+bool isFolder(std::string_view path);
+
+// makeFolder: create one folder (its parent must exist).
+Result<void> makeFolder(std::string_view path);
+
+// deleteFile: remove one file (never a folder).
+Result<void> deleteFile(std::string_view path);
+
+// ── Folder walk ─────────────────────────────────────────────────────────────
+
+enum class EntryType { File, Folder, Symlink };
+
+struct WalkEntry {
+    std::string relative;      // dialect path below the walked folder, "SUB\FILE.TXT"
+    std::string native;        // native path, for opening
+    EntryType type = EntryType::File;
+    std::uint64_t size = 0;    // bytes, files only
+    std::int64_t mtime = 0;    // modification time, seconds since 1970 (UTC)
+    std::uint32_t mtimeNanos = 0;
+    bool hidden = false;       // name starts with "." or the FAT hidden attribute
+    bool system = false;       // the FAT system attribute
+    bool readOnly = false;     // FAT read-only attribute, or no write permission
+    std::string linkTarget;    // symbolic links only, as stored in the link
+};
+
+struct WalkOptions {
+    bool recurse = true;       // descend into subfolders
+};
+
+// walkFolder: visit every entry below the folder `path` (not the folder
+// itself), parents before their contents, names sorted within a folder.
+// Symbolic links are reported as such and never followed. Stops and fails at
+// the first folder that cannot be read or name that the dialect cannot hold
+// (the error names it), or when `visit` returns false (the result is then ok).
+Result<void> walkFolder(std::string_view path, const WalkOptions& options,
+                        const std::function<bool(const WalkEntry&)>& visit);
+
+// ── Settings store ──────────────────────────────────────────────────────────
+// Text values addressed by application, section and key (keys and sections
+// compare without regard to ASCII case). One store file per application,
+// replaced atomically on every write; writers of several processes take turns.
+
+// settingsRead: the stored text, or `fallback` when the key is absent or the
+// store cannot be read (then `problem`, when given, receives the reason).
+std::string settingsRead(std::string_view application, std::string_view section,
+                         std::string_view key, std::string_view fallback,
+                         std::optional<Error>* problem = nullptr);
+
+Result<void> settingsWrite(std::string_view application, std::string_view section,
+                           std::string_view key, std::string_view value);
+
+// settingsDeleteSection: remove every key of one section of the application.
+Result<void> settingsDeleteSection(std::string_view application, std::string_view section);
+
+// settingsDeleteApplication: remove the application's entry with all its sections.
+Result<void> settingsDeleteApplication(std::string_view application);
+
+// settingsLocation: where the application's settings live (native path), for
+// messages and the README.
+std::string settingsLocation(std::string_view application);
+
+} // namespace platform
