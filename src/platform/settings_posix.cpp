@@ -44,7 +44,25 @@ Result<std::string> storeFile(std::string_view application)
         || application.find('/') != std::string_view::npos || application[0] == '.'
         || !dialect::isValidUtf8(application))
         return Error{EINVAL, "\"" + std::string(application) + "\" is not a usable application name"};
-    return configFolder() + "/" + std::string(application) + ".ini";
+    // Application names ignore case, as the other programs of the series expect.
+    const std::string folder = configFolder();
+    const std::string wanted = std::string(application) + ".ini";
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        std::string found;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name == wanted) {
+                found = name;
+                break;
+            }
+            if (found.empty() && dialect::sameName(name, wanted))
+                found = name;
+        }
+        ::closedir(dir);
+        if (!found.empty())
+            return folder + "/" + found;
+    }
+    return folder + "/" + wanted;
 }
 
 std::string tempPrefix(std::string_view application)

@@ -62,6 +62,11 @@ struct AliasRow {
     const char* text;
 };
 
+void PrintTo(const AliasRow& row, std::ostream* out)
+{
+    *out << row.a << "/" << row.b;
+}
+
 class CatalogueAliases : public ::testing::TestWithParam<AliasRow> {};
 
 TEST_P(CatalogueAliases, ShareOneText)
@@ -82,7 +87,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, CatalogueAliases, ::testing::Values(
     AliasRow{true, 3102, 3103, "自動カウント時、数字データが無いか異常のため自動カウントしません"},
     AliasRow{true, 10002, 10063, "テンポラリフォルダ名"},
     AliasRow{false, 1100, 11101, "フォルダエリアス名を入力してください"},
-    AliasRow{false, 5, 8043, "ｷｬﾝｾﾙ"}));
+    AliasRow{false, 5, 8043, "ｷｬﾝｾﾙ"}),
+    [](const auto& info) {
+        return std::string(info.param.sorvane ? "resSorvane_" : "resVelt_") + std::to_string(info.param.a);
+    });
 
 TEST(Catalogue, TextsThatDifferOnlyInDetail)
 {
