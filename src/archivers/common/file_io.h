@@ -1,0 +1,161 @@
+// File input and output of the archiver modules, behind small interfaces so
+// that tests can make the Nth call fail.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace archivers {
+
+// A stream of bytes read from the start (a source file).
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // read: up to `size` bytes; 0 at the end; -1 on failure (error() tells why).
+    virtual long read(void* buffer, size_t size) = 0;
+    virtual int error() const = 0;
+};
+
+// Bytes read at any offset (an archive being read).
+class RandomReader {
+public:
+    virtual ~RandomReader() = default;
+    // readAt: up to `size` bytes at `offset`; fewer only at the end; -1 on failure.
+    virtual long readAt(std::uint64_t offset, void* buffer, size_t size) = 0;
+    virtual std::uint64_t size() const = 0;
+    virtual int error() const = 0;
+};
+
+// An output file written front to back, with headers patched in place later.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    virtual bool write(const void* data, size_t size) = 0;
+    virtual bool writeAt(std::uint64_t offset, const void* data, size_t size) = 0;
+    // truncate: cut the file to `size` bytes; later writes continue there.
+    virtual bool truncate(std::uint64_t size) = 0;
+    // flush: everything written so far is in the file.
+    virtual bool flush() = 0;
+    virtual std::uint64_t position() const = 0;
+    virtual int error() const = 0;
+};
+
+// ── Plain files ─────────────────────────────────────────────────────────────
+
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(int fd) : m_fd(fd) {}
+    ~FileSource() override;
+    long read(void* buffer, size_t size) override;
+    int error() const override { return m_error; }
+
+private:
+    int m_fd;
+    int m_error = 0;
+};
+
+// openSource: a source file for reading (follows a symbolic link); null with
+// errno set when it cannot be opened.
+std::unique_ptr<ByteSource> openSource(const std::string& nativePath);
+
+class FileReader final : public RandomReader {
+public:
+    FileReader(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+    ~FileReader() override;
+    long readAt(std::uint64_t offset, void* buffer, size_t size) override;
+    std::uint64_t size() const override { return m_size; }
+    int error() const override { return m_error; }
+
+private:
+    int m_fd;
+    std::uint64_t m_size;
+    int m_error = 0;
+};
+
+// openReader: an archive for reading; null with errno set on failure.
+std::unique_ptr<RandomReader> openReader(const std::string& nativePath);
+
+class MemoryReader final : public RandomReader {
+public:
+    MemoryReader(const void* data, size_t size) : m_data(static_cast<const unsigned char*>(data)), m_size(size) {}
+    long readAt(std::uint64_t offset, void* buffer, size_t size) override;
+    std::uint64_t size() const override { return m_size; }
+    int error() const override { return 0; }
+
+private:
+    const unsigned char* m_data;
+    size_t m_size;
+};
+
+// Buffered output to a file descriptor (not owned).
+class FileSink final : public ByteSink {
+public:
+    explicit FileSink(int fd);
+    bool write(const void* data, size_t size) override;
+    bool writeAt(std::uint64_t offset, const void* data, size_t size) override;
+    bool truncate(std::uint64_t size) override;
+    std::uint64_t position() const override { return m_flushed + m_buffer.size(); }
+    int error() const override { return m_error; }
+    bool flush() override;
+
+private:
+    int m_fd;
+    std::vector<unsigned char> m_buffer;
+    std::uint64_t m_flushed = 0;
+    int m_error = 0;
+};
+
+// ── Replacing a file atomically ─────────────────────────────────────────────
+
+// A new version of `target`, written to a temporary file in the same folder
+// and renamed over the target by commit(). Destroyed without commit(), it
+// removes the temporary file; the target is never touched before the rename.
+class AtomicFile {
+public:
+    AtomicFile() = default;
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // create: make the temporary file; false with error() set on failure.
+    bool create(const std::string& target, const std::string& tempPrefix);
+    ByteSink& sink() { return *m_sink; }
+    // commit: flush, sync and rename over the target; false with error() set.
+    bool commit();
+    void discard();
+    int error() const { return m_error; }
+    const std::string& tempPath() const { return m_temp; }
+
+private:
+    std::string m_target;
+    std::string m_temp;
+    int m_fd = -1;
+    std::unique_ptr<FileSink> m_sink;
+    int m_error = 0;
+};
+
+// An exclusive lock on a folder (flock), held while an archive in it is
+// rewritten, so that two writers of one archive take turns.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+// removeStaleTemps: delete files in `folder` whose names start with
+// `prefix`: what a killed writer left. Call only while holding the folder's lock.
+void removeStaleTemps(const std::string& folder, const std::string& prefix);
+
+// parentFolder: "/a/b/c" -> "/a/b"; "/c" -> "/".
+std::string parentFolder(const std::string& nativePath);
+
+} // namespace archivers

@@ -1,0 +1,166 @@
+// Name encodings inside archives, through iconv for CP932.
+#include "text_codec.h"
+
+#include <cerrno>
+
+#include <iconv.h>
+
+namespace archivers {
+
+namespace {
+
+// Converts all of `input`; nullopt when iconv stops on a character.
+std::optional<std::string> convert(const char* to, const char* from, std::string_view input)
+{
+    iconv_t cd = ::iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    std::string output(input.size() * 4 + 16, '\0');
+    char* in = const_cast<char*>(input.data());
+    size_t inLeft = input.size();
+    char* out = output.data();
+    size_t outLeft = output.size();
+    const size_t done = ::iconv(cd, &in, &inLeft, &out, &outLeft);
+    const bool flushed = ::iconv(cd, nullptr, nullptr, &out, &outLeft) != static_cast<size_t>(-1);
+    ::iconv_close(cd);
+    if (done == static_cast<size_t>(-1) || inLeft != 0 || !flushed)
+        return std::nullopt;
+    output.resize(output.size() - outLeft);
+    return output;
+}
+
+// Length of the UTF-8 sequence that starts with `lead` (1 for a stray byte).
+size_t sequenceLength(unsigned char lead)
+{
+    if (lead >= 0xF0)
+        return 4;
+    if (lead >= 0xE0)
+        return 3;
+    if (lead >= 0xC0)
+        return 2;
+    return 1;
+}
+
+} // namespace
+
+bool isUtf8(std::string_view bytes)
+{
+    return utf8ToUtf16le(bytes).has_value();
+}
+
+std::optional<std::string> utf8ToCp932(std::string_view utf8)
+{
+    if (!isUtf8(utf8))
+        return std::nullopt;
+    return convert("CP932", "UTF-8", utf8);
+}
+
+std::string utf8ToCp932Closest(std::string_view utf8)
+{
+    if (auto whole = utf8ToCp932(utf8))
+        return *whole;
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const size_t length = std::min(sequenceLength(static_cast<unsigned char>(utf8[i])), utf8.size() - i);
+        const auto one = isUtf8(utf8.substr(i, length)) ? convert("CP932", "UTF-8", utf8.substr(i, length))
+                                                        : std::nullopt;
+        out += one ? *one : std::string("_");
+        i += length;
+    }
+    return out;
+}
+
+std::optional<std::string> cp932ToUtf8(std::string_view cp932)
+{
+    if (cp932.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    return convert("UTF-8", "CP932", cp932);
+}
+
+std::string latin1ToUtf8(std::string_view bytes)
+{
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c < 0x80) {
+            out += static_cast<char>(c ? c : '_');
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> utf8ToUtf16le(std::string_view utf8)
+{
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const size_t length = sequenceLength(lead);
+        if (lead == 0 || (lead >= 0x80 && lead < 0xC0) || lead > 0xF4 || i + length > utf8.size())
+            return std::nullopt;
+        char32_t c = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+        for (size_t k = 1; k < length; ++k) {
+            const auto t = static_cast<unsigned char>(utf8[i + k]);
+            if ((t & 0xC0) != 0x80)
+                return std::nullopt;
+            c = (c << 6) | (t & 0x3F);
+        }
+        const char32_t minimum = length == 1 ? 0 : length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+        if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return std::nullopt;
+        i += length;
+        auto put = [&](char32_t unit) {
+            out += static_cast<char>(unit & 0xFF);
+            out += static_cast<char>(unit >> 8);
+        };
+        if (c >= 0x10000) {
+            put(0xD800 + ((c - 0x10000) >> 10));
+            put(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            put(c);
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> utf16leToUtf8(std::string_view utf16)
+{
+    if (utf16.size() % 2)
+        return std::nullopt;
+    std::string out;
+    for (size_t i = 0; i < utf16.size(); i += 2) {
+        char32_t c = static_cast<unsigned char>(utf16[i]) | (static_cast<unsigned char>(utf16[i + 1]) << 8);
+        if (c == 0)
+            return std::nullopt;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 3 >= utf16.size())
+                return std::nullopt;
+            const char32_t low = static_cast<unsigned char>(utf16[i + 2]) | (static_cast<unsigned char>(utf16[i + 3]) << 8);
+            if (low < 0xDC00 || low > 0xDFFF)
+                return std::nullopt;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return std::nullopt;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+} // namespace archivers

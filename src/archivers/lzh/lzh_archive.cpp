@@ -1,0 +1,320 @@
+// LZH archives as a whole: listing, decoding and writing members.
+#include "lzh_archive.h"
+
+#include <cstring>
+
+#include "common/result_codes.h"
+#include "crc16.h"
+
+namespace lzh {
+
+using namespace archivers;
+
+namespace {
+
+// More members than this is not a disk's archive but a crafted one.
+constexpr size_t kMaxMembers = 1u << 20;
+
+// Bytes copied per call when storing or copying.
+constexpr size_t kCopyChunk = 256 * 1024;
+
+int codeOfHeaderStatus(HeaderStatus status)
+{
+    switch (status) {
+    case HeaderStatus::Truncated: return kErrorEof;
+    case HeaderStatus::BadChecksum: return kErrorHeaderCrc;
+    case HeaderStatus::UnknownLevel: return kErrorUnknownLevel;
+    default: return kErrorHeaderBroken;
+    }
+}
+
+std::string errnoText(int error)
+{
+    return error ? std::strerror(error) : "unexpected end of file";
+}
+
+} // namespace
+
+int listArchive(RandomReader& archive, Listing& listing, std::string& why)
+{
+    listing = Listing{};
+    std::uint64_t offset = 0;
+    const std::uint64_t size = archive.size();
+    for (;;) {
+        MemberHeader header;
+        std::string reason;
+        const HeaderStatus status = readHeader(archive, offset, header, reason);
+        if (status == HeaderStatus::EndMark) {
+            listing.endMark = true;
+            return kOk;
+        }
+        if (status == HeaderStatus::EndOfFile)
+            return listing.members.empty() ? (why = "empty file", kErrorFileStyle) : kOk;
+        if (status != HeaderStatus::Ok) {
+            why = "at offset " + std::to_string(offset) + ": " + reason;
+            return listing.members.empty() && status == HeaderStatus::Broken ? kErrorFileStyle
+                                                                              : codeOfHeaderStatus(status);
+        }
+        if (header.dataOffset > size || header.compressedSize > size - header.dataOffset) {
+            why = header.path() + ": data runs past the end of the archive";
+            return kErrorEof;
+        }
+        offset = header.dataOffset + header.compressedSize;
+        listing.members.push_back(std::move(header));
+        if (listing.members.size() > kMaxMembers) {
+            why = "too many members";
+            return kErrorHeaderBroken;
+        }
+    }
+}
+
+int decodeMember(RandomReader& archive, const MemberHeader& member, const ByteConsumer& consume,
+                 Progress* progress, std::string& why)
+{
+    const std::string name = member.path();
+    std::uint16_t crc = 0;
+    if (member.isDirectory || member.isSymlink)
+        return kOk;
+    if (member.method == Method::Stored) {
+        if (member.compressedSize != member.originalSize) {
+            why = name + ": stored sizes differ";
+            return kErrorBrokenData;
+        }
+        std::vector<unsigned char> buffer(kCopyChunk);
+        std::uint64_t left = member.originalSize;
+        std::uint64_t offset = member.dataOffset;
+        while (left > 0) {
+            const size_t want = static_cast<size_t>(std::min<std::uint64_t>(left, buffer.size()));
+            const long got = archive.readAt(offset, buffer.data(), want);
+            if (got <= 0) {
+                why = name + ": " + errnoText(got < 0 ? archive.error() : 0);
+                return got < 0 ? kErrorCannotRead : kErrorEof;
+            }
+            crc = crc16Update(crc, buffer.data(), static_cast<size_t>(got));
+            if (!consume(buffer.data(), static_cast<size_t>(got))) {
+                why = name;
+                return kErrorCannotWrite;
+            }
+            if (progress && !progress->advance(static_cast<std::uint64_t>(got), name))
+                return kErrorUserCancel;
+            left -= static_cast<std::uint64_t>(got);
+            offset += static_cast<std::uint64_t>(got);
+        }
+    } else if (member.method == Method::Lh4 || member.method == Method::Lh5 || member.method == Method::Lh6
+               || member.method == Method::Lh7) {
+        int error = 0;
+        const CodecStatus status = decodeStream(member.method, archive, member.dataOffset, member.compressedSize,
+            member.originalSize, consume, progress, name, crc, error);
+        switch (status) {
+        case CodecStatus::Ok: break;
+        case CodecStatus::Cancelled: return kErrorUserCancel;
+        case CodecStatus::WriteError: why = name; return kErrorCannotWrite;
+        case CodecStatus::ReadError: why = name + ": " + errnoText(error); return kErrorCannotRead;
+        case CodecStatus::BadTables: why = name + ": broken Huffman tables"; return kErrorHuffmanCode;
+        case CodecStatus::Truncated: why = name + ": compressed data ends early"; return kErrorBrokenData;
+        default: why = name + ": broken compressed data"; return kErrorBrokenData;
+        }
+    } else {
+        why = name + ": method " + member.methodId + " is not supported";
+        return kErrorMethod;
+    }
+    if (crc != member.crc) {
+        why = name + ": CRC error";
+        return kErrorFileCrc;
+    }
+    return kOk;
+}
+
+int ArchiveWriter::writeError(std::string& why)
+{
+    why = std::string("writing the archive: ") + errnoText(m_sink.error());
+    return resultCodeForWrite(m_sink.error());
+}
+
+int ArchiveWriter::copyMember(RandomReader& from, const MemberHeader& member, std::string& why)
+{
+    std::vector<unsigned char> buffer(kCopyChunk);
+    std::uint64_t left = member.headerSize + member.compressedSize;
+    std::uint64_t offset = member.headerOffset;
+    while (left > 0) {
+        const size_t want = static_cast<size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        const long got = from.readAt(offset, buffer.data(), want);
+        if (got <= 0) {
+            why = member.path() + ": reading the old archive: " + errnoText(got < 0 ? from.error() : 0);
+            return got < 0 ? kErrorCannotRead : kErrorEof;
+        }
+        if (!m_sink.write(buffer.data(), static_cast<size_t>(got)))
+            return writeError(why);
+        left -= static_cast<std::uint64_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return kOk;
+}
+
+int ArchiveWriter::addFolder(const NewMember& member, std::string& why)
+{
+    NewMember folder = member;
+    folder.method = Method::Directory;
+    folder.isDirectory = true;
+    folder.compressedSize = folder.originalSize = 0;
+    folder.crc = 0;
+    folder.attribute = static_cast<std::uint16_t>(folder.attribute | kAttrDirectory);
+    folder.attribute = static_cast<std::uint16_t>(folder.attribute & ~kAttrArchive);
+    std::string bytes;
+    if (buildHeader(folder, m_level, bytes) != BuildStatus::Ok) {
+        why = "a folder name too long for the header";
+        return kErrorLongFileName;
+    }
+    m_newMembers.push_back(m_sink.position());
+    if (!m_sink.write(bytes.data(), bytes.size()))
+        return writeError(why);
+    return kOk;
+}
+
+namespace {
+
+// Copies a source into the archive unchanged, with its CRC.
+struct StoreResult {
+    std::uint64_t size = 0;
+    std::uint16_t crc = 0;
+    int error = 0;
+    bool readFailed = false;
+    bool cancelled = false;
+};
+
+StoreResult storeStream(ByteSource& source, ByteSink& sink, Progress& progress, const std::string& name,
+                        bool countProgress)
+{
+    StoreResult result;
+    std::vector<unsigned char> buffer(kCopyChunk);
+    for (;;) {
+        const long got = source.read(buffer.data(), buffer.size());
+        if (got < 0) {
+            result.readFailed = true;
+            result.error = source.error();
+            return result;
+        }
+        if (got == 0)
+            return result;
+        result.crc = crc16Update(result.crc, buffer.data(), static_cast<size_t>(got));
+        result.size += static_cast<std::uint64_t>(got);
+        if (!sink.write(buffer.data(), static_cast<size_t>(got))) {
+            result.error = sink.error();
+            return result;
+        }
+        if (countProgress && !progress.advance(static_cast<std::uint64_t>(got), name)) {
+            result.cancelled = true;
+            return result;
+        }
+    }
+}
+
+} // namespace
+
+int ArchiveWriter::addFile(const std::string& nativePath, std::uint64_t expectedSize, NewMember member,
+                           Progress& progress, const std::string& displayName, std::string& why)
+{
+    auto cannotRead = [&](int error) {
+        why = displayName + ": cannot be read: " + errnoText(error);
+        return kErrorCannotRead;
+    };
+    std::unique_ptr<ByteSource> source = openSource(nativePath);
+    if (!source) {
+        why = displayName + ": cannot be opened: " + std::strerror(errno);
+        return kErrorFileOpen;
+    }
+    // Headers of level 0 and 1 hold 32-bit sizes; level 2 adds 64-bit ones
+    // when a file comes near 4 GiB.
+    member.largeSizes = expectedSize >= 0xF0000000ull;
+    if (member.largeSizes && m_level < 2) {
+        why = displayName + ": too large for header level " + std::to_string(m_level);
+        return kErrorTooBig;
+    }
+    if (expectedSize == 0)
+        member.method = Method::Stored;
+    member.compressedSize = member.originalSize = 0;
+    member.crc = 0;
+
+    const std::uint64_t headerAt = m_sink.position();
+    std::string header;
+    if (buildHeader(member, m_level, header) != BuildStatus::Ok) {
+        why = displayName + ": the name is too long for header level " + std::to_string(m_level);
+        return kErrorLongFileName;
+    }
+    if (!m_sink.write(header.data(), header.size()))
+        return writeError(why);
+    const std::uint64_t dataAt = m_sink.position();
+
+    std::uint64_t originalSize = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint16_t crc = 0;
+    bool store = member.method == Method::Stored;
+    if (!store) {
+        EncodeResult encoded;
+        const CodecStatus status = encodeStream(member.method, *source, m_sink, progress, displayName, encoded);
+        if (status == CodecStatus::Cancelled)
+            return kErrorUserCancel;
+        if (status == CodecStatus::ReadError)
+            return cannotRead(encoded.error);
+        if (status != CodecStatus::Ok)
+            return writeError(why);
+        originalSize = encoded.originalSize;
+        compressedSize = encoded.compressedSize;
+        crc = encoded.crc;
+        if (originalSize != expectedSize) {
+            why = displayName + ": the file changed while it was read";
+            return kErrorCannotRead;
+        }
+        if (compressedSize >= originalSize) {
+            // Not smaller: store it instead, reading the file a second time.
+            if (!m_sink.truncate(dataAt))
+                return writeError(why);
+            source = openSource(nativePath);
+            if (!source) {
+                why = displayName + ": cannot be opened: " + std::strerror(errno);
+                return kErrorFileOpen;
+            }
+            store = true;
+        }
+    }
+    if (store) {
+        const bool firstPass = member.method == Method::Stored;
+        const StoreResult stored = storeStream(*source, m_sink, progress, displayName, firstPass);
+        if (stored.cancelled)
+            return kErrorUserCancel;
+        if (stored.readFailed)
+            return cannotRead(stored.error);
+        if (stored.error)
+            return writeError(why);
+        if (stored.size != expectedSize || (!firstPass && stored.crc != crc)) {
+            why = displayName + ": the file changed while it was read";
+            return kErrorCannotRead;
+        }
+        originalSize = compressedSize = stored.size;
+        crc = stored.crc;
+        member.method = Method::Stored;
+    }
+
+    member.originalSize = originalSize;
+    member.compressedSize = compressedSize;
+    member.crc = crc;
+    std::string finalHeader;
+    if (buildHeader(member, m_level, finalHeader) != BuildStatus::Ok || finalHeader.size() != header.size()) {
+        why = displayName + ": too large for header level " + std::to_string(m_level);
+        return kErrorTooBig;
+    }
+    if (!m_sink.writeAt(headerAt, finalHeader.data(), finalHeader.size()))
+        return writeError(why);
+    m_newMembers.push_back(headerAt);
+    return kOk;
+}
+
+int ArchiveWriter::finish(std::string& why)
+{
+    const char end = 0;
+    if (!m_sink.write(&end, 1))
+        return writeError(why);
+    return kOk;
+}
+
+} // namespace lzh

@@ -1,0 +1,48 @@
+// The -lh5-, -lh6- and -lh7- streams: LZSS with static Huffman blocks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "common/file_io.h"
+#include "common/module_state.h"
+#include "lzh_constants.h"
+
+namespace lzh {
+
+enum class CodecStatus {
+    Ok,
+    ReadError,   // the source failed (error holds errno)
+    WriteError,  // the sink failed (error holds errno)
+    Cancelled,   // the progress callback asked to stop
+    BadData,     // the compressed stream is damaged
+    BadTables,   // a block's Huffman tables are damaged
+    Truncated,   // the compressed stream ends too early
+};
+
+struct EncodeResult {
+    std::uint64_t originalSize = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint16_t crc = 0;
+    int error = 0;
+};
+
+// encodeStream: compress all of `source` with `method` (Lh5, Lh6 or Lh7) into
+// `sink`, counting progress for `entry`. Memory stays bounded whatever the
+// size of the source.
+CodecStatus encodeStream(Method method, archivers::ByteSource& source, archivers::ByteSink& sink,
+                         archivers::Progress& progress, const std::string& entry, EncodeResult& result);
+
+// Receives decoded bytes; returns false to stop (write failure).
+using ByteConsumer = std::function<bool(const unsigned char* data, size_t size)>;
+
+// decodeStream: decode `compressedSize` bytes at `offset` of `archive` into
+// exactly `originalSize` bytes for `consume`; `crc` receives their CRC-16.
+// Reads and produces nothing past those sizes, whatever the data says.
+CodecStatus decodeStream(Method method, archivers::RandomReader& archive, std::uint64_t offset,
+                         std::uint64_t compressedSize, std::uint64_t originalSize,
+                         const ByteConsumer& consume, archivers::Progress* progress,
+                         const std::string& entry, std::uint16_t& crc, int& error);
+
+} // namespace lzh
