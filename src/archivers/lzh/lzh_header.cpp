@@ -44,8 +44,10 @@ constexpr std::int64_t kFiletimeEpochSeconds = 11644473600;
 // Names
 // ═════════════════════════════════════════════════════════════════════════════
 
-std::string fromCodePage(const std::string& bytes, std::uint32_t codePage)
+std::string fromCodePage(const std::string& raw, std::uint32_t codePage)
 {
+    // Some writers keep a comment after a NUL in the name field.
+    const std::string bytes = raw.substr(0, raw.find('\0'));
     if (bytes.empty())
         return {};
     if (codePage == kCodePageUtf8 && archivers::isUtf8(bytes))
@@ -345,8 +347,15 @@ HeaderStatus readLevel0(archivers::RandomReader& archive, std::uint64_t offset, 
         header.crc = static_cast<std::uint16_t>(getLe(bytes, 22 + nameLength, 2));
     // LHa for UNIX keeps a Unix time after the CRC: 'U', minor version, time_t, ...
     const size_t extAt = 24u + nameLength;
-    if (extAt + 6 <= size + 2u && bytes[extAt] == 'U')
+    if (extAt + 6 <= size + 2u && bytes[extAt] == 'U') {
         header.mtime = static_cast<std::int64_t>(getLe(bytes, extAt + 2, 4));
+        if (extAt + 8 <= size + 2u) {
+            Extensions ext;
+            ext.hasUnixMode = true;
+            ext.unixMode = static_cast<std::uint16_t>(getLe(bytes, extAt + 6, 2));
+            applyUnixLink(header, ext);
+        }
+    }
     header.headerSize = size + 2u;
     if (header.attribute & kAttrDirectory)
         header.isDirectory = true;
@@ -541,8 +550,14 @@ HeaderStatus readHeader(archivers::RandomReader& archive, std::uint64_t offset, 
     finishMember(header);
     header.dataOffset = offset + header.headerSize;
     if (!header.isDirectory && header.name.empty() && !header.isSymlink) {
-        why = "member without a name";
-        return HeaderStatus::Broken;
+        // Some writers stored a folder as an empty -lh0- member with its path only.
+        if (header.folders.empty() || header.originalSize != 0 || header.method != Method::Stored) {
+            why = "member without a name";
+            return HeaderStatus::Broken;
+        }
+        header.isDirectory = true;
+        header.method = Method::Directory;
+        header.methodId = "-lhd-";
     }
     return HeaderStatus::Ok;
 }
@@ -698,12 +713,12 @@ BuildStatus buildLevel1(const NewMember& member, const Names& names, std::string
     std::string chain;
     if (!member.folders.empty())
         appendExtension(chain, kExtDirectory, folderBytes(names.folders));
+    appendExtension(chain, kExtCodePage, leBytes(kCodePageShiftJis, 4));
     if (!names.exact) {
         if (!member.name.empty())
             appendExtension(chain, kExtUnicodeName, archivers::utf8ToUtf16le(member.name).value_or(std::string()));
         if (!member.folders.empty())
             appendExtension(chain, kExtUnicodeDir, unicodeFolderBytes(member.folders));
-        appendExtension(chain, kExtCodePage, leBytes(kCodePageShiftJis, 4));
     }
     if (member.attribute != kAttrArchive)
         appendExtension(chain, kExtAttribute, leBytes(member.attribute, 2));

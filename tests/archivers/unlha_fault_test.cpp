@@ -1,0 +1,199 @@
+// UNLHA32.DLL under faults: full and read-only targets, bad sectors in the
+// source, a kill at any moment, two writers at once. Every case ends with the
+// old archive byte for byte or a complete new one, and no temporary file.
+#include <filesystem>
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "support/archive_support.h"
+#include "support/testsupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+struct CliResult {
+    int code = -1;      // the module's result, -1 when the process died
+    std::string output;
+};
+
+class UnlhaFaults : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        makeSampleTree(m_dir / "src");
+        makeDirs(m_dir / "out");
+        m_env.emplace("SORVANE2_DRIVES", "a=" + m_dir.path() + "/src;d=" + m_dir.path() + "/out");
+        ASSERT_EQ(::chdir((m_dir / "src").c_str()), 0);
+        // The old archive: one small file.
+        ASSERT_EQ(cli("u -x \"D:\\DISK01.LZH\" \"README.TXT\"").code, 0);
+        m_old = readFile(archive());
+    }
+
+    std::string archive() const { return m_dir / "out/DISK01.LZH"; }
+
+    CliResult cli(const std::string& line, const std::string& wrapper = "", const std::string& after = "")
+    {
+        const std::string command = wrapper + " " + quote(binaryDir() + "/archiver_cli") + " "
+            + quote(binaryDir() + "/UNLHA32.DLL") + " Unlha " + quote(line) + after;
+        CliResult result;
+        const CommandResult run = shell(command);
+        result.output = run.output;
+        std::smatch match;
+        if (std::regex_search(run.output, match, std::regex("result=0x([0-9A-F]{4})")))
+            result.code = std::stoi(match[1], nullptr, 16);
+        return result;
+    }
+
+    std::vector<std::string> temporaries() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir / "out"))
+            if (entry.path().filename().string().rfind(".~lzh-", 0) == 0)
+                names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    void expectOldArchiveKept()
+    {
+        EXPECT_EQ(readFile(archive()), m_old) << "the old archive changed";
+        EXPECT_TRUE(temporaries().empty());
+    }
+
+    // The archive is either the old one or a complete new one.
+    void expectOldOrComplete(const std::string& context)
+    {
+        const std::string now = readFile(archive());
+        if (now == m_old)
+            return;
+        const CommandResult lhasa = shell("lha t " + quote(archive()));
+        ASSERT_EQ(lhasa.exitCode, 0) << context << "\n" << lhasa.output;
+        const CommandResult listing = shell("bsdtar -tf " + quote(archive()));
+        ASSERT_NE(listing.output.find("SUB/DEEP/BIG.DAT"), std::string::npos) << context;
+    }
+
+    const std::string kUpdate = "u -+ -xra  \"-wD:\\\"  -jx386SPART.PAR \"D:\\DISK01.LZH\" \"*.*\"";
+    TempDir m_dir;
+    ScopedCwd m_cwd;
+    std::optional<ScopedEnv> m_env;
+    std::string m_old;
+};
+
+TEST_F(UnlhaFaults, FileTooLargeIsNoSpace)
+{
+    const CliResult result = cli(kUpdate, "( trap '' XFSZ; ulimit -f 64;", " )");
+    EXPECT_EQ(result.code, 0x8005) << result.output;
+    expectOldArchiveKept();
+}
+
+TEST_F(UnlhaFaults, NoSpaceAtAnyWriteIsReportedAndHarmless)
+{
+    for (int when : {1, 2, 3, 5, 8, 13}) {
+        const CliResult result = cli(kUpdate,
+            "strace -f -o /dev/null -e trace=write,pwrite64 -e inject=write,pwrite64:error=ENOSPC:when="
+                + std::to_string(when));
+        EXPECT_EQ(result.code, 0x8005) << "write " << when << "\n" << result.output;
+        expectOldArchiveKept();
+    }
+}
+
+TEST_F(UnlhaFaults, ASmallVolumeFillsUpCleanly)
+{
+    // A real 700 KiB volume: the new archive does not fit, the old one stays.
+    const std::string volume = m_dir / "small";
+    makeDirs(volume);
+    const std::string script = "mount -t tmpfs -o size=700k tmpfs " + quote(volume) + " && cp " + quote(archive())
+        + " " + quote(volume + "/DISK01.LZH") + " && " + quote(binaryDir() + "/archiver_cli") + " "
+        + quote(binaryDir() + "/UNLHA32.DLL") + " Unlha "
+        + quote("u -+ -xra \"E:\\DISK01.LZH\" \"*.*\"") + " && cmp " + quote(volume + "/DISK01.LZH") + " "
+        + quote(archive()) + " && echo SAME && ls -a " + quote(volume);
+    ScopedEnv drives("SORVANE2_DRIVES", "a=" + m_dir.path() + "/src;e=" + volume);
+    const CommandResult run = shell("unshare -Urm sh -c " + quote(script));
+    if (run.output.find("mount:") != std::string::npos || run.output.find("unshare:") != std::string::npos)
+        GTEST_SKIP() << "no private mounts here: " << run.output;
+    EXPECT_NE(run.output.find("result=0x8005"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("SAME"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find(".~lzh-"), std::string::npos) << run.output;
+}
+
+TEST_F(UnlhaFaults, AReadOnlyTargetIsReadOnly)
+{
+    fs::permissions(m_dir / "out", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read
+        | fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    const CliResult result = cli(kUpdate, "capsh --drop=cap_dac_override,cap_dac_read_search --");
+    fs::permissions(m_dir / "out", fs::perms::owner_all, fs::perm_options::add);
+    if (result.output.find("capsh") != std::string::npos)
+        GTEST_SKIP() << result.output;
+    EXPECT_EQ(result.code, 0x8006) << result.output;
+    expectOldArchiveKept();
+}
+
+TEST_F(UnlhaFaults, ABadSectorInASourceFailsTheCallByName)
+{
+    const std::string source = m_dir / "src/SUB/TEXT.LOG";
+    const CliResult result = cli(kUpdate, "strace -f -o /dev/null -P " + quote(source)
+        + " -e trace=read -e inject=read:error=EIO:when=2");
+    EXPECT_EQ(result.code, 0x801A) << result.output;
+    EXPECT_NE(result.output.find("SUB\\TEXT.LOG"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("Input/output error"), std::string::npos) << result.output;
+    expectOldArchiveKept();
+}
+
+TEST_F(UnlhaFaults, AVanishedSourceFailsTheCallByName)
+{
+    const std::string source = m_dir / "src/SUB/NOISE.BIN";
+    const CliResult result = cli(kUpdate, "strace -f -o /dev/null -P " + quote(source)
+        + " -e trace=openat -e inject=openat:error=ENOENT");
+    EXPECT_EQ(result.code, 0x800D) << result.output;
+    EXPECT_NE(result.output.find("NOISE.BIN"), std::string::npos);
+    expectOldArchiveKept();
+}
+
+TEST_F(UnlhaFaults, AKillAtAnyCallLeavesOldOrCompleteArchive)
+{
+    // Fewer and smaller files keep the sweep short.
+    fs::remove(m_dir / "src/SUB/DEEP/BIG.DAT");
+    writeFile(m_dir / "src/SUB/DEEP/BIG.DAT", std::string(200000, 'b'));
+    for (const char* call : {"write", "pwrite64", "fsync", "rename", "close", "unlink", "ftruncate"}) {
+        for (int when = 1; when < 400; ++when) {
+            const CliResult result = cli(kUpdate, std::string("strace -f -o /dev/null -e trace=") + call
+                + " -e inject=" + call + ":signal=SIGKILL:when=" + std::to_string(when));
+            expectOldOrComplete(std::string(call) + " " + std::to_string(when));
+            EXPECT_LE(temporaries().size(), 1u);
+            if (result.code >= 0) {
+                EXPECT_EQ(result.code, 0) << call << " " << when << result.output;
+                break; // the call completed: no more kill points for this call
+            }
+            if (readFile(archive()) != m_old)
+                break; // already renamed: later kills change nothing
+        }
+        // The next call cleans up what the killed one left behind.
+        writeFile(archive(), m_old);
+        ASSERT_EQ(cli("t \"D:\\DISK01.LZH\"").code, 0);
+        ASSERT_EQ(cli(kUpdate).code, 0);
+        EXPECT_TRUE(temporaries().empty());
+        writeFile(archive(), m_old);
+    }
+}
+
+TEST_F(UnlhaFaults, TwoWritersAtOnceLoseNothing)
+{
+    const std::string cliPath = quote(binaryDir() + "/archiver_cli") + " " + quote(binaryDir() + "/UNLHA32.DLL")
+        + " Unlha ";
+    const CommandResult run = shell("(" + cliPath + quote("a -x \"D:\\DISK01.LZH\" \"ONE.BIN\"") + " & " + cliPath
+        + quote("a -xr \"D:\\DISK01.LZH\" \"SUB\\*.*\"") + " & wait)");
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '='), 2) << run.output;
+    EXPECT_EQ(run.output.find("result=0x0000\nresult=0x0000") != std::string::npos
+            || run.output.find("result=0x0000") != std::string::npos, true);
+    const CommandResult listing = shell("bsdtar -tf " + quote(archive()));
+    EXPECT_NE(listing.output.find("README.TXT"), std::string::npos) << listing.output;
+    const bool both = listing.output.find("ONE.BIN") != std::string::npos
+        && listing.output.find("SUB/TEXT.LOG") != std::string::npos;
+    const bool oneBusy = run.output.find("result=0x801F") != std::string::npos;
+    EXPECT_TRUE(both || oneBusy) << run.output << listing.output;
+    EXPECT_EQ(shell("lha t " + quote(archive())).exitCode, 0);
+}
+
+} // namespace

@@ -1,0 +1,367 @@
+// The UNLHA32.DLL module driven with the command lines the program sends,
+// its archives checked by lhasa, 7-Zip and libarchive.
+#include <filesystem>
+#include <regex>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "support/archive_support.h"
+#include "support/testsupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+constexpr const char* kExclusions = "-jx386SPART.PAR -jxWIN386.SWP -jxPAGEFILE.SYS";
+
+// a: the disk, d: the storage folder, c: the temporary folder.
+class UnlhaModule : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        makeSampleTree(m_dir / "src");
+        makeDirs(m_dir / "out");
+        makeDirs(m_dir / "tmp");
+        m_env.emplace("SORVANE2_DRIVES",
+            "a=" + m_dir.path() + "/src;c=" + m_dir.path() + "/tmp;d=" + m_dir.path() + "/out");
+        ASSERT_EQ(::chdir((m_dir / "src").c_str()), 0);
+        ASSERT_TRUE(m_module.loaded());
+    }
+
+    std::string lineFor(const std::string& switches, bool store, const std::string& archive) const
+    {
+        return std::string("u -+") + switches + (store ? " -z1  " : " ") + "\"-wC:\\\"  " + kExclusions + " \""
+            + archive + "\" \"*.*\"";
+    }
+
+    // The tree the archive should hold, by the switches.
+    std::map<std::string, TreeFile> expected(bool recurse, bool hidden) const
+    {
+        std::map<std::string, TreeFile> tree;
+        for (auto& [path, file] : readTree(m_dir / "src")) {
+            const bool isHidden = path.find("/.") != std::string::npos || path[0] == '.';
+            if ((!hidden && isHidden) || (!recurse && path.find('/') != std::string::npos))
+                continue;
+            if (!recurse && file.folder)
+                continue;
+            tree[path] = file;
+        }
+        return tree;
+    }
+
+    void expectIndependentReadersAgree(const std::string& archive, const std::map<std::string, TreeFile>& want)
+    {
+        const CommandResult lhasa = shell("lha t " + quote(archive));
+        EXPECT_EQ(lhasa.exitCode, 0) << lhasa.output;
+        EXPECT_EQ(lhasa.output.find("CRC error"), std::string::npos) << lhasa.output;
+        const CommandResult sevenZip = shell("7zz t " + quote(archive));
+        EXPECT_NE(sevenZip.output.find("Everything is Ok"), std::string::npos) << sevenZip.output;
+
+        // libarchive reads the code page and so the Japanese names too.
+        const std::string bsd = m_dir / ("bsd" + std::to_string(++m_extractions));
+        makeDirs(bsd);
+        const CommandResult extracted = shell("bsdtar -xf " + quote(archive) + " -C " + quote(bsd));
+        ASSERT_EQ(extracted.exitCode, 0) << extracted.output;
+        const auto got = readTree(bsd);
+        ASSERT_EQ(got.size(), want.size());
+        for (const auto& [path, file] : want) {
+            const auto found = got.find(path);
+            ASSERT_NE(found, got.end()) << path;
+            EXPECT_EQ(found->second.folder, file.folder) << path;
+            if (!file.folder) {
+                EXPECT_EQ(found->second.content, file.content) << path;
+                EXPECT_EQ(found->second.mtime, file.mtime) << path;
+            }
+        }
+
+        // 7-Zip's extraction byte for byte (names outside ASCII aside: it shows raw bytes here).
+        const std::string seven = m_dir / ("7z" + std::to_string(++m_extractions));
+        ASSERT_EQ(shell("7zz x -y -o" + quote(seven) + " " + quote(archive)).exitCode, 0);
+        for (const auto& [path, file] : want) {
+            if (file.folder || std::any_of(path.begin(), path.end(), [](char c) { return c & 0x80; }))
+                continue;
+            EXPECT_EQ(readFile(seven + "/" + path), file.content) << path;
+        }
+    }
+
+    std::string methodsOf(const std::string& archive)
+    {
+        std::string report;
+        EXPECT_EQ(m_module.run("l \"" + archive + "\"", &report), 0);
+        return report;
+    }
+
+    TempDir m_dir;
+    ScopedCwd m_cwd;
+    std::optional<ScopedEnv> m_env;
+    LoadedModule m_module{binaryDir() + "/UNLHA32.DLL", "Unlha"};
+    int m_extractions = 0;
+};
+
+TEST_F(UnlhaModule, VersionAndIdleState)
+{
+    auto version = reinterpret_cast<unsigned short (*)()>(m_module.symbol("UnlhaGetVersion"));
+    auto running = reinterpret_cast<int (*)()>(m_module.symbol("UnlhaGetRunning"));
+    ASSERT_TRUE(version && running && m_module.symbol("UnlhaSetProgress"));
+    EXPECT_GE(version(), 104);
+    EXPECT_EQ(running(), 0);
+}
+
+struct SwitchRow {
+    const char* switches;
+    bool recurse;
+    bool hidden;
+};
+
+void PrintTo(const SwitchRow& row, std::ostream* out)
+{
+    *out << '"' << row.switches << '"';
+}
+
+class UnlhaSwitches : public UnlhaModule, public ::testing::WithParamInterface<SwitchRow> {};
+
+TEST_P(UnlhaSwitches, NormalRunIsReadByEveryReader)
+{
+    const SwitchRow row = GetParam();
+    std::string report;
+    ASSERT_EQ(m_module.run(lineFor(row.switches, false, "D:\\DISK01.LZH"), &report), 0) << report;
+    const std::string archive = m_dir / "out/DISK01.LZH";
+    expectIndependentReadersAgree(archive, expected(row.recurse, row.hidden));
+    if (row.recurse) { // the top folder's files are too small to shrink
+        EXPECT_NE(methodsOf("D:\\DISK01.LZH").find("-lh5-"), std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, UnlhaSwitches, ::testing::Values(
+    SwitchRow{" -xra ", true, true}, SwitchRow{" -xr ", true, false},
+    SwitchRow{" -xa ", false, true}, SwitchRow{" -x ", false, false}),
+    [](const auto& info) { return std::string(info.param.recurse ? "Sub" : "Top") + (info.param.hidden ? "Hidden" : "Plain"); });
+
+TEST_F(UnlhaModule, StoreRunKeepsEveryFileUncompressed)
+{
+    std::string report;
+    ASSERT_EQ(m_module.run(lineFor(" -xra ", true, "D:\\DISK01.LZH"), &report), 0) << report;
+    const std::string listing = methodsOf("D:\\DISK01.LZH");
+    EXPECT_EQ(listing.find("-lh5-"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("-lh0-"), std::string::npos);
+    expectIndependentReadersAgree(m_dir / "out/DISK01.LZH", expected(true, true));
+}
+
+TEST_F(UnlhaModule, MethodsAndHeaderLevelsCanBeChosen)
+{
+    for (const char* choice : {"-jm4 -h2", "-jm3 -h1", "-jm2 -h0"}) {
+        const std::string archive = std::string("D:\\M") + choice[3] + ".LZH";
+        std::string report;
+        // Level 0 cannot hold the Japanese folder's 0x5C trail bytes safely
+        // for every reader, so that row packs the top folder only.
+        const std::string switches = choice[7] == '0' ? " -x " : " -xra ";
+        ASSERT_EQ(m_module.run(std::string("u -+ ") + choice + switches + "\"" + archive + "\" \"*.*\"", &report), 0)
+            << report;
+        const std::string native = m_dir / ("out/M" + std::string(1, choice[3]) + ".LZH");
+        const CommandResult lhasa = shell("lha t " + quote(native));
+        EXPECT_EQ(lhasa.exitCode, 0) << choice << lhasa.output;
+        EXPECT_NE(shell("7zz t " + quote(native)).output.find("Everything is Ok"), std::string::npos) << choice;
+        const std::string bsd = m_dir / ("m" + std::string(1, choice[3]));
+        makeDirs(bsd);
+        EXPECT_EQ(shell("bsdtar -xf " + quote(native) + " -C " + quote(bsd)).exitCode, 0) << choice;
+        EXPECT_EQ(readFile(bsd + "/README.TXT"), "A small text file.\r\n") << choice;
+    }
+    EXPECT_NE(methodsOf("D:\\M4.LZH").find("-lh7-"), std::string::npos);
+    EXPECT_NE(methodsOf("D:\\M3.LZH").find("-lh6-"), std::string::npos);
+}
+
+TEST_F(UnlhaModule, DoubleCompressionStagesAndUpdateExtraction)
+{
+    std::string report;
+    // First stage into the temporary folder, second stage from there.
+    ASSERT_EQ(m_module.run(std::string("u -+ -xra  -z1 \"-wC:\\\"  ") + kExclusions + " \"C:\\DISK01.LZH\" \"*.*\"",
+                  &report), 0) << report;
+    ASSERT_EQ(::chdir((m_dir / "tmp").c_str()), 0);
+    ASSERT_EQ(m_module.run("u -+ \"-wC:\\\" \"D:\\DISK01.LZH.LZH\" \"DISK01.LZH\"", &report), 0) << report;
+    const std::string inner = readFile(m_dir / "tmp/DISK01.LZH");
+    expectIndependentReadersAgree(m_dir / "out/DISK01.LZH.LZH", readTree(m_dir / "tmp"));
+
+    // The update extraction brings the inner archive back, byte for byte.
+    fs::remove(m_dir / "tmp/DISK01.LZH");
+    ASSERT_EQ(m_module.run("x -+ \"D:\\DISK01.LZH.LZH\" \"C:\\\" \"DISK01.LZH\"", &report), 0) << report;
+    EXPECT_EQ(readFile(m_dir / "tmp/DISK01.LZH"), inner);
+}
+
+TEST_F(UnlhaModule, UpdateReplacesExactlyTheNewerFiles)
+{
+    const std::string line = lineFor(" -xra ", false, "D:\\DISK01.LZH");
+    ASSERT_EQ(m_module.run(line), 0);
+    writeFile(m_dir / "src/README.TXT", "newer content\n");
+    setMtime(m_dir / "src/README.TXT", 1800000000);
+    writeFile(m_dir / "src/ONE.BIN", "changed but older");
+    setMtime(m_dir / "src/ONE.BIN", 1500000000);
+    writeFile(m_dir / "src/SUB/NEW.TXT", "a new file");
+    setMtime(m_dir / "src/SUB/NEW.TXT", 1700000000);
+    std::string report;
+    ASSERT_EQ(m_module.run(line, &report), 0) << report;
+
+    const std::string out = m_dir / "x";
+    makeDirs(out);
+    ASSERT_EQ(shell("bsdtar -xf " + quote(m_dir / "out/DISK01.LZH") + " -C " + quote(out)).exitCode, 0);
+    EXPECT_EQ(readFile(out + "/README.TXT"), "newer content\n");
+    EXPECT_EQ(readFile(out + "/ONE.BIN"), "x"); // not newer: kept
+    EXPECT_EQ(readFile(out + "/SUB/NEW.TXT"), "a new file");
+    EXPECT_EQ(readFile(out + "/SUB/TEXT.LOG"), readFile(m_dir / "src/SUB/TEXT.LOG"));
+    EXPECT_EQ(shell("lha t " + quote(m_dir / "out/DISK01.LZH")).exitCode, 0);
+}
+
+TEST_F(UnlhaModule, UpdateWithoutChangesLeavesTheArchiveUntouched)
+{
+    const std::string line = lineFor(" -xra ", false, "D:\\DISK01.LZH");
+    ASSERT_EQ(m_module.run(line), 0);
+    const std::string before = readFile(m_dir / "out/DISK01.LZH");
+    struct stat first;
+    ::stat((m_dir / "out/DISK01.LZH").c_str(), &first);
+    ASSERT_EQ(m_module.run(line), 0);
+    struct stat second;
+    ::stat((m_dir / "out/DISK01.LZH").c_str(), &second);
+    EXPECT_EQ(readFile(m_dir / "out/DISK01.LZH"), before);
+    EXPECT_EQ(first.st_ino, second.st_ino) << "the archive was rewritten";
+}
+
+TEST_F(UnlhaModule, AddReplacesWhateverTheDates)
+{
+    ASSERT_EQ(m_module.run("a -x \"D:\\A.LZH\" \"README.TXT\""), 0);
+    writeFile(m_dir / "src/README.TXT", "older but named");
+    setMtime(m_dir / "src/README.TXT", 1000000000);
+    ASSERT_EQ(m_module.run("a -x \"D:\\A.LZH\" \"README.TXT\""), 0);
+    const std::string out = m_dir / "a";
+    makeDirs(out);
+    ASSERT_EQ(shell("bsdtar -xf " + quote(m_dir / "out/A.LZH") + " -C " + quote(out)).exitCode, 0);
+    EXPECT_EQ(readFile(out + "/README.TXT"), "older but named");
+}
+
+TEST_F(UnlhaModule, TwoSourcesForOneNameAreRefusedByName)
+{
+    writeFile(m_dir / "src/readme.txt", "same name, other case");
+    std::string report;
+    EXPECT_EQ(m_module.run(lineFor(" -xra ", false, "D:\\DISK01.LZH"), &report), 0x8028);
+    EXPECT_NE(report.find("README.TXT"), std::string::npos) << report;
+    EXPECT_FALSE(exists(m_dir / "out/DISK01.LZH"));
+}
+
+TEST_F(UnlhaModule, BadCommandLinesHaveTheirOwnCodes)
+{
+    std::string report;
+    EXPECT_EQ(m_module.run("u -q \"D:\\X.LZH\" \"*.*\"", &report), 0x804C);
+    EXPECT_NE(report.find("-q"), std::string::npos);
+    EXPECT_EQ(m_module.run("u -xrq \"D:\\X.LZH\" \"*.*\""), 0x804C);
+    EXPECT_EQ(m_module.run("u -jm9 \"D:\\X.LZH\" \"*.*\""), 0x804C);
+    EXPECT_EQ(m_module.run("q \"D:\\X.LZH\""), 0x801C);
+    EXPECT_EQ(m_module.run("u -+"), 0x8019);
+    EXPECT_EQ(m_module.run("x \"D:\\MISSING.LZH\" \"C:\\\""), 0x8029);
+    EXPECT_EQ(m_module.run("t \"D:\\MISSING.LZH\""), 0x8029);
+    EXPECT_FALSE(exists(m_dir / "out/X.LZH"));
+}
+
+TEST_F(UnlhaModule, ANameWithoutExtensionGetsLzh)
+{
+    ASSERT_EQ(m_module.run("u -x \"D:\\PLAIN\" \"README.TXT\""), 0);
+    EXPECT_TRUE(exists(m_dir / "out/PLAIN.LZH"));
+}
+
+TEST_F(UnlhaModule, ExtractionNeverLeavesItsFolder)
+{
+    // A level-0 archive whose one member climbs out: "..\EVIL.TXT".
+    std::string name = "..\\EVIL.TXT";
+    std::string header;
+    header += static_cast<char>(22 + name.size());
+    header += '\0';
+    header += "-lh0-";
+    header += std::string("\x04\x00\x00\x00\x04\x00\x00\x00", 8);
+    header += std::string("\x00\x00\x21\x50", 4);
+    header += '\x20';
+    header += '\0';
+    header += static_cast<char>(name.size());
+    header += name;
+    header += std::string("\x00\x00", 2);
+    unsigned sum = 0;
+    for (size_t i = 2; i < header.size(); ++i)
+        sum += static_cast<unsigned char>(header[i]);
+    header[1] = static_cast<char>(sum);
+    writeFile(m_dir / "out/EVIL.LZH", header + "evil" + std::string(1, '\0'));
+    makeDirs(m_dir / "tmp/inner");
+    std::string report;
+    EXPECT_EQ(m_module.run("x \"D:\\EVIL.LZH\" \"C:\\inner\\\"", &report), 0x8049) << report;
+    EXPECT_FALSE(exists(m_dir / "tmp/EVIL.TXT"));
+    EXPECT_FALSE(exists(m_dir / "tmp/inner/EVIL.TXT"));
+}
+
+TEST_F(UnlhaModule, ACallFromInsideACallIsBusy)
+{
+    using SetProgress = int (*)(int (*)(void*, unsigned long long, unsigned long long, const char*), void*);
+    auto setProgress = reinterpret_cast<SetProgress>(m_module.symbol("UnlhaSetProgress"));
+    struct Seen {
+        LoadedModule* module;
+        int nested = -1;
+        int running = 0;
+        unsigned long long lastDone = 0;
+        unsigned long long total = 0;
+        bool monotonic = true;
+        bool totalSteady = true;
+    } seen{&m_module};
+    setProgress(
+        [](void* context, unsigned long long done, unsigned long long total, const char*) {
+            auto* s = static_cast<Seen*>(context);
+            if (s->nested < 0) {
+                s->nested = s->module->run("l \"D:\\ANY.LZH\"");
+                s->running = reinterpret_cast<int (*)()>(s->module->symbol("UnlhaGetRunning"))();
+                s->total = total;
+            }
+            s->monotonic = s->monotonic && done > s->lastDone && done <= total;
+            s->totalSteady = s->totalSteady && total == s->total;
+            s->lastDone = done;
+            return 0;
+        },
+        &seen);
+    EXPECT_EQ(m_module.run(lineFor(" -xra ", false, "D:\\DISK01.LZH")), 0);
+    setProgress(nullptr, nullptr);
+    EXPECT_EQ(seen.nested, 0x801F);
+    EXPECT_EQ(seen.running, 1);
+    EXPECT_TRUE(seen.monotonic);
+    EXPECT_TRUE(seen.totalSteady);
+    EXPECT_EQ(seen.lastDone, seen.total);
+}
+
+TEST_F(UnlhaModule, CancelLeavesTheOldArchiveAndNoTemporaryFile)
+{
+    const std::string line = lineFor(" -xra ", false, "D:\\DISK01.LZH");
+    ASSERT_EQ(m_module.run(line), 0);
+    const std::string before = readFile(m_dir / "out/DISK01.LZH");
+    writeFile(m_dir / "src/SUB/NEW.TXT", std::string(500000, 'n'));
+    setMtime(m_dir / "src/SUB/NEW.TXT", 1900000000);
+    using SetProgress = int (*)(int (*)(void*, unsigned long long, unsigned long long, const char*), void*);
+    auto setProgress = reinterpret_cast<SetProgress>(m_module.symbol("UnlhaSetProgress"));
+    setProgress([](void*, unsigned long long done, unsigned long long, const char*) { return done > 100000 ? 1 : 0; },
+        nullptr);
+    EXPECT_EQ(m_module.run(line), 0x8020);
+    setProgress(nullptr, nullptr);
+    EXPECT_EQ(readFile(m_dir / "out/DISK01.LZH"), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir / "out"), fs::directory_iterator()), 1);
+}
+
+TEST_F(UnlhaModule, TestAndListReportEveryMember)
+{
+    ASSERT_EQ(m_module.run(lineFor(" -xra ", false, "D:\\DISK01.LZH")), 0);
+    std::string report;
+    EXPECT_EQ(m_module.run("t \"D:\\DISK01.LZH\"", &report), 0);
+    EXPECT_NE(report.find("SUB\\DEEP\\BIG.DAT - Tested"), std::string::npos) << report;
+    // A flipped byte in the data is found.
+    std::string bytes = readFile(m_dir / "out/DISK01.LZH");
+    const size_t at = bytes.find("A small text");
+    ASSERT_NE(at, std::string::npos);
+    bytes[at] = 'a';
+    writeFile(m_dir / "out/DISK01.LZH", bytes);
+    EXPECT_EQ(m_module.run("t \"D:\\DISK01.LZH\"", &report), 0x800C);
+    EXPECT_NE(report.find("README.TXT"), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,140 @@
+// Helpers of the archive tests.
+#include "archive_support.h"
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "testsupport.h"
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+CommandResult shell(const std::string& command)
+{
+    CommandResult result;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return result;
+    std::array<char, 4096> buffer;
+    size_t got;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        result.output.append(buffer.data(), got);
+    const int status = ::pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string quote(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    return out + "'";
+}
+
+std::map<std::string, TreeFile> readTree(const std::string& root)
+{
+    std::map<std::string, TreeFile> tree;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string relative = fs::relative(it->path(), root).string();
+        struct stat info;
+        ::lstat(it->path().c_str(), &info);
+        TreeFile file;
+        file.mtime = info.st_mtim.tv_sec;
+        file.folder = S_ISDIR(info.st_mode);
+        if (!file.folder)
+            file.content = readFile(it->path().string());
+        tree[relative] = file;
+    }
+    return tree;
+}
+
+void setMtime(const std::string& path, std::int64_t seconds)
+{
+    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+void makeSampleTree(const std::string& root)
+{
+    makeDirs(root + "/SUB/DEEP");
+    makeDirs(root + "/EMPTYDIR");
+    makeDirs(root + "/日本語フォルダ");
+    writeFile(root + "/README.TXT", "A small text file.\r\n");
+    writeFile(root + "/EMPTY.DAT", "");
+    writeFile(root + "/ONE.BIN", "x");
+    writeFile(root + "/.hidden", "hidden file\n");
+    writeFile(root + "/日本語フォルダ/表ソ能.txt", "Shift-JIS trail bytes 0x5C\n");
+    std::string text;
+    for (int i = 0; i < 40000; ++i)
+        text += "line " + std::to_string(i * 7919 % 10007) + " of a disk image listing\n";
+    writeFile(root + "/SUB/TEXT.LOG", text);
+    std::string noise;
+    std::uint32_t state = 12345;
+    for (int i = 0; i < 70000; ++i) {
+        state = state * 1103515245 + 12345;
+        noise += static_cast<char>(state >> 24);
+    }
+    writeFile(root + "/SUB/NOISE.BIN", noise);
+    writeFile(root + "/SUB/DEEP/ZEROS.BIN", std::string(65536 + 1, '\0'));
+    std::string big;
+    for (int i = 0; big.size() < 3u << 20; ++i)
+        big += text.substr(static_cast<size_t>(i * 97) % 4096, 900) + noise.substr(static_cast<size_t>(i * 13) % 60000, 300);
+    writeFile(root + "/SUB/DEEP/BIG.DAT", big);
+    std::int64_t when = 1700000001;
+    for (const auto& [path, file] : readTree(root)) {
+        if (!file.folder)
+            setMtime(root + "/" + path, when += 3600 * 24 + 7);
+    }
+}
+
+LoadedModule::LoadedModule(const std::string& path, const std::string& prefix)
+    : m_handle(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+    , m_prefix(prefix)
+{
+}
+
+LoadedModule::~LoadedModule()
+{
+    if (m_handle)
+        ::dlclose(m_handle);
+}
+
+void* LoadedModule::symbol(const std::string& name) const
+{
+    return m_handle ? ::dlsym(m_handle, name.c_str()) : nullptr;
+}
+
+int LoadedModule::run(const std::string& commandLine, std::string* report)
+{
+    using Command = int (*)(void*, const char*, char*, unsigned long);
+    auto function = reinterpret_cast<Command>(symbol(m_prefix));
+    if (!function)
+        throw std::runtime_error("no function " + m_prefix);
+    std::string buffer(1 << 16, '\0');
+    const int result = function(nullptr, commandLine.c_str(), buffer.data(), static_cast<unsigned long>(buffer.size()));
+    if (report)
+        *report = buffer.c_str();
+    return result;
+}
+
+std::string binaryDir()
+{
+    return SORVANE2_BIN_DIR;
+}
+
+} // namespace testsupport

@@ -1,0 +1,59 @@
+// Helpers of the archive tests: folder trees, shell commands, loaded modules.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace testsupport {
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string output; // stdout and stderr together
+};
+
+// shell: run `command` with /bin/sh, capturing its output.
+CommandResult shell(const std::string& command);
+
+// quote: `text` as one shell word.
+std::string quote(const std::string& text);
+
+struct TreeFile {
+    std::string content;
+    std::int64_t mtime = 0;
+    bool folder = false;
+};
+
+// readTree: every file and folder below `root` by relative path ("SUB/x").
+std::map<std::string, TreeFile> readTree(const std::string& root);
+
+// makeSampleTree: subfolders, an empty folder, empty and one-byte files,
+// Japanese names (with 0x5C trail bytes in CP932), a hidden file, window-edge
+// sizes and a file of several MB; modification times on odd seconds.
+void makeSampleTree(const std::string& root);
+
+// setMtime: set a file's modification time (seconds since 1970).
+void setMtime(const std::string& path, std::int64_t seconds);
+
+// An archiver module loaded with dlopen, and its command function.
+class LoadedModule {
+public:
+    LoadedModule(const std::string& path, const std::string& prefix);
+    ~LoadedModule();
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+
+    bool loaded() const { return m_handle != nullptr; }
+    // run: the command function ("Unlha", "Zip", "UnZip") with a report buffer.
+    int run(const std::string& commandLine, std::string* report = nullptr);
+    void* symbol(const std::string& name) const;
+
+private:
+    void* m_handle = nullptr;
+    std::string m_prefix;
+};
+
+// binaryDir: the folder holding the program, the modules and the test tools.
+std::string binaryDir();
+
+} // namespace testsupport
