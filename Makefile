@@ -19,10 +19,10 @@ PACKAGES = cmake ninja-build g++ pkg-config git \
 	qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
 	libzip-dev zlib1g-dev \
 	lhasa libarchive-tools 7zip unzip zip python3 \
-	strace libcap2-bin mtools xvfb xauth \
+	strace libcap2-bin mtools xvfb xauth clang libclang-rt-14-dev \
 	fonts-ipafont-mincho fonts-ipafont-gothic
 
-.PHONY: all deps configure build test run demo clean
+.PHONY: all deps configure build test run demo clean fuzz bench
 
 all: build
 
@@ -52,3 +52,21 @@ run: build
 
 clean:
 	rm -rf build build-asan
+
+# libFuzzer run of the LZH reader and decoder (clang), seeded with sample archives.
+FUZZ_SECONDS ?= 120
+fuzz: deps
+	@if [ ! -f build-fuzz/build.ninja ]; then \
+		CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+			-DSORVANE2_FUZZ=ON -DSORVANE2_SANITIZE=ON; \
+	fi
+	cmake --build build-fuzz -j $(JOBS) --target lzh_reader_fuzz
+	mkdir -p build-fuzz/corpus
+	-for f in $$(find ../shared/lzh-samples/archives -name '*.lzh' -size -200k 2>/dev/null); do \
+		{ printf '\000'; cat "$$f"; } > build-fuzz/corpus/$$(basename $$(dirname $$f))_$$(basename $$f); done
+	cd build-fuzz && ASAN_OPTIONS=detect_leaks=1 ./bin/lzh_reader_fuzz -max_total_time=$(FUZZ_SECONDS) \
+		-max_len=65536 -timeout=5 -rss_limit_mb=512 -artifact_prefix=../tests/fuzz/regressions/ corpus
+
+# Our LZH writer against jlha and Info-ZIP on the benchmark corpora.
+bench: deps
+	bash bench/lzh/run.sh

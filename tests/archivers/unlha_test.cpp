@@ -239,13 +239,24 @@ TEST_F(UnlhaModule, AddReplacesWhateverTheDates)
     EXPECT_EQ(readFile(out + "/README.TXT"), "older but named");
 }
 
-TEST_F(UnlhaModule, TwoSourcesForOneNameAreRefusedByName)
+TEST_F(UnlhaModule, NamesDifferingInCaseAreBothKept)
 {
     writeFile(m_dir / "src/readme.txt", "same name, other case");
     std::string report;
-    EXPECT_EQ(m_module.run(lineFor(" -xra ", false, "D:\\DISK01.LZH"), &report), 0x8028);
+    ASSERT_EQ(m_module.run(lineFor(" -xra ", false, "D:\\DISK01.LZH"), &report), 0) << report;
+    const CommandResult listing = shell("bsdtar -tf " + quote(m_dir / "out/DISK01.LZH"));
+    EXPECT_NE(listing.output.find("readme.txt"), std::string::npos) << listing.output;
+    EXPECT_NE(listing.output.find("README.TXT"), std::string::npos) << listing.output;
+}
+
+TEST_F(UnlhaModule, TwoSourcesForOneStoredNameAreRefusedByName)
+{
+    // Without paths, two files of one name in different folders would meet.
+    writeFile(m_dir / "src/SUB/README.TXT", "another readme");
+    std::string report;
+    EXPECT_EQ(m_module.run("u -r \"D:\\FLAT.LZH\" \"*.*\"", &report), 0x8028);
     EXPECT_NE(report.find("README.TXT"), std::string::npos) << report;
-    EXPECT_FALSE(exists(m_dir / "out/DISK01.LZH"));
+    EXPECT_FALSE(exists(m_dir / "out/FLAT.LZH"));
 }
 
 TEST_F(UnlhaModule, BadCommandLinesHaveTheirOwnCodes)

@@ -41,6 +41,15 @@ size_t sequenceLength(unsigned char lead)
     return 1;
 }
 
+// ASCII is the same in UTF-8 and CP932: no conversion needed.
+bool isAscii(std::string_view text)
+{
+    for (unsigned char c : text)
+        if (c >= 0x80 || c == 0)
+            return false;
+    return true;
+}
+
 } // namespace
 
 bool isUtf8(std::string_view bytes)
@@ -50,6 +59,8 @@ bool isUtf8(std::string_view bytes)
 
 std::optional<std::string> utf8ToCp932(std::string_view utf8)
 {
+    if (isAscii(utf8))
+        return std::string(utf8);
     if (!isUtf8(utf8))
         return std::nullopt;
     return convert("CP932", "UTF-8", utf8);
@@ -72,6 +83,8 @@ std::string utf8ToCp932Closest(std::string_view utf8)
 
 std::optional<std::string> cp932ToUtf8(std::string_view cp932)
 {
+    if (isAscii(cp932))
+        return std::string(cp932);
     if (cp932.find('\0') != std::string_view::npos)
         return std::nullopt;
     return convert("UTF-8", "CP932", cp932);

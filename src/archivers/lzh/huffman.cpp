@@ -2,7 +2,6 @@
 #include "huffman.h"
 
 #include <algorithm>
-#include <queue>
 
 namespace lzh {
 
@@ -21,39 +20,40 @@ std::vector<std::uint8_t> buildCodeLengths(std::span<const std::uint32_t> freque
         return lengths;
     }
 
-    // Plain Huffman tree: nodes 0..n-1 are leaves, parents follow.
-    struct Node {
-        std::uint64_t weight;
-        std::uint32_t id;
+    // Huffman tree by the two-queue method: leaves sorted by weight, and the
+    // joined nodes, which come out in order of weight by themselves.
+    const size_t leaves = used.size();
+    std::vector<std::uint32_t> sorted = used;
+    std::stable_sort(sorted.begin(), sorted.end(),
+        [&](std::uint32_t a, std::uint32_t b) { return frequencies[a] < frequencies[b]; });
+    std::vector<std::uint64_t> weight(2 * leaves);
+    std::vector<std::int32_t> parent(2 * leaves, -1);
+    for (size_t k = 0; k < leaves; ++k)
+        weight[k] = frequencies[sorted[k]];
+    size_t nextLeaf = 0;
+    size_t nextJoined = leaves;
+    size_t made = leaves;
+    auto takeLightest = [&]() {
+        if (nextLeaf < leaves && (nextJoined >= made || weight[nextLeaf] <= weight[nextJoined]))
+            return nextLeaf++;
+        return nextJoined++;
     };
-    auto heavier = [](const Node& a, const Node& b) {
-        return a.weight != b.weight ? a.weight > b.weight : a.id > b.id;
-    };
-    std::priority_queue<Node, std::vector<Node>, decltype(heavier)> queue(heavier);
-    std::vector<std::int32_t> parent(used.size() * 2, -1);
-    for (std::uint32_t k = 0; k < used.size(); ++k)
-        queue.push({frequencies[used[k]], k});
-    std::uint32_t next = static_cast<std::uint32_t>(used.size());
-    while (queue.size() > 1) {
-        const Node a = queue.top();
-        queue.pop();
-        const Node b = queue.top();
-        queue.pop();
-        parent[a.id] = static_cast<std::int32_t>(next);
-        parent[b.id] = static_cast<std::int32_t>(next);
-        queue.push({a.weight + b.weight, next++});
+    while (made < 2 * leaves - 1) {
+        const size_t a = takeLightest();
+        const size_t b = takeLightest();
+        weight[made] = weight[a] + weight[b];
+        parent[a] = parent[b] = static_cast<std::int32_t>(made);
+        ++made;
     }
 
     // Depth of every leaf, counted per length; deeper than the limit folds
     // into the limit, then the Kraft sum is brought back to exactly one.
-    std::vector<std::uint32_t> perLength(64, 0);
-    for (std::uint32_t k = 0; k < used.size(); ++k) {
-        unsigned depth = 0;
-        for (std::int32_t node = static_cast<std::int32_t>(k); parent[static_cast<size_t>(node)] >= 0;
-             node = parent[static_cast<size_t>(node)])
-            ++depth;
-        perLength[std::min(depth, maxLength)]++;
-    }
+    std::uint32_t perLength[64] = {};
+    std::vector<std::uint8_t> depth(2 * leaves - 1, 0);
+    for (size_t node = 2 * leaves - 2; node-- > 0;) // the root, last made, has depth 0
+        depth[node] = static_cast<std::uint8_t>(std::min<unsigned>(depth[static_cast<size_t>(parent[node])] + 1u, 63u));
+    for (size_t k = 0; k < leaves; ++k)
+        perLength[std::min<unsigned>(depth[k], maxLength)]++;
     std::uint64_t kraft = 0;
     for (unsigned length = 1; length <= maxLength; ++length)
         kraft += static_cast<std::uint64_t>(perLength[length]) << (maxLength - length);
@@ -71,15 +71,12 @@ std::vector<std::uint8_t> buildCodeLengths(std::span<const std::uint32_t> freque
         --kraft;
     }
 
-    // Most frequent symbols take the shortest codes.
-    std::vector<std::uint32_t> order = used;
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return frequencies[a] > frequencies[b];
-    });
-    size_t at = 0;
+    // Most frequent symbols take the shortest codes: walk the sorted leaves
+    // from the heaviest.
+    size_t at = leaves;
     for (unsigned length = 1; length <= maxLength; ++length)
         for (std::uint32_t n = 0; n < perLength[length]; ++n)
-            lengths[order[at++]] = static_cast<std::uint8_t>(length);
+            lengths[sorted[--at]] = static_cast<std::uint8_t>(length);
     return lengths;
 }
 
@@ -115,14 +112,18 @@ bool DecodeTable::build(std::span<const std::uint8_t> lengths)
     }
     if (kraft > (1u << 16))
         return false;
-    m_table.assign(1u << 16, Entry{0, 0xFF});
+    unsigned longest = 1;
+    for (std::uint8_t length : lengths)
+        longest = std::max<unsigned>(longest, length);
+    m_bits = longest;
+    m_table.assign(1u << m_bits, Entry{0, 0xFF});
     const std::vector<std::uint16_t> codes = canonicalCodes(lengths);
     for (size_t symbol = 0; symbol < lengths.size(); ++symbol) {
         const unsigned length = lengths[symbol];
         if (!length)
             continue;
-        const std::uint32_t first = static_cast<std::uint32_t>(codes[symbol]) << (16 - length);
-        const std::uint32_t span = 1u << (16 - length);
+        const std::uint32_t first = static_cast<std::uint32_t>(codes[symbol]) << (m_bits - length);
+        const std::uint32_t span = 1u << (m_bits - length);
         std::fill(m_table.begin() + first, m_table.begin() + first + span,
             Entry{static_cast<std::uint16_t>(symbol), static_cast<std::uint8_t>(length)});
     }

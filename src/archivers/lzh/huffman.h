@@ -18,7 +18,7 @@ std::vector<std::uint8_t> buildCodeLengths(std::span<const std::uint32_t> freque
 // smaller codes, equal lengths go in symbol order.
 std::vector<std::uint16_t> canonicalCodes(std::span<const std::uint8_t> lengths);
 
-// A decoding table indexed by the next 16 bits of the stream.
+// A decoding table for the next bits of the stream.
 class DecodeTable {
 public:
     // build: false when the lengths over-subscribe the code space (an
@@ -31,10 +31,16 @@ public:
         std::uint16_t symbol;
         std::uint8_t length;
     };
-    Entry lookup(std::uint32_t next16) const { return m_single ? Entry{m_symbol, 0} : m_table[next16]; }
+    Entry lookup(std::uint32_t next16) const
+    {
+        return m_single ? Entry{m_symbol, 0} : m_table[next16 >> (16 - m_bits)];
+    }
 
 private:
+    // Indexed by as many leading bits as the longest code has, so that small
+    // tables cost little to build.
     std::vector<Entry> m_table;
+    unsigned m_bits = 16;
     bool m_single = false;
     std::uint16_t m_symbol = 0;
 };

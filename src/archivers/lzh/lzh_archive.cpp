@@ -1,7 +1,9 @@
 // LZH archives as a whole: listing, decoding and writing members.
 #include "lzh_archive.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "common/result_codes.h"
 #include "crc16.h"
@@ -27,6 +29,22 @@ int codeOfHeaderStatus(HeaderStatus status)
     default: return kErrorHeaderBroken;
     }
 }
+
+// A read buffer of at most kCopyChunk bytes, left uninitialised.
+class ChunkBuffer {
+public:
+    explicit ChunkBuffer(std::uint64_t wanted)
+        : m_size(static_cast<size_t>(std::clamp<std::uint64_t>(wanted, 1, kCopyChunk)))
+        , m_data(new unsigned char[m_size])
+    {
+    }
+    unsigned char* data() { return m_data.get(); }
+    size_t size() const { return m_size; }
+
+private:
+    size_t m_size;
+    std::unique_ptr<unsigned char[]> m_data;
+};
 
 std::string errnoText(int error)
 {
@@ -80,7 +98,7 @@ int decodeMember(RandomReader& archive, const MemberHeader& member, const ByteCo
             why = name + ": stored sizes differ";
             return kErrorBrokenData;
         }
-        std::vector<unsigned char> buffer(kCopyChunk);
+        ChunkBuffer buffer(member.originalSize);
         std::uint64_t left = member.originalSize;
         std::uint64_t offset = member.dataOffset;
         while (left > 0) {
@@ -133,7 +151,7 @@ int ArchiveWriter::writeError(std::string& why)
 
 int ArchiveWriter::copyMember(RandomReader& from, const MemberHeader& member, std::string& why)
 {
-    std::vector<unsigned char> buffer(kCopyChunk);
+    ChunkBuffer buffer(member.headerSize + member.compressedSize);
     std::uint64_t left = member.headerSize + member.compressedSize;
     std::uint64_t offset = member.headerOffset;
     while (left > 0) {
@@ -182,11 +200,14 @@ struct StoreResult {
     bool cancelled = false;
 };
 
+// Progress counts only the bytes past `counted`: those were counted by an
+// earlier pass over the same file.
 StoreResult storeStream(ByteSource& source, ByteSink& sink, Progress& progress, const std::string& name,
-                        bool countProgress)
+                        std::uint64_t counted, std::uint64_t expected)
 {
     StoreResult result;
-    std::vector<unsigned char> buffer(kCopyChunk);
+    // One byte more than expected, so that a grown file is seen.
+    ChunkBuffer buffer(expected + 1);
     for (;;) {
         const long got = source.read(buffer.data(), buffer.size());
         if (got < 0) {
@@ -202,7 +223,8 @@ StoreResult storeStream(ByteSource& source, ByteSink& sink, Progress& progress, 
             result.error = sink.error();
             return result;
         }
-        if (countProgress && !progress.advance(static_cast<std::uint64_t>(got), name)) {
+        const std::uint64_t fresh = result.size > counted ? std::min<std::uint64_t>(result.size - counted, got) : 0;
+        if (fresh && !progress.advance(fresh, name)) {
             result.cancelled = true;
             return result;
         }
@@ -248,24 +270,30 @@ int ArchiveWriter::addFile(const std::string& nativePath, std::uint64_t expected
     std::uint64_t originalSize = 0;
     std::uint64_t compressedSize = 0;
     std::uint16_t crc = 0;
+    std::uint64_t counted = 0;  // bytes the progress has seen already
+    bool crcChecked = false;    // a second read must match the first one's CRC
     bool store = member.method == Method::Stored;
     if (!store) {
         EncodeResult encoded;
-        const CodecStatus status = encodeStream(member.method, *source, m_sink, progress, displayName, encoded);
+        const CodecStatus status =
+            encodeStream(member.method, *source, m_sink, progress, displayName, encoded, expectedSize);
         if (status == CodecStatus::Cancelled)
             return kErrorUserCancel;
         if (status == CodecStatus::ReadError)
             return cannotRead(encoded.error);
-        if (status != CodecStatus::Ok)
+        const bool incompressible = status == CodecStatus::Incompressible;
+        if (status != CodecStatus::Ok && !incompressible)
             return writeError(why);
         originalSize = encoded.originalSize;
         compressedSize = encoded.compressedSize;
         crc = encoded.crc;
-        if (originalSize != expectedSize) {
+        if (!incompressible && originalSize != expectedSize) {
             why = displayName + ": the file changed while it was read";
             return kErrorCannotRead;
         }
-        if (compressedSize >= originalSize) {
+        counted = encoded.originalSize;
+        crcChecked = !incompressible;
+        if (incompressible || compressedSize >= originalSize) {
             // Not smaller: store it instead, reading the file a second time.
             if (!m_sink.truncate(dataAt))
                 return writeError(why);
@@ -278,15 +306,14 @@ int ArchiveWriter::addFile(const std::string& nativePath, std::uint64_t expected
         }
     }
     if (store) {
-        const bool firstPass = member.method == Method::Stored;
-        const StoreResult stored = storeStream(*source, m_sink, progress, displayName, firstPass);
+        const StoreResult stored = storeStream(*source, m_sink, progress, displayName, counted, expectedSize);
         if (stored.cancelled)
             return kErrorUserCancel;
         if (stored.readFailed)
             return cannotRead(stored.error);
         if (stored.error)
             return writeError(why);
-        if (stored.size != expectedSize || (!firstPass && stored.crc != crc)) {
+        if (stored.size != expectedSize || (crcChecked && stored.crc != crc)) {
             why = displayName + ": the file changed while it was read";
             return kErrorCannotRead;
         }

@@ -19,6 +19,7 @@ enum class CodecStatus {
     BadData,     // the compressed stream is damaged
     BadTables,   // a block's Huffman tables are damaged
     Truncated,   // the compressed stream ends too early
+    Incompressible, // the first stretch did not shrink; the caller stores the data
 };
 
 struct EncodeResult {
@@ -30,9 +31,12 @@ struct EncodeResult {
 
 // encodeStream: compress all of `source` with `method` (Lh5, Lh6 or Lh7) into
 // `sink`, counting progress for `entry`. Memory stays bounded whatever the
-// size of the source.
+// size of the source; `sizeHint` (the expected size, 0 when unknown) only
+// sizes work tables. Ends early with Incompressible when the first 256 KiB
+// do not shrink.
 CodecStatus encodeStream(Method method, archivers::ByteSource& source, archivers::ByteSink& sink,
-                         archivers::Progress& progress, const std::string& entry, EncodeResult& result);
+                         archivers::Progress& progress, const std::string& entry, EncodeResult& result,
+                         std::uint64_t sizeHint = 0);
 
 // Receives decoded bytes; returns false to stop (write failure).
 using ByteConsumer = std::function<bool(const unsigned char* data, size_t size)>;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "crc16.h"
@@ -19,7 +20,11 @@ constexpr size_t kReadChunk = 64 * 1024;
 class BitReader {
 public:
     BitReader(archivers::RandomReader& archive, std::uint64_t offset, std::uint64_t size)
-        : m_archive(archive), m_offset(offset), m_left(size), m_chunk(kReadChunk)
+        : m_archive(archive)
+        , m_offset(offset)
+        , m_left(size)
+        , m_chunkSize(static_cast<size_t>(std::min<std::uint64_t>(size ? size : 1, kReadChunk)))
+        , m_chunk(new unsigned char[m_chunkSize])
     {
     }
 
@@ -71,8 +76,8 @@ private:
         m_have = 0;
         if (m_left == 0 || m_failed)
             return;
-        const size_t want = static_cast<size_t>(std::min<std::uint64_t>(m_left, kReadChunk));
-        const long got = m_archive.readAt(m_offset, m_chunk.data(), want);
+        const size_t want = static_cast<size_t>(std::min<std::uint64_t>(m_left, m_chunkSize));
+        const long got = m_archive.readAt(m_offset, m_chunk.get(), want);
         if (got <= 0) {
             if (got < 0) {
                 m_failed = true;
@@ -90,7 +95,8 @@ private:
     archivers::RandomReader& m_archive;
     std::uint64_t m_offset;
     std::uint64_t m_left;
-    std::vector<unsigned char> m_chunk;
+    size_t m_chunkSize;
+    std::unique_ptr<unsigned char[]> m_chunk;
     size_t m_at = 0;
     size_t m_have = 0;
     std::uint64_t m_acc = 0;
@@ -193,7 +199,10 @@ CodecStatus decodeStream(Method method, archivers::RandomReader& archive, std::u
     const std::uint32_t window = 1u << parameters.dictionaryBits;
     // The ring holds the window and a whole chunk of output beyond it.
     constexpr std::uint32_t kOutChunk = 64 * 1024;
-    std::vector<unsigned char> ring(window + kOutChunk + kMaxMatch, 0x20);
+    // Only the window in front of the data must start as spaces.
+    std::unique_ptr<unsigned char[]> ringBuffer(new unsigned char[window + kOutChunk + kMaxMatch]);
+    unsigned char* ring = ringBuffer.get();
+    std::memset(ring, 0x20, window);
     std::uint64_t produced = 0;
     std::uint32_t at = window; // ring[0, window) starts as spaces, as other readers do
     std::uint32_t flushedFrom = window;
@@ -208,7 +217,7 @@ CodecStatus decodeStream(Method method, archivers::RandomReader& archive, std::u
         if (progress && !progress->advance(count, entry))
             return false;
         // Keep the last window in front for later copies.
-        std::memmove(ring.data(), ring.data() + (at - window), window);
+        std::memmove(ring, ring + (at - window), window);
         at = window;
         flushedFrom = window;
         return true;

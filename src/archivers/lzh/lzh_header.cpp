@@ -1,6 +1,7 @@
 // Member headers of LZH archives.
 #include "lzh_header.h"
 
+#include <algorithm>
 #include <ctime>
 #include <optional>
 
@@ -36,9 +37,6 @@ void setLe(std::string& bytes, size_t at, std::uint64_t value, unsigned width)
     for (unsigned i = 0; i < width; ++i)
         bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
-
-// FILETIME: 100-nanosecond ticks since 1601.
-constexpr std::int64_t kFiletimeEpochSeconds = 11644473600;
 
 // ═════════════════════════════════════════════════════════════════════════════
 // Names
@@ -621,6 +619,14 @@ Names encodeNames(const NewMember& member)
     return names;
 }
 
+bool isAscii(const Names& names)
+{
+    auto ascii = [](const std::string& text) {
+        return std::all_of(text.begin(), text.end(), [](char c) { return !(static_cast<unsigned char>(c) & 0x80); });
+    };
+    return ascii(names.name) && std::all_of(names.folders.begin(), names.folders.end(), ascii);
+}
+
 void appendExtension(std::string& chain, std::uint8_t type, const std::string& payload)
 {
     // The size field in front of each extended header counts type, payload and
@@ -661,7 +667,9 @@ BuildStatus buildLevel2(const NewMember& member, const Names& names, std::string
 {
     // Extended headers, in the order Windows tools write them.
     std::string chain;
-    appendExtension(chain, kExtCodePage, leBytes(kCodePageShiftJis, 4));
+    // The code page tells readers how to show names; plain ASCII needs none.
+    if (!isAscii(names))
+        appendExtension(chain, kExtCodePage, leBytes(kCodePageShiftJis, 4));
     appendExtension(chain, kExtFileName, names.name);
     if (!member.folders.empty())
         appendExtension(chain, kExtDirectory, folderBytes(names.folders));
@@ -673,8 +681,8 @@ BuildStatus buildLevel2(const NewMember& member, const Names& names, std::string
     }
     if (member.attribute != kAttrArchive)
         appendExtension(chain, kExtAttribute, leBytes(member.attribute, 2));
-    const std::uint64_t filetime = static_cast<std::uint64_t>(member.mtime + kFiletimeEpochSeconds) * 10000000;
-    appendExtension(chain, kExtWindowsTime, leBytes(filetime, 8) + leBytes(filetime, 8) + leBytes(filetime, 8));
+    // No Windows time header: the base time stamp already holds the second,
+    // every reader takes it, and 27 bytes a member add up on a full disk.
     if (member.largeSizes)
         appendExtension(chain, kExtLargeSizes, leBytes(member.compressedSize, 8) + leBytes(member.originalSize, 8));
     // The header CRC goes last; one optional info byte keeps the header's
@@ -713,7 +721,8 @@ BuildStatus buildLevel1(const NewMember& member, const Names& names, std::string
     std::string chain;
     if (!member.folders.empty())
         appendExtension(chain, kExtDirectory, folderBytes(names.folders));
-    appendExtension(chain, kExtCodePage, leBytes(kCodePageShiftJis, 4));
+    if (!isAscii(names))
+        appendExtension(chain, kExtCodePage, leBytes(kCodePageShiftJis, 4));
     if (!names.exact) {
         if (!member.name.empty())
             appendExtension(chain, kExtUnicodeName, archivers::utf8ToUtf16le(member.name).value_or(std::string()));

@@ -4,15 +4,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <map>
+#include <mutex>
+#include <thread>
 #include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <QString>
 
 #include "common/command_line.h"
 #include "common/file_io.h"
@@ -104,10 +106,11 @@ std::string withExtension(const std::string& archive)
     return last.find('.') == std::string::npos ? archive + ".LZH" : archive;
 }
 
+// Stored names are told apart exactly, as a Unix disk tells its files apart
+// (a FAT disk cannot hold two names that differ in case only).
 std::string keyOf(const std::string& path)
 {
-    const QString folded = QString::fromStdString(path).toCaseFolded();
-    return folded.toStdString();
+    return path;
 }
 
 std::string joinFolders(const std::vector<std::string>& parts, size_t count)
@@ -272,8 +275,7 @@ int collectSources(const std::string& base, const std::vector<std::string>& name
     // Unicode copy; two of them must not meet in one closest form either.
     std::map<std::string, std::string> closest;
     for (const Source& source : sources) {
-        const std::string bytes = keyOf(QString::fromStdString(cp932ToUtf8(utf8ToCp932Closest(source.stored))
-                                                                .value_or(source.stored)).toStdString());
+        const std::string bytes = utf8ToCp932Closest(source.stored);
         if (const auto found = closest.find(bytes); found != closest.end() && found->second != source.stored) {
             report.line(source.stored + ": stored under the same name as " + found->second);
             return kErrorSameNameFile;
@@ -305,27 +307,96 @@ std::int64_t storedTime(std::int64_t mtime, int level)
     return level >= 2 ? mtime : unixTimeOfDos(dosTimeOf(mtime));
 }
 
-// Decodes the members written by this call again before the archive replaces the old one.
-int verifyNewMembers(const std::string& tempPath, const std::vector<std::uint64_t>& offsets, std::string& why)
-{
-    std::unique_ptr<RandomReader> reader = openReader(tempPath);
-    if (!reader) {
-        why = "reading back the new archive: " + std::string(std::strerror(errno));
-        return kErrorCannotRead;
-    }
-    for (std::uint64_t offset : offsets) {
-        MemberHeader header;
-        std::string reason;
-        if (readHeader(*reader, offset, header, reason) != HeaderStatus::Ok) {
-            why = "the new archive does not read back: " + reason;
-            return kErrorHeaderBroken;
+// Decodes the members written by this call again, in a thread of its own
+// while later members are still being compressed, before the new archive may
+// replace the old one.
+class BackgroundVerifier {
+public:
+    explicit BackgroundVerifier(std::string path) : m_path(std::move(path)), m_thread([this] { run(); }) {}
+    ~BackgroundVerifier() { stop(); }
+    BackgroundVerifier(const BackgroundVerifier&) = delete;
+    BackgroundVerifier& operator=(const BackgroundVerifier&) = delete;
+
+    // submit: check the member whose header starts at `offset` (already in the file).
+    void submit(std::uint64_t offset)
+    {
+        {
+            std::lock_guard guard(m_lock);
+            m_queue.push_back(offset);
         }
-        const int code = decodeMember(*reader, header, [](const unsigned char*, size_t) { return true; }, nullptr, why);
-        if (code != kOk)
-            return code;
+        m_wake.notify_one();
     }
-    return kOk;
-}
+
+    // finish: wait for every submitted member; 0 or the first failure.
+    int finish(std::string& why)
+    {
+        {
+            std::unique_lock guard(m_lock);
+            m_closing = true;
+        }
+        m_wake.notify_one();
+        if (m_thread.joinable())
+            m_thread.join();
+        why = m_why;
+        return m_result;
+    }
+
+private:
+    void stop()
+    {
+        {
+            std::lock_guard guard(m_lock);
+            m_closing = true;
+            m_abandon = true;
+        }
+        m_wake.notify_one();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    void run()
+    {
+        std::unique_ptr<RandomReader> reader;
+        for (;;) {
+            std::uint64_t offset;
+            {
+                std::unique_lock guard(m_lock);
+                m_wake.wait(guard, [&] { return m_abandon || !m_queue.empty() || m_closing; });
+                if (m_abandon || (m_queue.empty() && m_closing))
+                    return;
+                offset = m_queue.front();
+                m_queue.pop_front();
+            }
+            if (m_result != kOk)
+                continue; // drain: the first failure is the answer
+            if (!reader)
+                reader = openReader(m_path);
+            if (!reader) {
+                m_why = "reading back the new archive: " + std::string(std::strerror(errno));
+                m_result = kErrorCannotRead;
+                continue;
+            }
+            MemberHeader header;
+            std::string reason;
+            if (readHeader(*reader, offset, header, reason) != HeaderStatus::Ok) {
+                m_why = "the new archive does not read back: " + reason;
+                m_result = kErrorHeaderBroken;
+                continue;
+            }
+            m_result = decodeMember(*reader, header, [](const unsigned char*, size_t) { return true; }, nullptr, m_why);
+        }
+    }
+
+    std::string m_path;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<std::uint64_t> m_queue;
+    bool m_closing = false;
+    bool m_abandon = false;
+    int m_result = kOk;
+    std::string m_why;
+    std::thread m_thread;
+};
 
 int pack(const ParsedCommandLine& line, const Options& options, bool update, Report& report, Progress& progress)
 {
@@ -423,6 +494,8 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
         return code == kErrorCannotWrite ? kErrorTmpOpen : code;
     }
     ArchiveWriter writer(output.sink(), options.level);
+    BackgroundVerifier verifier(output.tempPath());
+    size_t submitted = 0;
     for (const Step& step : steps) {
         std::string why;
         int code;
@@ -439,6 +512,14 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
                 report.line(why);
             return code; // the temporary file goes with `output`
         }
+        if (writer.newMembers().size() > submitted) {
+            if (!output.sink().flush()) {
+                report.line(archive + ": " + std::strerror(output.sink().error()));
+                return resultCodeForWrite(output.sink().error());
+            }
+            while (submitted < writer.newMembers().size())
+                verifier.submit(writer.newMembers()[submitted++]);
+        }
     }
     std::string why;
     if (int code = writer.finish(why); code != kOk) {
@@ -449,7 +530,7 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
         report.line(archive + ": " + std::strerror(output.sink().error()));
         return resultCodeForWrite(output.sink().error());
     }
-    if (int code = verifyNewMembers(output.tempPath(), writer.newMembers(), why); code != kOk) {
+    if (int code = verifier.finish(why); code != kOk) {
         report.line(archive + ": " + why);
         return code;
     }
