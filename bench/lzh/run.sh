@@ -87,16 +87,20 @@ with open(sys.argv[1], 'wb') as f:
     for i in range(int(sys.argv[2])):
         chunk = bytearray()
         while len(chunk) < 1 << 20:
-            chunk += text[random.randrange(len(text) - 4096):][:4096] if i % 4 else os.urandom(4096)
+            # mostly text, every fourth MiB already compressed
+            chunk += text[random.randrange(len(text) - 4096):][:4096] if i % 4 != 3 else os.urandom(4096)
         f.write(chunk[:1 << 20])
 PY
 fi
 echo
 echo "== one file of $BIGFILE_MB MiB"
 RUNS=1
+BIGKB=0
 for m in 2 4; do
   r=$(run "ours-jm$m" "$big" "$WORK/out/BIG$m.LZH" bash -c "ours $m '$big' BIG$m.LZH")
   echo "$r" | awk '{printf "%-9s %12d bytes %8.2f s  peak %.1f MiB\n", $1, $2, $3, $4 / 1024}'
+  kb=$(echo "$r" | awk '{print $4}')
+  [ "$kb" -gt "$BIGKB" ] && BIGKB=$kb
   rm -f "$WORK/out/BIG$m.LZH"
 done
 
@@ -105,10 +109,11 @@ echo "== targets (volume)"
 awk '
   { size[$1]=$2; sec[$1]=$3; kb[$1]=$4 }
   END {
-    ok5 = size["ours-lh5"] <= size["jlha-lh5"]; fast = sec["jlha-lh5"] / sec["ours-lh5"]
-    printf "-lh5- no larger than jlha -lh5-: %d vs %d  %s\n", size["ours-lh5"], size["jlha-lh5"], ok5 ? "met" : "NOT met"
-    printf "-lh5- at 3x jlha speed or more: %.2fx  %s\n", fast, fast >= 3 ? "met" : "NOT met"
-    printf "-lh7- smaller than zip -9: %d vs %d  %s\n", size["ours-lh7"], size["zip-9"], size["ours-lh7"] < size["zip-9"] ? "met" : "NOT met"
-    m = kb["ours-lh5"] > kb["ours-lh7"] ? kb["ours-lh5"] : kb["ours-lh7"]
-    printf "peak memory under 64 MB: %.1f MiB  %s\n", m / 1024, m < 65536 ? "met" : "NOT met"
-  }' "$WORK/results-volume.txt"
+    ok5 = (size["ours-lh5"] <= size["jlha-lh5"]); fast = sec["jlha-lh5"] / sec["ours-lh5"]
+    ok7 = (size["ours-lh7"] < size["zip-9"])
+    m = kb["ours-lh5"]; if (kb["ours-lh7"] > m) m = kb["ours-lh7"]; if (bigkb > m) m = bigkb
+    printf "-lh5- no larger than jlha -lh5-: %d vs %d  %s\n", size["ours-lh5"], size["jlha-lh5"], (ok5 ? "met" : "NOT met")
+    printf "-lh5- at 3x jlha speed or more: %.2fx  %s\n", fast, ((fast >= 3) ? "met" : "NOT met")
+    printf "-lh7- smaller than zip -9: %d vs %d  %s\n", size["ours-lh7"], size["zip-9"], (ok7 ? "met" : "NOT met")
+    printf "peak memory under 64 MB (1 GiB file included): %.1f MiB  %s\n", m / 1024, ((m < 65536) ? "met" : "NOT met")
+  }' bigkb="$BIGKB" "$WORK/results-volume.txt"
