@@ -40,7 +40,9 @@ protected:
             + " Unlha " + quote(line);
         // A wrapper ending in "--" (capsh) runs a shell command line.
         const bool viaShell = wrapper.size() >= 2 && wrapper.compare(wrapper.size() - 2, 2, "--") == 0;
-        const std::string command = viaShell ? wrapper + " -c " + quote(inner) : wrapper + " " + inner + after;
+        // The leak checker cannot run under ptrace (strace).
+        const std::string command = "export ASAN_OPTIONS=detect_leaks=0; "
+            + (viaShell ? wrapper + " -c " + quote(inner) : wrapper + " " + inner + after);
         CliResult result;
         const CommandResult run = shell(command);
         result.output = run.output;
@@ -93,6 +95,9 @@ TEST_F(UnlhaFaults, FileTooLargeIsNoSpace)
 
 TEST_F(UnlhaFaults, NoSpaceAtAnyWriteIsReportedAndHarmless)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer runtime writes through the same calls and stops at the injected failure";
+#endif
     for (int when : {1, 2, 3, 5, 8, 13}) {
         const CliResult result = cli(kUpdate,
             "strace -f -o /dev/null -e trace=write,pwrite64 -e inject=write,pwrite64:error=ENOSPC:when="
@@ -159,7 +164,8 @@ TEST_F(UnlhaFaults, AKillAtAnyCallLeavesOldOrCompleteArchive)
     // Fewer and smaller files keep the sweep short.
     fs::remove(m_dir / "src/SUB/DEEP/BIG.DAT");
     writeFile(m_dir / "src/SUB/DEEP/BIG.DAT", std::string(200000, 'b'));
-    for (const char* call : {"write", "pwrite64", "fsync", "rename", "close", "unlink", "ftruncate"}) {
+    for (const char* call : {"write,pwrite64", "fsync,fdatasync", "rename,renameat,renameat2", "close",
+             "unlink,unlinkat", "ftruncate", "openat", "fchmod", "flock", "read,pread64"}) {
         for (int when = 1; when < 400; ++when) {
             const CliResult result = cli(kUpdate, std::string("strace -f -o /dev/null -e trace=") + call
                 + " -e inject=" + call + ":signal=SIGKILL:when=" + std::to_string(when));

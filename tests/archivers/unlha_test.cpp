@@ -77,6 +77,16 @@ protected:
             }
         }
 
+        // lhasa's extraction byte for byte (it keeps names as raw CP932 bytes).
+        const std::string lhasaDir = m_dir / ("lha" + std::to_string(++m_extractions));
+        makeDirs(lhasaDir);
+        ASSERT_EQ(shell("cd " + quote(lhasaDir) + " && lha xq " + quote(archive)).exitCode, 0);
+        for (const auto& [path, file] : want) {
+            if (file.folder || std::any_of(path.begin(), path.end(), [](char c) { return c & 0x80; }))
+                continue;
+            EXPECT_EQ(readFile(lhasaDir + "/" + path), file.content) << path;
+        }
+
         // 7-Zip's extraction byte for byte (names outside ASCII aside: it shows raw bytes here).
         const std::string seven = m_dir / ("7z" + std::to_string(++m_extractions));
         ASSERT_EQ(shell("7zz x -y -o" + quote(seven) + " " + quote(archive)).exitCode, 0);
