@@ -65,6 +65,12 @@ FileReader::~FileReader()
     ::close(m_fd);
 }
 
+std::uint64_t FileReader::size() const
+{
+    struct stat info;
+    return ::fstat(m_fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : m_size;
+}
+
 long FileReader::readAt(std::uint64_t offset, void* buffer, size_t size)
 {
     size_t done = 0;

@@ -66,7 +66,8 @@ public:
     FileReader(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
     ~FileReader() override;
     long readAt(std::uint64_t offset, void* buffer, size_t size) override;
-    std::uint64_t size() const override { return m_size; }
+    // size: the size now (a file being written grows while it is read back).
+    std::uint64_t size() const override;
     int error() const override { return m_error; }
 
 private:

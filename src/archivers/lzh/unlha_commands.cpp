@@ -4,18 +4,15 @@
 
 #include <algorithm>
 #include <cctype>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <map>
-#include <mutex>
-#include <thread>
 #include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/background_check.h"
 #include "common/command_line.h"
 #include "common/file_io.h"
 #include "common/result_codes.h"
@@ -307,96 +304,17 @@ std::int64_t storedTime(std::int64_t mtime, int level)
     return level >= 2 ? mtime : unixTimeOfDos(dosTimeOf(mtime));
 }
 
-// Decodes the members written by this call again, in a thread of its own
-// while later members are still being compressed, before the new archive may
-// replace the old one.
-class BackgroundVerifier {
-public:
-    explicit BackgroundVerifier(std::string path) : m_path(std::move(path)), m_thread([this] { run(); }) {}
-    ~BackgroundVerifier() { stop(); }
-    BackgroundVerifier(const BackgroundVerifier&) = delete;
-    BackgroundVerifier& operator=(const BackgroundVerifier&) = delete;
-
-    // submit: check the member whose header starts at `offset` (already in the file).
-    void submit(std::uint64_t offset)
-    {
-        {
-            std::lock_guard guard(m_lock);
-            m_queue.push_back(offset);
-        }
-        m_wake.notify_one();
+// Decodes a member written by this call again.
+int checkMember(RandomReader& reader, std::uint64_t offset, std::string& why)
+{
+    MemberHeader header;
+    std::string reason;
+    if (readHeader(reader, offset, header, reason) != HeaderStatus::Ok) {
+        why = "the new archive does not read back: " + reason;
+        return kErrorHeaderBroken;
     }
-
-    // finish: wait for every submitted member; 0 or the first failure.
-    int finish(std::string& why)
-    {
-        {
-            std::unique_lock guard(m_lock);
-            m_closing = true;
-        }
-        m_wake.notify_one();
-        if (m_thread.joinable())
-            m_thread.join();
-        why = m_why;
-        return m_result;
-    }
-
-private:
-    void stop()
-    {
-        {
-            std::lock_guard guard(m_lock);
-            m_closing = true;
-            m_abandon = true;
-        }
-        m_wake.notify_one();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-    void run()
-    {
-        std::unique_ptr<RandomReader> reader;
-        for (;;) {
-            std::uint64_t offset;
-            {
-                std::unique_lock guard(m_lock);
-                m_wake.wait(guard, [&] { return m_abandon || !m_queue.empty() || m_closing; });
-                if (m_abandon || (m_queue.empty() && m_closing))
-                    return;
-                offset = m_queue.front();
-                m_queue.pop_front();
-            }
-            if (m_result != kOk)
-                continue; // drain: the first failure is the answer
-            if (!reader)
-                reader = openReader(m_path);
-            if (!reader) {
-                m_why = "reading back the new archive: " + std::string(std::strerror(errno));
-                m_result = kErrorCannotRead;
-                continue;
-            }
-            MemberHeader header;
-            std::string reason;
-            if (readHeader(*reader, offset, header, reason) != HeaderStatus::Ok) {
-                m_why = "the new archive does not read back: " + reason;
-                m_result = kErrorHeaderBroken;
-                continue;
-            }
-            m_result = decodeMember(*reader, header, [](const unsigned char*, size_t) { return true; }, nullptr, m_why);
-        }
-    }
-
-    std::string m_path;
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    std::deque<std::uint64_t> m_queue;
-    bool m_closing = false;
-    bool m_abandon = false;
-    int m_result = kOk;
-    std::string m_why;
-    std::thread m_thread;
-};
+    return decodeMember(reader, header, [](const unsigned char*, size_t) { return true; }, nullptr, why);
+}
 
 int pack(const ParsedCommandLine& line, const Options& options, bool update, Report& report, Progress& progress)
 {
@@ -494,7 +412,7 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
         return code == kErrorCannotWrite ? kErrorTmpOpen : code;
     }
     ArchiveWriter writer(output.sink(), options.level);
-    BackgroundVerifier verifier(output.tempPath());
+    BackgroundCheck verifier(output.tempPath(), checkMember);
     size_t submitted = 0;
     for (const Step& step : steps) {
         std::string why;

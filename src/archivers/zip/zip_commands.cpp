@@ -1,0 +1,549 @@
+// The commands of the ZIP library modules.
+#include "zip_commands.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/background_check.h"
+#include "common/command_line.h"
+#include "common/file_io.h"
+#include "common/result_codes.h"
+#include "common/text_codec.h"
+#include "platform/platform.h"
+#include "zip_data.h"
+#include "zip_format.h"
+
+namespace zipfmt {
+
+using namespace archivers;
+
+namespace {
+
+// Temporary archives and extracted files start with this; a killed writer's
+// are removed by the next call.
+constexpr const char* kTempPrefix = ".~zip-";
+
+// An entry that would expand more than this many times its stored size, to
+// more than kBombFloor bytes, is a decompression bomb, not a disk's file.
+constexpr std::uint64_t kBombRatio = 2000;
+constexpr std::uint64_t kBombFloor = 64u << 20;
+
+struct ZipOptions {
+    bool recurse = false;   // -r
+    bool hidden = false;    // -S: hidden and system files too
+    bool folders = true;    // no -D: folder entries
+    int level = 6;          // -0 .. -9
+};
+
+std::optional<std::string> parseZipSwitches(const std::vector<std::string>& switches, ZipOptions& options)
+{
+    for (const std::string& sw : switches) {
+        for (char c : sw) {
+            if (c == 'r')
+                options.recurse = true;
+            else if (c == 'S')
+                options.hidden = true;
+            else if (c == 'D')
+                options.folders = false;
+            else if (c == 'q')
+                continue;
+            else if (c >= '0' && c <= '9')
+                options.level = c - '0';
+            else
+                return sw;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string withZipExtension(const std::string& archive)
+{
+    const size_t slash = archive.find_last_of("\\/:");
+    const std::string last = slash == std::string::npos ? archive : archive.substr(slash + 1);
+    return last.find('.') == std::string::npos ? archive + ".zip" : archive;
+}
+
+struct Source {
+    std::string stored;  // "SUB/FILE.TXT", folders "SUB/"
+    std::string native;
+    bool folder = false;
+    std::uint64_t size = 0;
+    std::int64_t mtime = 0;
+    std::uint32_t attributes = kDosArchive;
+};
+
+std::string lastElement(const std::string& relative)
+{
+    const size_t slash = relative.rfind('\\');
+    return slash == std::string::npos ? relative : relative.substr(slash + 1);
+}
+
+int collectSources(const std::vector<std::string>& patterns, const ZipOptions& options, const std::string& archiveNative,
+                   std::vector<Source>& sources, Report& report)
+{
+    std::map<std::string, std::string> seen; // stored name -> native
+    const std::string archiveFolder = parentFolder(archiveNative);
+    for (const std::string& pattern : patterns) {
+        const size_t slash = pattern.find_last_of("\\/");
+        const std::string folderPart = slash == std::string::npos ? std::string() : pattern.substr(0, slash);
+        const std::string namePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+        const std::string root = folderPart.empty() ? platform::currentFolder() : folderPart;
+        std::string prefix = folderPart;
+        std::replace(prefix.begin(), prefix.end(), '\\', '/');
+        if (!prefix.empty())
+            prefix += '/';
+        std::vector<std::string> skipped;
+        platform::WalkOptions walk;
+        walk.recurse = options.recurse;
+        int failure = kOk;
+        const auto walked = platform::walkFolder(root, walk, [&](const platform::WalkEntry& entry) {
+            for (const std::string& folder : skipped)
+                if (entry.relative.rfind(folder + "\\", 0) == 0)
+                    return true;
+            const std::string name = lastElement(entry.relative);
+            if ((entry.hidden || entry.system) && !options.hidden) {
+                if (entry.type == platform::EntryType::Folder)
+                    skipped.push_back(entry.relative);
+                return true;
+            }
+            if (entry.native == archiveNative
+                || (parentFolder(entry.native) == archiveFolder && name.rfind(kTempPrefix, 0) == 0))
+                return true;
+            Source source;
+            source.native = entry.native;
+            source.mtime = entry.mtime;
+            if (entry.hidden)
+                source.attributes |= kDosHidden;
+            if (entry.system)
+                source.attributes |= kDosSystem;
+            std::string stored = prefix + entry.relative;
+            std::replace(stored.begin(), stored.end(), '\\', '/');
+            if (entry.type == platform::EntryType::Folder) {
+                if (!(options.recurse && options.folders))
+                    return true;
+                source.folder = true;
+                source.attributes = kDosDirectory | (entry.hidden ? kDosHidden : 0u);
+                stored += '/';
+            } else {
+                if (!wildcardMatch(namePattern, name))
+                    return true;
+                if (entry.readOnly)
+                    source.attributes |= kDosReadOnly;
+                if (entry.type == platform::EntryType::Symlink) {
+                    struct stat target;
+                    if (::stat(entry.native.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) {
+                        report.line(entry.relative + ": symbolic link to a folder or nothing, not stored");
+                        return true;
+                    }
+                    source.size = static_cast<std::uint64_t>(target.st_size);
+                    source.mtime = target.st_mtim.tv_sec;
+                } else {
+                    source.size = entry.size;
+                }
+            }
+            source.stored = stored;
+            if (const auto found = seen.find(stored); found != seen.end()) {
+                if (found->second == source.native)
+                    return true;
+                report.line(stored + ": stored under the same name as " + found->second);
+                failure = kErrorSameNameFile;
+                return false;
+            }
+            seen.emplace(stored, source.native);
+            sources.push_back(std::move(source));
+            return true;
+        });
+        if (failure != kOk)
+            return failure;
+        if (!walked) {
+            report.line(walked.error().message);
+            return walked.error().code == EILSEQ ? kErrorNotConfirmName : kErrorNotFindFile;
+        }
+    }
+    return kOk;
+}
+
+int checkEntry(RandomReader& reader, const Entry& entry, std::string& why)
+{
+    if (!entry.name.empty() && entry.name.back() == '/')
+        return kOk;
+    return readEntryData(reader, entry, [](const unsigned char*, size_t) { return true; }, nullptr, why);
+}
+
+} // namespace
+
+int runZip(const std::string& commandLine, Report& report, Progress& progress)
+{
+    const ParsedCommandLine line = parseCommandLine(commandLine, {});
+    ZipOptions options;
+    if (const auto bad = parseZipSwitches(line.switches, options)) {
+        report.line("-" + *bad + ": unknown switch");
+        return kErrorInvalidValue;
+    }
+    if (line.archive.empty()) {
+        report.line("no archive named");
+        return kErrorNotArcFile;
+    }
+    const std::string archive = withZipExtension(line.archive);
+    auto archiveNative = platform::toNative(archive);
+    if (!archiveNative) {
+        report.line(archive + ": " + archiveNative.error().message);
+        return kErrorArcFileOpen;
+    }
+    std::vector<std::string> patterns = line.names;
+    if (!line.baseFolder.empty())
+        patterns.insert(patterns.begin(), line.baseFolder + "*.*");
+    if (patterns.empty()) {
+        report.line("no files named");
+        return kErrorNotFindFile;
+    }
+    std::vector<Source> sources;
+    if (const int code = collectSources(patterns, options, *archiveNative, sources, report); code != kOk)
+        return code;
+
+    const std::string folder = parentFolder(*archiveNative);
+    struct stat info;
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        report.line(archive + ": the folder does not exist");
+        return kErrorArcFileOpen;
+    }
+    FolderLock lock(folder);
+    removeStaleTemps(folder, kTempPrefix);
+
+    std::unique_ptr<RandomReader> old;
+    Directory directory;
+    if (::access(archiveNative->c_str(), F_OK) == 0) {
+        old = openReader(*archiveNative);
+        std::string why;
+        if (!old) {
+            report.line(archive + ": " + std::strerror(errno));
+            return kErrorArcFileOpen;
+        }
+        if (const int code = readDirectory(*old, directory, why); code != kOk) {
+            report.line(archive + ": " + why);
+            return code;
+        }
+        for (Entry& entry : directory.entries)
+            if (const int code = measureLocal(*old, entry, why); code != kOk) {
+                report.line(archive + ": " + why);
+                return code;
+            }
+    }
+
+    // Named files replace their entries whatever the dates; the rest stay.
+    std::set<std::string> named;
+    for (const Source& source : sources)
+        named.insert(source.stored);
+    if (sources.empty() && !old) {
+        report.line("no files to archive");
+        return kErrorNotFindFile;
+    }
+    std::uint64_t total = 0;
+    for (const Source& source : sources)
+        total += source.size;
+    progress.setTotal(total);
+
+    AtomicFile output;
+    if (!output.create(*archiveNative, kTempPrefix)) {
+        report.line(archive + ": cannot make the new archive: " + std::strerror(output.error()));
+        const int code = resultCodeForWrite(output.error());
+        return code == kErrorCannotWrite ? kErrorTmpOpen : code;
+    }
+    ZipWriter writer(output.sink());
+    // New entries are checked in a second thread while later ones are written;
+    // it gets copies, since the writer's list grows meanwhile.
+    std::mutex checkLock;
+    std::vector<std::unique_ptr<Entry>> toCheck;
+    BackgroundCheck verifier(output.tempPath(), [&](RandomReader& reader, std::uint64_t index, std::string& why) {
+        const Entry* entry;
+        {
+            std::lock_guard guard(checkLock);
+            entry = toCheck[static_cast<size_t>(index)].get();
+        }
+        return checkEntry(reader, *entry, why);
+    });
+    std::string why;
+    for (const Entry& entry : directory.entries) {
+        if (named.count(entry.name))
+            continue;
+        if (const int code = writer.copyEntry(*old, entry, why); code != kOk) {
+            report.line(why);
+            return code;
+        }
+    }
+    size_t submitted = 0;
+    for (const Source& source : sources) {
+        NewEntry entry;
+        entry.name = source.stored;
+        entry.folder = source.folder;
+        entry.mtime = source.mtime;
+        entry.dosAttributes = source.attributes;
+        entry.level = options.level;
+        const int code = source.folder
+            ? writer.addFolder(entry, why)
+            : writer.addFile(source.native, source.size, entry, progress, source.stored, why);
+        if (code != kOk) {
+            if (!why.empty())
+                report.line(why);
+            return code;
+        }
+        if (!output.sink().flush()) {
+            report.line(archive + ": " + std::strerror(output.sink().error()));
+            return resultCodeForWrite(output.sink().error());
+        }
+        while (submitted < writer.newEntries().size()) {
+            size_t index;
+            {
+                std::lock_guard guard(checkLock);
+                toCheck.push_back(std::make_unique<Entry>(writer.entries()[writer.newEntries()[submitted++]]));
+                index = toCheck.size() - 1;
+            }
+            verifier.submit(index);
+        }
+    }
+    if (const int code = writer.finish(why); code != kOk) {
+        report.line(why);
+        return code;
+    }
+    if (!output.sink().flush()) {
+        report.line(archive + ": " + std::strerror(output.sink().error()));
+        return resultCodeForWrite(output.sink().error());
+    }
+    if (const int code = verifier.finish(why); code != kOk) {
+        report.line(archive + ": " + why);
+        return code;
+    }
+    if (!output.commit()) {
+        report.line(archive + ": " + std::strerror(output.error()));
+        return resultCodeForWrite(output.error());
+    }
+    return kOk;
+}
+
+// ═════════════════════════════════════════════════════════════════════════════
+// UnZip
+// ═════════════════════════════════════════════════════════════════════════════
+
+namespace {
+
+bool selected(const Entry& entry, const std::vector<std::string>& names)
+{
+    if (names.empty())
+        return true;
+    std::string path = entry.name;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    const std::string last = lastElement(path.back() == '\\' ? path.substr(0, path.size() - 1) : path);
+    return std::any_of(names.begin(), names.end(),
+        [&](const std::string& pattern) { return wildcardMatch(pattern, path) || wildcardMatch(pattern, last); });
+}
+
+bool isLink(const Entry& entry)
+{
+    // Unix file type in the high half of the external attributes.
+    return (entry.versionMadeBy >> 8) == 3 && ((entry.externalAttributes >> 16) & 0xF000) == 0xA000;
+}
+
+// The entry's path as safe elements, or false when it would leave the folder.
+bool safeElements(const std::string& name, std::vector<std::string>& elements)
+{
+    elements.clear();
+    std::string current;
+    for (char c : name + "/") {
+        if (c == '/' || c == '\\') {
+            if (current == "..")
+                return false;
+            if (!current.empty() && current != ".")
+                elements.push_back(current);
+            current.clear();
+            continue;
+        }
+        if (static_cast<unsigned char>(c) < 0x20 || c == ':')
+            return false;
+        current += c;
+    }
+    return !elements.empty();
+}
+
+std::string makeFolders(const std::string& root, const std::vector<std::string>& elements, size_t count)
+{
+    std::string folder = root;
+    for (size_t i = 0; i < count; ++i) {
+        folder += "/" + elements[i];
+        struct stat info;
+        if (::lstat(folder.c_str(), &info) != 0 && (::mkdir(folder.c_str(), 0777) != 0 || ::lstat(folder.c_str(), &info) != 0))
+            return {};
+        if (!S_ISDIR(info.st_mode))
+            return {};
+    }
+    return folder;
+}
+
+int extractEntry(RandomReader& reader, const Entry& entry, const std::string& root, Progress& progress, Report& report)
+{
+    if (isLink(entry)) {
+        report.line(entry.name + ": symbolic link, not extracted");
+        return kErrorNotConfirmName;
+    }
+    std::vector<std::string> elements;
+    if (!safeElements(entry.name, elements)) {
+        report.line(entry.name + ": unsafe name, not extracted");
+        return kErrorInvalidPath;
+    }
+    const bool folderEntry = entry.name.back() == '/';
+    if (folderEntry)
+        return makeFolders(root, elements, elements.size()).empty() ? kErrorMakeDirectory : kOk;
+    if (entry.size > kBombFloor && entry.size / std::max<std::uint64_t>(entry.compressedSize, 1) > kBombRatio) {
+        report.line(entry.name + ": expands " + std::to_string(entry.size / std::max<std::uint64_t>(entry.compressedSize, 1))
+            + " times: refused as a decompression bomb");
+        return kErrorTooBig;
+    }
+    const std::string folder = makeFolders(root, elements, elements.size() - 1);
+    if (folder.empty()) {
+        report.line(entry.name + ": cannot make its folder");
+        return kErrorMakeDirectory;
+    }
+    const std::string target = folder + "/" + elements.back();
+    struct stat existing;
+    if (::lstat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        report.line(entry.name + ": a folder or link of that name is in the way");
+        return kErrorInvalidPath;
+    }
+    AtomicFile output;
+    if (!output.create(target, kTempPrefix)) {
+        report.line(entry.name + ": " + std::strerror(output.error()));
+        return resultCodeForWrite(output.error());
+    }
+    ByteSink& sink = output.sink();
+    std::string why;
+    const int code = readEntryData(reader, entry, [&](const unsigned char* data, size_t size) { return sink.write(data, size); },
+        &progress, why);
+    if (code == kErrorCannotWrite) {
+        report.line(entry.name + ": " + std::strerror(sink.error()));
+        return resultCodeForWrite(sink.error());
+    }
+    if (code != kOk) {
+        report.line(why);
+        return code;
+    }
+    if (!output.commit()) {
+        report.line(entry.name + ": " + std::strerror(output.error()));
+        return resultCodeForWrite(output.error());
+    }
+    std::int64_t mtime = unixTimeOfDos(entry.dosTime);
+    const std::string stamp = findExtra(entry.extra, kExtraTimestamp);
+    if (stamp.size() >= 5 && (stamp[0] & 1))
+        mtime = static_cast<std::int64_t>(getLe(reinterpret_cast<const unsigned char*>(stamp.data()) + 1, 4));
+    const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return kOk;
+}
+
+} // namespace
+
+int runUnZip(const std::string& commandLine, Report& report, Progress& progress)
+{
+    const ParsedCommandLine line = parseCommandLine(commandLine, {});
+    char mode = 'x';
+    for (const std::string& sw : line.switches) {
+        if (sw == "x" || sw == "t" || sw == "l")
+            mode = sw[0];
+        else if (sw != "o" && sw != "q") {
+            report.line("-" + sw + ": unknown switch");
+            return kErrorInvalidValue;
+        }
+    }
+    if (line.archive.empty()) {
+        report.line("no archive named");
+        return kErrorNotArcFile;
+    }
+    const std::string archive = withZipExtension(line.archive);
+    auto native = platform::toNative(archive);
+    if (!native || ::access(native->c_str(), F_OK) != 0) {
+        report.line(archive + ": no such archive");
+        return kErrorNotFindArcFile;
+    }
+    std::unique_ptr<RandomReader> reader = openReader(*native);
+    if (!reader) {
+        report.line(archive + ": " + std::strerror(errno));
+        return kErrorArcFileOpen;
+    }
+    Directory directory;
+    std::string why;
+    if (const int code = readDirectory(*reader, directory, why); code != kOk) {
+        report.line(archive + ": " + why);
+        return code;
+    }
+    // Entries that share their data (overlapping records) are a bomb's trick.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+    for (Entry& entry : directory.entries) {
+        if (const int code = measureLocal(*reader, entry, why); code != kOk) {
+            report.line(archive + ": " + why);
+            return code;
+        }
+        spans.emplace_back(entry.localOffset, entry.localOffset + entry.localRecordSize);
+    }
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 1; i < spans.size(); ++i)
+        if (spans[i].first < spans[i - 1].second) {
+            report.line(archive + ": entries overlap");
+            return kErrorHeaderBroken;
+        }
+
+    if (mode == 'l') {
+        for (const Entry& entry : directory.entries)
+            if (selected(entry, line.names))
+                report.line(std::to_string(entry.size) + "\t" + std::to_string(entry.compressedSize) + "\t" + entry.name);
+        return kOk;
+    }
+    std::uint64_t total = 0;
+    for (const Entry& entry : directory.entries)
+        if (selected(entry, line.names))
+            total += entry.size;
+    progress.setTotal(total);
+    std::string root;
+    if (mode == 'x') {
+        const std::string folder = line.baseFolder.empty() ? platform::currentFolder() : line.baseFolder;
+        auto rootNative = platform::toNative(folder);
+        struct stat info;
+        if (!rootNative || ::stat(rootNative->c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+            report.line(folder + ": the folder does not exist");
+            return kErrorMakeDirectory;
+        }
+        root = *rootNative;
+    }
+    int result = kOk;
+    bool any = false;
+    for (const Entry& entry : directory.entries) {
+        if (!selected(entry, line.names))
+            continue;
+        any = true;
+        int code;
+        if (mode == 't') {
+            code = checkEntry(*reader, entry, why);
+            report.line(entry.name + (code == kOk ? " - OK" : " - " + why));
+        } else {
+            code = extractEntry(*reader, entry, root, progress, report);
+        }
+        if (code == kErrorUserCancel || code == kErrorDiskSpace)
+            return code;
+        if (code != kOk && result == kOk)
+            result = code;
+    }
+    if (!any) {
+        report.line("no entry matches");
+        return kErrorNotFindFile;
+    }
+    return result;
+}
+
+} // namespace zipfmt

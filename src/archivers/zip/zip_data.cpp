@@ -1,0 +1,548 @@
+// Writing and reading ZIP entries.
+#include "zip_data.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include <zlib.h>
+
+#include "common/result_codes.h"
+#include "common/text_codec.h"
+#include "zip_format.h"
+
+namespace zipfmt {
+
+using namespace archivers;
+
+namespace {
+
+// Bytes read or written per step.
+constexpr size_t kChunk = 256 * 1024;
+
+// A file whose first stretch does not shrink is stored instead.
+constexpr std::uint64_t kIncompressibleProbe = 256 * 1024;
+
+// Sizes from here on need the Zip64 fields (with room for deflate's growth).
+constexpr std::uint64_t kZip64Threshold = 0xFFFFFFFFull - (64u << 20);
+
+std::string errnoText(int error)
+{
+    return error ? std::strerror(error) : "unexpected end of file";
+}
+
+const unsigned char* bytesOf(const std::string& text, size_t at = 0)
+{
+    return reinterpret_cast<const unsigned char*>(text.data()) + at;
+}
+
+// The name as stored, its flags and extra fields: CP932 when it can hold the
+// name (with a UTF-8 copy for readers that know it), else UTF-8.
+struct StoredName {
+    std::string raw;
+    std::uint16_t flags = 0;
+    std::string extra;
+};
+
+StoredName storedName(const std::string& utf8)
+{
+    StoredName stored;
+    const auto cp932 = utf8ToCp932(utf8);
+    const bool exact = cp932 && cp932ToUtf8(*cp932).value_or(std::string()) == utf8;
+    if (!exact) {
+        stored.raw = utf8;
+        stored.flags = kFlagUtf8;
+        return stored;
+    }
+    stored.raw = *cp932;
+    if (stored.raw != utf8) {
+        // Unicode path field: version 1, CRC-32 of the stored name, the UTF-8 name.
+        std::string field;
+        field += '\1';
+        putLe(field, ::crc32(0, bytesOf(stored.raw), static_cast<uInt>(stored.raw.size())), 4);
+        field += utf8;
+        putLe(stored.extra, kExtraUnicodePath, 2);
+        putLe(stored.extra, field.size(), 2);
+        stored.extra += field;
+    }
+    return stored;
+}
+
+std::string timestampField(std::int64_t mtime)
+{
+    // Extended timestamp: flags (modification time present), then the time.
+    std::string field;
+    putLe(field, kExtraTimestamp, 2);
+    putLe(field, 5, 2);
+    field += '\1';
+    putLe(field, static_cast<std::uint64_t>(mtime) & 0xFFFFFFFF, 4);
+    return field;
+}
+
+std::string localHeader(const Entry& entry, bool zip64)
+{
+    std::string extra = entry.extra;
+    if (zip64) {
+        putLe(extra, kExtraZip64, 2);
+        putLe(extra, 16, 2);
+        putLe(extra, entry.size, 8);
+        putLe(extra, entry.compressedSize, 8);
+    }
+    std::string out;
+    putLe(out, kLocalSignature, 4);                               // signature
+    putLe(out, zip64 ? kVersionNeededZip64 : kVersionNeeded, 2);  // version needed
+    putLe(out, entry.flags, 2);                                   // flags
+    putLe(out, entry.method, 2);                                  // method
+    putLe(out, entry.dosTime, 4);                                 // DOS time and date
+    putLe(out, entry.crc, 4);                                     // CRC-32
+    putLe(out, zip64 ? 0xFFFFFFFF : entry.compressedSize, 4);     // compressed size
+    putLe(out, zip64 ? 0xFFFFFFFF : entry.size, 4);               // size
+    putLe(out, entry.rawName.size(), 2);                          // name length
+    putLe(out, extra.size(), 2);                                  // extra length
+    out += entry.rawName;
+    out += extra;
+    return out;
+}
+
+std::string centralRecord(const Entry& entry)
+{
+    std::string zip64;
+    const bool bigSize = entry.size >= 0xFFFFFFFF;
+    const bool bigCompressed = entry.compressedSize >= 0xFFFFFFFF;
+    const bool bigOffset = entry.localOffset >= 0xFFFFFFFF;
+    if (bigSize)
+        putLe(zip64, entry.size, 8);
+    if (bigCompressed)
+        putLe(zip64, entry.compressedSize, 8);
+    if (bigOffset)
+        putLe(zip64, entry.localOffset, 8);
+    std::string extra = entry.extra;
+    if (!zip64.empty()) {
+        putLe(extra, kExtraZip64, 2);
+        putLe(extra, zip64.size(), 2);
+        extra += zip64;
+    }
+    std::string out;
+    putLe(out, kCentralSignature, 4);                            // signature
+    putLe(out, entry.versionMadeBy, 2);                          // version made by
+    putLe(out, zip64.empty() ? entry.versionNeeded : std::max(entry.versionNeeded, kVersionNeededZip64), 2);
+    putLe(out, entry.flags, 2);                                  // flags
+    putLe(out, entry.method, 2);                                 // method
+    putLe(out, entry.dosTime, 4);                                // DOS time and date
+    putLe(out, entry.crc, 4);                                    // CRC-32
+    putLe(out, bigCompressed ? 0xFFFFFFFF : entry.compressedSize, 4);
+    putLe(out, bigSize ? 0xFFFFFFFF : entry.size, 4);
+    putLe(out, entry.rawName.size(), 2);                         // name length
+    putLe(out, extra.size(), 2);                                 // extra length
+    putLe(out, entry.comment.size(), 2);                         // comment length
+    putLe(out, 0, 2);                                            // disk number
+    putLe(out, entry.internalAttributes, 2);                     // internal attributes
+    putLe(out, entry.externalAttributes, 4);                     // external attributes
+    putLe(out, bigOffset ? 0xFFFFFFFF : entry.localOffset, 4);   // local header offset
+    out += entry.rawName;
+    out += extra;
+    out += entry.comment;
+    return out;
+}
+
+Entry entryFor(const NewEntry& entry)
+{
+    const StoredName stored = storedName(entry.name);
+    Entry out;
+    out.rawName = stored.raw;
+    out.name = entry.name;
+    out.flags = stored.flags;
+    out.versionMadeBy = kVersionMadeBy;
+    out.versionNeeded = kVersionNeeded;
+    out.dosTime = dosTimeOf(entry.mtime);
+    out.externalAttributes = entry.dosAttributes;
+    out.extra = stored.extra + timestampField(entry.mtime);
+    return out;
+}
+
+// A read buffer, left uninitialised.
+std::unique_ptr<unsigned char[]> buffer(size_t size)
+{
+    return std::unique_ptr<unsigned char[]>(new unsigned char[size]);
+}
+
+} // namespace
+
+std::uint32_t dosTimeOf(std::int64_t unixTime)
+{
+    const std::time_t value = static_cast<std::time_t>(unixTime);
+    std::tm local{};
+    if (!::localtime_r(&value, &local) || local.tm_year < 80)
+        return (1u << 21) | (1u << 16);
+    if (local.tm_year > 207)
+        local = std::tm{58, 59, 23, 31, 11, 207, 0, 0, 0, 0, nullptr};
+    return (static_cast<std::uint32_t>(local.tm_year - 80) << 25) | (static_cast<std::uint32_t>(local.tm_mon + 1) << 21)
+        | (static_cast<std::uint32_t>(local.tm_mday) << 16) | (static_cast<std::uint32_t>(local.tm_hour) << 11)
+        | (static_cast<std::uint32_t>(local.tm_min) << 5) | (static_cast<std::uint32_t>(local.tm_sec) / 2);
+}
+
+std::int64_t unixTimeOfDos(std::uint32_t dosTime)
+{
+    std::tm local{};
+    local.tm_year = static_cast<int>((dosTime >> 25) & 0x7F) + 80;
+    local.tm_mon = static_cast<int>((dosTime >> 21) & 0x0F) - 1;
+    local.tm_mday = static_cast<int>((dosTime >> 16) & 0x1F);
+    local.tm_hour = static_cast<int>((dosTime >> 11) & 0x1F);
+    local.tm_min = static_cast<int>((dosTime >> 5) & 0x3F);
+    local.tm_sec = static_cast<int>((dosTime & 0x1F) * 2);
+    local.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&local));
+}
+
+int ZipWriter::writeError(std::string& why)
+{
+    why = "writing the archive: " + errnoText(m_sink.error());
+    return resultCodeForWrite(m_sink.error());
+}
+
+int ZipWriter::copyEntry(RandomReader& from, const Entry& entry, std::string& why)
+{
+    Entry copied = entry;
+    copied.localOffset = m_sink.position();
+    auto chunk = buffer(kChunk);
+    std::uint64_t left = entry.localRecordSize;
+    std::uint64_t offset = entry.localOffset;
+    while (left > 0) {
+        const size_t want = static_cast<size_t>(std::min<std::uint64_t>(left, kChunk));
+        const long got = from.readAt(offset, chunk.get(), want);
+        if (got <= 0) {
+            why = entry.name + ": reading the old archive: " + errnoText(got < 0 ? from.error() : 0);
+            return got < 0 ? kErrorCannotRead : kErrorEof;
+        }
+        if (!m_sink.write(chunk.get(), static_cast<size_t>(got)))
+            return writeError(why);
+        left -= static_cast<std::uint64_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    m_entries.push_back(std::move(copied));
+    return kOk;
+}
+
+int ZipWriter::addFolder(const NewEntry& entry, std::string& why)
+{
+    Entry out = entryFor(entry);
+    out.method = kMethodStored;
+    out.externalAttributes |= kDosDirectory;
+    out.localOffset = m_sink.position();
+    const std::string header = localHeader(out, false);
+    if (!m_sink.write(header.data(), header.size()))
+        return writeError(why);
+    m_new.push_back(m_entries.size());
+    m_entries.push_back(std::move(out));
+    return kOk;
+}
+
+namespace {
+
+struct Pass {
+    std::uint64_t size = 0;
+    std::uint64_t written = 0;
+    std::uint32_t crc = 0;
+    int readError = 0;
+    bool readFailed = false;
+    bool writeFailed = false;
+    bool cancelled = false;
+    bool incompressible = false;
+};
+
+// One pass over the source: stored (level 0) or deflated into the sink.
+Pass writeData(ByteSource& source, ByteSink& sink, int level, Progress& progress, const std::string& name,
+               std::uint64_t counted)
+{
+    Pass pass;
+    pass.crc = static_cast<std::uint32_t>(::crc32(0, nullptr, 0));
+    auto in = buffer(kChunk);
+    auto out = buffer(kChunk);
+    z_stream stream{};
+    const bool deflating = level > 0;
+    if (deflating && ::deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        pass.writeFailed = true;
+        return pass;
+    }
+    struct End {
+        z_stream* stream;
+        bool active;
+        ~End()
+        {
+            if (active)
+                ::deflateEnd(stream);
+        }
+    } end{&stream, deflating};
+
+    bool finished = false;
+    while (!finished) {
+        const long got = source.read(in.get(), kChunk);
+        if (got < 0) {
+            pass.readFailed = true;
+            pass.readError = source.error();
+            return pass;
+        }
+        pass.crc = static_cast<std::uint32_t>(::crc32(pass.crc, in.get(), static_cast<uInt>(got)));
+        pass.size += static_cast<std::uint64_t>(got);
+        const std::uint64_t fresh = pass.size > counted ? std::min<std::uint64_t>(pass.size - counted, got) : 0;
+        if (fresh && !progress.advance(fresh, name)) {
+            pass.cancelled = true;
+            return pass;
+        }
+        finished = got == 0;
+        if (!deflating) {
+            if (got > 0 && !sink.write(in.get(), static_cast<size_t>(got))) {
+                pass.writeFailed = true;
+                return pass;
+            }
+            pass.written += static_cast<std::uint64_t>(got);
+            continue;
+        }
+        stream.next_in = in.get();
+        stream.avail_in = static_cast<uInt>(got);
+        do {
+            stream.next_out = out.get();
+            stream.avail_out = static_cast<uInt>(kChunk);
+            ::deflate(&stream, finished ? Z_FINISH : Z_NO_FLUSH);
+            const size_t produced = kChunk - stream.avail_out;
+            if (produced && !sink.write(out.get(), produced)) {
+                pass.writeFailed = true;
+                return pass;
+            }
+            pass.written += produced;
+        } while (stream.avail_out == 0);
+        if (pass.size >= kIncompressibleProbe && pass.size - static_cast<std::uint64_t>(got) < kIncompressibleProbe
+            && stream.total_out >= stream.total_in) {
+            pass.incompressible = true;
+            return pass;
+        }
+    }
+    return pass;
+}
+
+} // namespace
+
+int ZipWriter::addFile(const std::string& nativePath, std::uint64_t expectedSize, const NewEntry& entry,
+                       Progress& progress, const std::string& displayName, std::string& why)
+{
+    std::unique_ptr<ByteSource> source = openSource(nativePath);
+    if (!source) {
+        why = displayName + ": cannot be opened: " + std::strerror(errno);
+        return kErrorFileOpen;
+    }
+    Entry out = entryFor(entry);
+    const bool zip64 = expectedSize >= kZip64Threshold;
+    out.versionNeeded = zip64 ? kVersionNeededZip64 : kVersionNeeded;
+    out.method = entry.level > 0 && expectedSize > 0 ? kMethodDeflated : kMethodStored;
+    out.localOffset = m_sink.position();
+    const std::string placeholder = localHeader(out, zip64);
+    if (!m_sink.write(placeholder.data(), placeholder.size()))
+        return writeError(why);
+    const std::uint64_t dataAt = m_sink.position();
+
+    auto failed = [&](const Pass& pass) -> int {
+        if (pass.cancelled)
+            return kErrorUserCancel;
+        if (pass.readFailed) {
+            why = displayName + ": cannot be read: " + errnoText(pass.readError);
+            return kErrorCannotRead;
+        }
+        return writeError(why);
+    };
+    Pass pass = writeData(*source, m_sink, out.method == kMethodDeflated ? entry.level : 0, progress, displayName, 0);
+    if (pass.cancelled || pass.readFailed || pass.writeFailed)
+        return failed(pass);
+    const bool crcKnown = !pass.incompressible;
+    if (out.method == kMethodDeflated && (pass.incompressible || pass.written >= pass.size)) {
+        // Not smaller: store it, reading the file a second time.
+        if (!m_sink.truncate(dataAt))
+            return writeError(why);
+        source = openSource(nativePath);
+        if (!source) {
+            why = displayName + ": cannot be opened: " + std::strerror(errno);
+            return kErrorFileOpen;
+        }
+        const std::uint32_t firstCrc = pass.crc;
+        const std::uint64_t counted = pass.size;
+        pass = writeData(*source, m_sink, 0, progress, displayName, counted);
+        if (pass.cancelled || pass.readFailed || pass.writeFailed)
+            return failed(pass);
+        if (crcKnown && pass.crc != firstCrc) {
+            why = displayName + ": the file changed while it was read";
+            return kErrorCannotRead;
+        }
+        out.method = kMethodStored;
+    }
+    if (pass.size != expectedSize) {
+        why = displayName + ": the file changed while it was read";
+        return kErrorCannotRead;
+    }
+    out.crc = pass.crc;
+    out.size = pass.size;
+    out.compressedSize = pass.written;
+    const std::string header = localHeader(out, zip64);
+    if (!m_sink.writeAt(out.localOffset, header.data(), header.size()))
+        return writeError(why);
+    m_new.push_back(m_entries.size());
+    m_entries.push_back(std::move(out));
+    return kOk;
+}
+
+int ZipWriter::finish(std::string& why)
+{
+    const std::uint64_t directoryAt = m_sink.position();
+    std::string block;
+    for (const Entry& entry : m_entries) {
+        block += centralRecord(entry);
+        if (block.size() >= kChunk) {
+            if (!m_sink.write(block.data(), block.size()))
+                return writeError(why);
+            block.clear();
+        }
+    }
+    const std::uint64_t directorySize = m_sink.position() + block.size() - directoryAt;
+    const std::uint64_t count = m_entries.size();
+    const bool zip64 = count >= 0xFFFF || directoryAt >= 0xFFFFFFFF || directorySize >= 0xFFFFFFFF;
+    if (zip64) {
+        const std::uint64_t recordAt = m_sink.position() + block.size();
+        putLe(block, kZip64EndSignature, 4);  // Zip64 end record
+        putLe(block, 44, 8);                  // its size after this field
+        putLe(block, kVersionMadeBy, 2);
+        putLe(block, kVersionNeededZip64, 2);
+        putLe(block, 0, 4);                   // this disk
+        putLe(block, 0, 4);                   // disk of the directory
+        putLe(block, count, 8);               // entries on this disk
+        putLe(block, count, 8);               // entries
+        putLe(block, directorySize, 8);
+        putLe(block, directoryAt, 8);
+        putLe(block, kZip64LocatorSignature, 4); // locator
+        putLe(block, 0, 4);
+        putLe(block, recordAt, 8);
+        putLe(block, 1, 4);                   // disks
+    }
+    putLe(block, kEndSignature, 4);                                     // end record
+    putLe(block, 0, 2);                                                 // this disk
+    putLe(block, 0, 2);                                                 // disk of the directory
+    putLe(block, std::min<std::uint64_t>(count, 0xFFFF), 2);            // entries on this disk
+    putLe(block, std::min<std::uint64_t>(count, 0xFFFF), 2);            // entries
+    putLe(block, std::min<std::uint64_t>(directorySize, 0xFFFFFFFF), 4); // directory size
+    putLe(block, std::min<std::uint64_t>(directoryAt, 0xFFFFFFFF), 4);   // directory offset
+    putLe(block, 0, 2);                                                 // comment length
+    if (!m_sink.write(block.data(), block.size()))
+        return writeError(why);
+    return kOk;
+}
+
+int readEntryData(RandomReader& archive, const Entry& entry, const DataConsumer& consume, Progress* progress,
+                  std::string& why)
+{
+    std::string header(30, '\0');
+    if (archive.readAt(entry.localOffset, header.data(), 30) != 30 || getLe(bytesOf(header), 4) != kLocalSignature) {
+        why = entry.name + ": local header missing";
+        return kErrorHeaderBroken;
+    }
+    if (entry.flags & 0x0001) {
+        why = entry.name + ": encrypted";
+        return kErrorMethod;
+    }
+    std::uint64_t offset = entry.localOffset + 30 + getLe(bytesOf(header, 26), 2) + getLe(bytesOf(header, 28), 2);
+    if (offset > archive.size() || entry.compressedSize > archive.size() - offset) {
+        why = entry.name + ": data runs past the end";
+        return kErrorEof;
+    }
+    if (entry.method != kMethodStored && entry.method != kMethodDeflated) {
+        why = entry.name + ": method " + std::to_string(entry.method) + " is not supported";
+        return kErrorMethod;
+    }
+    auto in = buffer(kChunk);
+    auto out = buffer(kChunk);
+    std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0, nullptr, 0));
+    std::uint64_t produced = 0;
+    std::uint64_t left = entry.compressedSize;
+    z_stream stream{};
+    const bool inflating = entry.method == kMethodDeflated;
+    if (inflating && ::inflateInit2(&stream, -15) != Z_OK) {
+        why = entry.name + ": out of memory";
+        return 0x801D;
+    }
+    struct End {
+        z_stream* stream;
+        bool active;
+        ~End()
+        {
+            if (active)
+                ::inflateEnd(stream);
+        }
+    } end{&stream, inflating};
+    enum class Stop { None, TooMuch, Consumer, Cancel } stop = Stop::None;
+    auto deliver = [&](const unsigned char* data, size_t size) {
+        if (produced + size > entry.size) {
+            stop = Stop::TooMuch; // more than the entry says: refused, whatever the data
+            return false;
+        }
+        produced += size;
+        crc = static_cast<std::uint32_t>(::crc32(crc, data, static_cast<uInt>(size)));
+        if (!consume(data, size)) {
+            stop = Stop::Consumer;
+            return false;
+        }
+        if (progress && !progress->advance(size, entry.name)) {
+            stop = Stop::Cancel;
+            return false;
+        }
+        return true;
+    };
+    bool streamEnded = !inflating;
+    while (left > 0) {
+        const size_t want = static_cast<size_t>(std::min<std::uint64_t>(left, kChunk));
+        const long got = archive.readAt(offset, in.get(), want);
+        if (got <= 0) {
+            why = entry.name + ": " + errnoText(got < 0 ? archive.error() : 0);
+            return got < 0 ? kErrorCannotRead : kErrorEof;
+        }
+        offset += static_cast<std::uint64_t>(got);
+        left -= static_cast<std::uint64_t>(got);
+        if (!inflating) {
+            if (!deliver(in.get(), static_cast<size_t>(got)))
+                left = 0;
+            continue;
+        }
+        stream.next_in = in.get();
+        stream.avail_in = static_cast<uInt>(got);
+        while (stream.avail_in > 0 && !streamEnded) {
+            stream.next_out = out.get();
+            stream.avail_out = static_cast<uInt>(kChunk);
+            const int status = ::inflate(&stream, Z_NO_FLUSH);
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+                why = entry.name + ": broken compressed data";
+                return kErrorBrokenData;
+            }
+            const size_t size = kChunk - stream.avail_out;
+            if (size && !deliver(out.get(), size)) {
+                left = 0;
+                break;
+            }
+            streamEnded = status == Z_STREAM_END;
+            if (status == Z_BUF_ERROR && size == 0)
+                break;
+        }
+    }
+    if (stop == Stop::Cancel)
+        return kErrorUserCancel;
+    if (stop == Stop::Consumer) {
+        why = entry.name;
+        return kErrorCannotWrite;
+    }
+    if (stop == Stop::TooMuch || produced != entry.size || !streamEnded) {
+        why = entry.name + ": the data does not match its stated size";
+        return kErrorBrokenData;
+    }
+    if (crc != entry.crc) {
+        why = entry.name + ": CRC error";
+        return kErrorFileCrc;
+    }
+    return kOk;
+}
+
+} // namespace zipfmt
