@@ -70,6 +70,7 @@ fuzz: deps
 	cd build-fuzz && ASAN_OPTIONS=detect_leaks=1 ./bin/zip_reader_fuzz -max_total_time=$(FUZZ_SECONDS) \
 		-max_len=65536 -timeout=5 -rss_limit_mb=512 -artifact_prefix=../tests/fuzz/zip-regressions/ zip-corpus
 
-# Our LZH writer against jlha and Info-ZIP on the benchmark corpora.
+# Our LZH and ZIP writers against jlha, Info-ZIP, 7-Zip and bsdtar on the benchmark corpora.
 bench: deps
 	bash bench/lzh/run.sh
+	bash bench/zip/run.sh
