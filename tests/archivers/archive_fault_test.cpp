@@ -42,6 +42,11 @@ const Writer kWriters[] = {
         " -r -S  -9 \"D:\\DISK01.ZIP\" \"*.*\"", "-r \"D:\\DISK01.ZIP\" \"%s\"", "unzip -tq %s", "bsdtar -tf %s"},
 };
 
+void PrintTo(const Writer& writer, std::ostream* out)
+{
+    *out << writer.name;
+}
+
 std::string format(const char* pattern, const std::string& value)
 {
     std::string out = pattern;
