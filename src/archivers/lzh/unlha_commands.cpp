@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/archive_target.h"
 #include "common/background_check.h"
 #include "common/command_line.h"
 #include "common/file_io.h"
@@ -121,24 +122,6 @@ std::string joinFolders(const std::vector<std::string>& parts, size_t count)
     return out;
 }
 
-std::vector<std::string> splitDialect(const std::string& path)
-{
-    std::vector<std::string> parts;
-    std::string current;
-    for (char c : path) {
-        if (c == '\\' || c == '/') {
-            if (!current.empty())
-                parts.push_back(std::move(current));
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty())
-        parts.push_back(std::move(current));
-    return parts;
-}
-
 std::string nameOf(const std::string& path)
 {
     const size_t slash = path.rfind('\\');
@@ -192,7 +175,7 @@ int collectSources(const std::string& base, const std::vector<std::string>& name
             root = (root.back() == '\\' ? root : root + "\\") + folderPart;
         std::vector<std::string> prefix;
         if (options.paths)
-            prefix = splitDialect(folderPart);
+            prefix = splitElements(folderPart);
 
         std::vector<std::string> skippedFolders; // hidden folders left out, with their contents
         platform::WalkOptions walk;
@@ -241,7 +224,7 @@ int collectSources(const std::string& base, const std::vector<std::string>& name
             }
             std::vector<std::string> parts = prefix;
             if (options.paths) {
-                for (const std::string& part : splitDialect(entry.relative))
+                for (const std::string& part : splitElements(entry.relative))
                     parts.push_back(part);
             } else {
                 parts.push_back(name);
@@ -285,7 +268,7 @@ int collectSources(const std::string& base, const std::vector<std::string>& name
 NewMember newMemberFor(const Source& source, const Options& options)
 {
     NewMember member;
-    std::vector<std::string> parts = splitDialect(source.stored);
+    std::vector<std::string> parts = splitElements(source.stored);
     if (!source.folder) {
         member.name = parts.back();
         parts.pop_back();
@@ -333,14 +316,9 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
     if (const int code = collectSources(base, names, options, *archiveNative, sources, report); code != kOk)
         return code;
 
-    const std::string folder = parentFolder(*archiveNative);
-    struct stat folderInfo;
-    if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode)) {
-        report.line(archive + ": the folder does not exist");
-        return kErrorArcFileOpen;
-    }
-    FolderLock lock(folder);
-    removeStaleTemps(folder, kTempPrefix);
+    std::unique_ptr<FolderLock> lock;
+    if (const int code = lockTarget(*archiveNative, archive, kTempPrefix, lock, report); code != kOk)
+        return code;
 
     // The archive as it is now, if there is one.
     std::unique_ptr<RandomReader> old;
@@ -406,11 +384,8 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
     progress.setTotal(total);
 
     AtomicFile output;
-    if (!output.create(*archiveNative, kTempPrefix)) {
-        report.line(archive + ": cannot make the new archive: " + std::strerror(output.error()));
-        const int code = resultCodeForWrite(output.error());
-        return code == kErrorCannotWrite ? kErrorTmpOpen : code;
-    }
+    if (const int code = createOutput(output, *archiveNative, archive, kTempPrefix, report); code != kOk)
+        return code;
     ArchiveWriter writer(output.sink(), options.level);
     BackgroundCheck verifier(output.tempPath(), checkMember);
     size_t submitted = 0;
@@ -431,10 +406,8 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
             return code; // the temporary file goes with `output`
         }
         if (writer.newMembers().size() > submitted) {
-            if (!output.sink().flush()) {
-                report.line(archive + ": " + std::strerror(output.sink().error()));
-                return resultCodeForWrite(output.sink().error());
-            }
+            if (const int flushed = flushOutput(output, archive, report); flushed != kOk)
+                return flushed;
             while (submitted < writer.newMembers().size())
                 verifier.submit(writer.newMembers()[submitted++]);
         }
@@ -444,19 +417,13 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
         report.line(why);
         return code;
     }
-    if (!output.sink().flush()) {
-        report.line(archive + ": " + std::strerror(output.sink().error()));
-        return resultCodeForWrite(output.sink().error());
-    }
+    if (const int code = flushOutput(output, archive, report); code != kOk)
+        return code;
     if (int code = verifier.finish(why); code != kOk) {
         report.line(archive + ": " + why);
         return code;
     }
-    if (!output.commit()) {
-        report.line(archive + ": " + std::strerror(output.error()));
-        return resultCodeForWrite(output.error());
-    }
-    return kOk;
+    return commitOutput(output, archive, report);
 }
 
 // ═════════════════════════════════════════════════════════════════════════════
@@ -494,24 +461,6 @@ bool safeElements(const MemberHeader& member, bool paths, std::vector<std::strin
     return !elements.empty();
 }
 
-// Makes (or enters) the folders of `elements` below `root`, never through a
-// symbolic link. Returns the native folder or an empty text.
-std::string makeFolders(const std::string& root, const std::vector<std::string>& elements, size_t count)
-{
-    std::string folder = root;
-    for (size_t i = 0; i < count; ++i) {
-        folder += "/" + elements[i];
-        struct stat info;
-        if (::lstat(folder.c_str(), &info) != 0) {
-            if (::mkdir(folder.c_str(), 0777) != 0 || ::lstat(folder.c_str(), &info) != 0)
-                return {};
-        }
-        if (!S_ISDIR(info.st_mode))
-            return {};
-    }
-    return folder;
-}
-
 int extractOne(RandomReader& reader, const MemberHeader& member, const std::string& root, bool paths,
                Progress& progress, Report& report)
 {
@@ -528,13 +477,13 @@ int extractOne(RandomReader& reader, const MemberHeader& member, const std::stri
     if (member.isDirectory) {
         if (!paths)
             return kOk;
-        if (makeFolders(root, elements, elements.size()).empty()) {
+        if (makeFoldersBelow(root, elements, elements.size()).empty()) {
             report.line(shown + ": cannot make the folder");
             return kErrorMakeDirectory;
         }
         return kOk;
     }
-    const std::string folder = makeFolders(root, elements, elements.size() - 1);
+    const std::string folder = makeFoldersBelow(root, elements, elements.size() - 1);
     if (folder.empty()) {
         report.line(shown + ": cannot make its folder");
         return kErrorMakeDirectory;
@@ -563,10 +512,8 @@ int extractOne(RandomReader& reader, const MemberHeader& member, const std::stri
             report.line(why);
         return code;
     }
-    if (!output.commit()) {
-        report.line(shown + ": " + std::strerror(output.error()));
-        return resultCodeForWrite(output.error());
-    }
+    if (const int committed = commitOutput(output, shown, report); committed != kOk)
+        return committed;
     const struct timespec times[2] = {{member.mtime, 0}, {member.mtime, 0}};
     ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
     if (member.attribute & kAttrReadOnly)

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/archive_target.h"
 #include "common/background_check.h"
 #include "common/command_line.h"
 #include "common/file_io.h"
@@ -211,14 +212,9 @@ int runZip(const std::string& commandLine, Report& report, Progress& progress)
     if (const int code = collectSources(patterns, options, *archiveNative, sources, report); code != kOk)
         return code;
 
-    const std::string folder = parentFolder(*archiveNative);
-    struct stat info;
-    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        report.line(archive + ": the folder does not exist");
-        return kErrorArcFileOpen;
-    }
-    FolderLock lock(folder);
-    removeStaleTemps(folder, kTempPrefix);
+    std::unique_ptr<FolderLock> lock;
+    if (const int code = lockTarget(*archiveNative, archive, kTempPrefix, lock, report); code != kOk)
+        return code;
 
     std::unique_ptr<RandomReader> old;
     Directory directory;
@@ -254,11 +250,8 @@ int runZip(const std::string& commandLine, Report& report, Progress& progress)
     progress.setTotal(total);
 
     AtomicFile output;
-    if (!output.create(*archiveNative, kTempPrefix)) {
-        report.line(archive + ": cannot make the new archive: " + std::strerror(output.error()));
-        const int code = resultCodeForWrite(output.error());
-        return code == kErrorCannotWrite ? kErrorTmpOpen : code;
-    }
+    if (const int code = createOutput(output, *archiveNative, archive, kTempPrefix, report); code != kOk)
+        return code;
     ZipWriter writer(output.sink());
     // New entries are checked in a second thread while later ones are written;
     // it gets copies, since the writer's list grows meanwhile.
@@ -297,10 +290,8 @@ int runZip(const std::string& commandLine, Report& report, Progress& progress)
                 report.line(why);
             return code;
         }
-        if (!output.sink().flush()) {
-            report.line(archive + ": " + std::strerror(output.sink().error()));
-            return resultCodeForWrite(output.sink().error());
-        }
+        if (const int flushed = flushOutput(output, archive, report); flushed != kOk)
+            return flushed;
         while (submitted < writer.newEntries().size()) {
             size_t index;
             {
@@ -315,19 +306,13 @@ int runZip(const std::string& commandLine, Report& report, Progress& progress)
         report.line(why);
         return code;
     }
-    if (!output.sink().flush()) {
-        report.line(archive + ": " + std::strerror(output.sink().error()));
-        return resultCodeForWrite(output.sink().error());
-    }
+    if (const int code = flushOutput(output, archive, report); code != kOk)
+        return code;
     if (const int code = verifier.finish(why); code != kOk) {
         report.line(archive + ": " + why);
         return code;
     }
-    if (!output.commit()) {
-        report.line(archive + ": " + std::strerror(output.error()));
-        return resultCodeForWrite(output.error());
-    }
-    return kOk;
+    return commitOutput(output, archive, report);
 }
 
 // ═════════════════════════════════════════════════════════════════════════════
@@ -374,20 +359,6 @@ bool safeElements(const std::string& name, std::vector<std::string>& elements)
     return !elements.empty();
 }
 
-std::string makeFolders(const std::string& root, const std::vector<std::string>& elements, size_t count)
-{
-    std::string folder = root;
-    for (size_t i = 0; i < count; ++i) {
-        folder += "/" + elements[i];
-        struct stat info;
-        if (::lstat(folder.c_str(), &info) != 0 && (::mkdir(folder.c_str(), 0777) != 0 || ::lstat(folder.c_str(), &info) != 0))
-            return {};
-        if (!S_ISDIR(info.st_mode))
-            return {};
-    }
-    return folder;
-}
-
 int extractEntry(RandomReader& reader, const Entry& entry, const std::string& root, Progress& progress, Report& report)
 {
     if (isLink(entry)) {
@@ -401,13 +372,13 @@ int extractEntry(RandomReader& reader, const Entry& entry, const std::string& ro
     }
     const bool folderEntry = entry.name.back() == '/';
     if (folderEntry)
-        return makeFolders(root, elements, elements.size()).empty() ? kErrorMakeDirectory : kOk;
+        return makeFoldersBelow(root, elements, elements.size()).empty() ? kErrorMakeDirectory : kOk;
     if (entry.size > kBombFloor && entry.size / std::max<std::uint64_t>(entry.compressedSize, 1) > kBombRatio) {
         report.line(entry.name + ": expands " + std::to_string(entry.size / std::max<std::uint64_t>(entry.compressedSize, 1))
             + " times: refused as a decompression bomb");
         return kErrorTooBig;
     }
-    const std::string folder = makeFolders(root, elements, elements.size() - 1);
+    const std::string folder = makeFoldersBelow(root, elements, elements.size() - 1);
     if (folder.empty()) {
         report.line(entry.name + ": cannot make its folder");
         return kErrorMakeDirectory;
@@ -435,10 +406,8 @@ int extractEntry(RandomReader& reader, const Entry& entry, const std::string& ro
         report.line(why);
         return code;
     }
-    if (!output.commit()) {
-        report.line(entry.name + ": " + std::strerror(output.error()));
-        return resultCodeForWrite(output.error());
-    }
+    if (const int committed = commitOutput(output, entry.name, report); committed != kOk)
+        return committed;
     std::int64_t mtime = unixTimeOfDos(entry.dosTime);
     const std::string stamp = findExtra(entry.extra, kExtraTimestamp);
     if (stamp.size() >= 5 && (stamp[0] & 1))

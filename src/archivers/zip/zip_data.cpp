@@ -8,6 +8,7 @@
 
 #include <zlib.h>
 
+#include "common/archive_target.h"
 #include "common/result_codes.h"
 #include "common/text_codec.h"
 #include "zip_format.h"
@@ -171,28 +172,12 @@ std::unique_ptr<unsigned char[]> buffer(size_t size)
 
 std::uint32_t dosTimeOf(std::int64_t unixTime)
 {
-    const std::time_t value = static_cast<std::time_t>(unixTime);
-    std::tm local{};
-    if (!::localtime_r(&value, &local) || local.tm_year < 80)
-        return (1u << 21) | (1u << 16);
-    if (local.tm_year > 207)
-        local = std::tm{58, 59, 23, 31, 11, 207, 0, 0, 0, 0, nullptr};
-    return (static_cast<std::uint32_t>(local.tm_year - 80) << 25) | (static_cast<std::uint32_t>(local.tm_mon + 1) << 21)
-        | (static_cast<std::uint32_t>(local.tm_mday) << 16) | (static_cast<std::uint32_t>(local.tm_hour) << 11)
-        | (static_cast<std::uint32_t>(local.tm_min) << 5) | (static_cast<std::uint32_t>(local.tm_sec) / 2);
+    return archivers::dosTimeOf(unixTime);
 }
 
 std::int64_t unixTimeOfDos(std::uint32_t dosTime)
 {
-    std::tm local{};
-    local.tm_year = static_cast<int>((dosTime >> 25) & 0x7F) + 80;
-    local.tm_mon = static_cast<int>((dosTime >> 21) & 0x0F) - 1;
-    local.tm_mday = static_cast<int>((dosTime >> 16) & 0x1F);
-    local.tm_hour = static_cast<int>((dosTime >> 11) & 0x1F);
-    local.tm_min = static_cast<int>((dosTime >> 5) & 0x3F);
-    local.tm_sec = static_cast<int>((dosTime & 0x1F) * 2);
-    local.tm_isdst = -1;
-    return static_cast<std::int64_t>(std::mktime(&local));
+    return archivers::unixTimeOfDos(dosTime);
 }
 
 int ZipWriter::writeError(std::string& why)
