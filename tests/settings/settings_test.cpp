@@ -1,0 +1,118 @@
+// The settings record: encodings, defaults, the legacy move and delete-all.
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "support/testsupport.h"
+
+namespace {
+
+class SettingsRecord : public ::testing::Test {
+protected:
+    void SetUp() override { m_env.emplace("SORVANE2_CONFIG_DIR", m_dir.path()); }
+
+    static std::string current(const char* key)
+    {
+        return platform::settingsRead(settings::kApplication, settings::kSection, key, "<none>");
+    }
+
+    testsupport::TempDir m_dir;
+    std::optional<testsupport::ScopedEnv> m_env;
+};
+
+TEST(SettingsEncodings, BooleansIntegersPositions)
+{
+    EXPECT_EQ(settings::parseBoolean("True"), true);
+    EXPECT_EQ(settings::parseBoolean("false"), false);
+    EXPECT_EQ(settings::parseBoolean("0"), false);
+    EXPECT_EQ(settings::parseBoolean("1"), true);
+    EXPECT_EQ(settings::parseBoolean("-1"), true);
+    EXPECT_FALSE(settings::parseBoolean("yes").has_value());
+    EXPECT_FALSE(settings::parseBoolean("").has_value());
+    EXPECT_EQ(settings::parseInteger("-9999"), -9999);
+    EXPECT_FALSE(settings::parseInteger("40000").has_value());
+    EXPECT_FALSE(settings::parseInteger("ten").has_value());
+    EXPECT_FALSE(settings::parseInteger("1.5").has_value());
+    EXPECT_EQ(settings::parsePosition(settings::formatPosition(1234.5f)), 1234.5f);
+    EXPECT_EQ(settings::formatPosition(1000.0f), "1000");
+}
+
+TEST_F(SettingsRecord, AnEmptyStoreGivesDefaultsAndSaveWritesEverything)
+{
+    settings::ProgramSettings record;
+    settings::LoadSettings(record);
+    const settings::ProgramSettings d = settings::defaults();
+    EXPECT_EQ(record.Lzh_Option, "u -+");
+    EXPECT_TRUE(record.SubDir);
+    EXPECT_FALSE(record.Hiddn);
+    EXPECT_EQ(record.Font_Name, "ＭＳ 明朝");
+    EXPECT_EQ(record.Font_Size, 10);
+    EXPECT_EQ(record.TmpDir, d.TmpDir);
+    settings::SaveSettings(record);
+    EXPECT_EQ(current("Version"), "1.00");
+    EXPECT_EQ(current("SubDir"), "True");
+    EXPECT_EQ(current("Pattern"), "0");
+    EXPECT_EQ(current("Font_Name"), "ＭＳ 明朝");
+}
+
+TEST_F(SettingsRecord, TheLegacyLocationIsReadOnceThenMoved)
+{
+    ASSERT_TRUE(platform::settingsWrite(settings::kLegacyApplication, settings::kSection, "Version", "1.00").ok());
+    ASSERT_TRUE(platform::settingsWrite(settings::kLegacyApplication, settings::kSection, "Pattern", "2").ok());
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Pattern", "3").ok());
+    settings::ProgramSettings record;
+    settings::LoadSettings(record);
+    EXPECT_EQ(record.Pattern, 2); // from the legacy location
+    settings::SaveSettings(record);
+    EXPECT_EQ(current("Pattern"), "2");
+    EXPECT_EQ(platform::settingsRead(settings::kLegacyApplication, settings::kSection, "Version", "gone"), "gone");
+    settings::ProgramSettings again;
+    settings::LoadSettings(again);
+    EXPECT_EQ(again.Pattern, 2); // now from the current location
+}
+
+TEST_F(SettingsRecord, VersionZeroMeansTheCurrentLocation)
+{
+    ASSERT_TRUE(platform::settingsWrite(settings::kLegacyApplication, settings::kSection, "Version", "0.00").ok());
+    ASSERT_TRUE(platform::settingsWrite(settings::kLegacyApplication, settings::kSection, "Pattern", "2").ok());
+    settings::ProgramSettings record;
+    settings::LoadSettings(record);
+    EXPECT_EQ(record.Pattern, 0);
+}
+
+TEST_F(SettingsRecord, ValuesThatDoNotConvertKeepTheirValue)
+{
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "SubDir", "0").ok());
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Hiddn", "1").ok());
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Font_Size", "big").ok());
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Pattern", "7").ok());
+    settings::ProgramSettings record; // zero at start
+    settings::LoadSettings(record);
+    EXPECT_FALSE(record.SubDir);
+    EXPECT_TRUE(record.Hiddn);
+    EXPECT_EQ(record.Font_Size, 0);
+    EXPECT_EQ(record.Pattern, 7);
+}
+
+TEST_F(SettingsRecord, WindowLocationsAreChosenOneByOne)
+{
+    ASSERT_TRUE(platform::settingsWrite(settings::kLegacyApplication, settings::kSection, "Version", "1.00").ok());
+    ASSERT_TRUE(platform::settingsWrite(settings::kLegacyApplication, settings::kSection, "Main_Left", "1200").ok());
+    EXPECT_EQ(settings::programLocation().application, settings::kLegacyApplication);
+    EXPECT_EQ(settings::windowLocation("Main")->application, settings::kLegacyApplication);
+    EXPECT_EQ(settings::windowLocation("Default")->application, settings::kApplication);
+    ASSERT_TRUE(platform::settingsWrite(settings::kLegacyApplication, settings::kSection, "About_Left", "wide").ok());
+    EXPECT_FALSE(settings::windowLocation("About").has_value());
+}
+
+TEST_F(SettingsRecord, DeleteAllLeavesTheLegacyLocation)
+{
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Tip", "False").ok());
+    ASSERT_TRUE(platform::settingsWrite(settings::kLegacyApplication, settings::kSection, "Version", "1.00").ok());
+    settings::DeleteAll();
+    EXPECT_EQ(current("Tip"), "<none>");
+    EXPECT_EQ(platform::settingsRead(settings::kLegacyApplication, settings::kSection, "Version", ""), "1.00");
+}
+
+} // namespace
