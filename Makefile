@@ -74,3 +74,20 @@ fuzz: deps
 bench: deps
 	bash bench/lzh/run.sh
 	bash bench/zip/run.sh
+
+# The program's main job without a display: a sample folder mapped as a: is
+# packed in all three modes and the archives are listed by other tools.
+DEMO := $(BUILD_DIR)/demo
+demo: build
+	rm -rf $(DEMO) && mkdir -p $(DEMO)/disk/DOCS $(DEMO)/disk/日本語 $(DEMO)/arc $(DEMO)/tmp $(DEMO)/config
+	cp README.md $(DEMO)/disk/README.TXT && cp src/text/*.cpp $(DEMO)/disk/DOCS/
+	printf 'サンプル\n' > $(DEMO)/disk/日本語/説明.txt
+	for mode in normal store double; do \
+		SORVANE2_DRIVES="a=$(CURDIR)/$(DEMO)/disk|DEMO;c=$(CURDIR)/$(DEMO)/tmp;d=$(CURDIR)/$(DEMO)/arc" \
+		SORVANE2_CONFIG_DIR=$(CURDIR)/$(DEMO)/config \
+		./$(BUILD_DIR)/bin/sorvane2-pack --drive a: --name DISK$$mode --folder 'D:\' --tmp 'C:\' --mode $$mode || exit 1; \
+	done
+	ls -l $(DEMO)/arc
+	lha l $(DEMO)/arc/DISKNORMAL.LZH
+	bsdtar -tvf $(DEMO)/arc/DISKSTORE.LZH
+	bsdtar -tvf $(DEMO)/arc/DISKDOUBLE.LZH.LZH

@@ -356,8 +356,12 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
         }
         const Source& source = sources[found->second];
         placed[found->second] = true;
+        // Newer replaces; so does a file of another size with the same time
+        // (changed twice within one time step), which "newer" alone would miss.
+        const std::int64_t sourceTime = storedTime(source.mtime, options.level);
         const bool replace = !source.folder && !member.isDirectory
-            && (!update || storedTime(source.mtime, options.level) > member.mtime);
+            && (!update || sourceTime > member.mtime
+                || (sourceTime == member.mtime && source.size != member.originalSize));
         if (replace) {
             steps.push_back({nullptr, &source});
             changed = true;

@@ -1,0 +1,216 @@
+// sorvane2-pack: one pack run of a drive without a window, for scripts and
+// machines without a display. The same engine, modules and stored settings
+// as the program; history lines on stdout, message boxes on stderr.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "engine/archiver_library.h"
+#include "engine/basvelt.h"
+#include "engine/pack_drive.h"
+#include "naming/naming.h"
+#include "platform/platform.h"
+#include "settings/settings.h"
+#include "text/catalogue.h"
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage: sorvane2-pack --drive a: (--name NAME | --label) --folder FOLDER [options]
+
+Packs the whole drive into one archive in FOLDER, as the program's execute
+buttons do, with the stored settings (the program's Options) unless overridden.
+
+  --drive X:           the source drive (a drive letter and colon)
+  --name NAME          the archive's base name (the extension is added)
+  --label              name the archive after the drive's volume label
+  --folder FOLDER      the storage folder, such as "C:\ARC"
+  --mode MODE          normal (default), store or double
+  --count-up           after a successful run, print NAME with its trailing
+                       number raised by one (DISK09 -> DISK10) on stdout
+Overrides for this run only (the store is not changed):
+  --format lzh|zip     archive format of normal and store runs
+  --pattern 0..3       double compression: 0 .LZH.LZH, 1 .LZH.ZIP, 2 .ZIP.LZH, 3 .ZIP.ZIP
+  --subdir, --no-subdir            include subfolders
+  --hidden, --no-hidden            include hidden and system files
+  --ucase, --no-ucase              upper-case the archive name
+  --double-update, --no-double-update   update an existing double archive
+  --tmp FOLDER         the temporary folder
+  --help               this text
+
+Paths are drive paths ("C:\ARC"); on Linux, drives are mapped folders (see
+SORVANE2_DRIVES in the README). Exit status: 0 when the run succeeded,
+1 when it was refused or failed, 2 for a bad command line.
+)";
+
+struct Sinks : engine::HistorySink, engine::MessageBoxes {
+    void ListInAdd(const std::string& line) override
+    {
+        endProgress();
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    }
+    void show(const std::string& text) override
+    {
+        endProgress();
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+    void endProgress()
+    {
+        if (progressShown) {
+            std::fprintf(stderr, "\r\033[K");
+            progressShown = false;
+        }
+    }
+    bool progressShown = false;
+};
+
+struct Archives : engine::ArchiveListSink {
+    std::vector<std::string> paths;
+    void ListInAdd(const std::string& path) override { paths.push_back(path); }
+};
+
+Sinks* g_sinks = nullptr;
+
+bool showProgress(void*, unsigned long long done, unsigned long long total, const char* entry)
+{
+    if (g_sinks) {
+        std::fprintf(stderr, "\r\033[K%6.1f / %.1f MB  %s", static_cast<double>(done) / 1e6,
+            static_cast<double>(total) / 1e6, entry);
+        g_sinks->progressShown = true;
+    }
+    return false;
+}
+
+std::string message(std::int16_t id)
+{
+    return std::string(resSorvane::ResText(id));
+}
+
+int badLine(const std::string& why)
+{
+    std::fprintf(stderr, "sorvane2-pack: %s\n(see sorvane2-pack --help)\n", why.c_str());
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    std::string drive, name, folder, mode = "normal", tmp;
+    bool label = false, countUp = false;
+    settings::ProgramSettings record;
+    settings::LoadSettings(record);
+    std::optional<bool> subdir, hidden, ucase, doubleUpdate;
+    std::optional<std::int16_t> pattern, format;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= argc)
+                return std::nullopt;
+            return std::string(argv[++i]);
+        };
+        std::optional<std::string> v;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--drive" && (v = value())) {
+            drive = *v;
+        } else if (arg == "--name" && (v = value())) {
+            name = *v;
+        } else if (arg == "--folder" && (v = value())) {
+            folder = *v;
+        } else if (arg == "--mode" && (v = value())) {
+            mode = *v;
+        } else if (arg == "--tmp" && (v = value())) {
+            tmp = *v;
+        } else if (arg == "--format" && (v = value())) {
+            if (*v != "lzh" && *v != "zip")
+                return badLine("--format takes lzh or zip");
+            format = *v == "lzh" ? 0 : 1;
+        } else if (arg == "--pattern" && (v = value())) {
+            if (v->size() != 1 || (*v)[0] < '0' || (*v)[0] > '3')
+                return badLine("--pattern takes 0, 1, 2 or 3");
+            pattern = static_cast<std::int16_t>((*v)[0] - '0');
+        } else if (arg == "--label") {
+            label = true;
+        } else if (arg == "--count-up") {
+            countUp = true;
+        } else if (arg == "--subdir" || arg == "--no-subdir") {
+            subdir = arg == "--subdir";
+        } else if (arg == "--hidden" || arg == "--no-hidden") {
+            hidden = arg == "--hidden";
+        } else if (arg == "--ucase" || arg == "--no-ucase") {
+            ucase = arg == "--ucase";
+        } else if (arg == "--double-update" || arg == "--no-double-update") {
+            doubleUpdate = arg == "--double-update";
+        } else {
+            return badLine("unknown or incomplete option " + arg);
+        }
+    }
+    if (drive.size() < 2 || drive[1] != ':' || !std::isalpha(static_cast<unsigned char>(drive[0])))
+        return badLine("--drive needs a drive such as a:");
+    if (folder.empty())
+        return badLine("--folder is required");
+    std::int16_t packMode;
+    if (mode == "normal")
+        packMode = engine::Normal;
+    else if (mode == "store")
+        packMode = engine::Store;
+    else if (mode == "double")
+        packMode = engine::Double;
+    else
+        return badLine("--mode takes normal, store or double");
+
+    engine::PackSettings pack;
+    pack.TmpDir = tmp.empty() ? record.TmpDir : tmp;
+    pack.Lzh_Option = record.Lzh_Option;
+    pack.SubDir = subdir.value_or(record.SubDir);
+    pack.Hiddn = hidden.value_or(record.Hiddn);
+    pack.UCase = ucase.value_or(record.UCase);
+    pack.Double = doubleUpdate.value_or(record.Double);
+    pack.Pattern = pattern.value_or(record.Pattern);
+    pack.AshukuExe = format.value_or(record.AshukuExe);
+
+    Sinks sinks;
+    g_sinks = ::isatty(2) ? &sinks : nullptr;
+    if (const std::string problem = platform::driveMapProblem(); !problem.empty())
+        std::fprintf(stderr, "sorvane2-pack: %s\n", problem.c_str());
+    engine::LibrarySet libraries = engine::loadLibraries(basVelt::GetSystemFolder(), g_sinks ? showProgress : nullptr);
+    if (!libraries.availability.lzh) {
+        sinks.show(message(205));
+        return 1;
+    }
+    if (libraries.availability.lzhVersion < 104)
+        sinks.show(message(206));
+
+    // The pack run: the drive, the name, the engine, the closing line, the count.
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(drive[0])));
+    const char before = platform::currentDrive();
+    if (!platform::changeDrive(letter).ok()) {
+        sinks.show(message(301));
+        return 1;
+    }
+    const std::string archiveName = naming::trimmed(label ? naming::driveLabel(letter) : name);
+    if (archiveName.empty()) {
+        sinks.show(message(300));
+        (void)platform::changeDrive(before);
+        return 1;
+    }
+    Archives archives;
+    engine::Engine engine(pack, libraries, sinks, archives, sinks);
+    const std::int16_t outcome =
+        engine.PackDrive(std::string{letter, ':', '\\'}, archiveName, folder, packMode);
+    sinks.ListInAdd(std::string(resVelt::ResText(outcome == 0 ? 31 : 30)));
+    if (outcome == 0 && countUp && !label) {
+        const naming::CountUp next = naming::countUp(name);
+        if (next.counted)
+            std::printf("%s\n", next.name.c_str());
+        else
+            sinks.show(message(next.messageId));
+    }
+    (void)platform::changeDrive(before);
+    return outcome == 0 ? 0 : 1;
+}
