@@ -264,6 +264,32 @@ TEST_F(ZipModules, NamesOutsideCp932GoAsUtf8)
     EXPECT_NE(python.output.find("Ελληνικά😀.txt 5"), std::string::npos) << python.output;
 }
 
+TEST_F(ZipModules, ManySmallFilesBetweenLargeOnesKeepTheirOrder)
+{
+    // Small files are compressed ahead by other threads; large ones in between
+    // must not stall them, and the archive lists everything in walk order.
+    makeDirs(m_dir / "src/MANY");
+    for (int i = 0; i < 150; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "MANY/F%03d.TXT", i);
+        writeFile(m_dir / ("src/" + std::string(name)),
+            i % 50 == 25 ? std::string(3u << 20, static_cast<char>('a' + i % 26)) : std::string(100 + i, 'x'));
+    }
+    std::string report;
+    ASSERT_EQ(m_zip.run(" -r -S  -9 \"D:\\MANY.ZIP\" \"MANY\\*.*\"", &report), 0) << report;
+    const CommandResult listing = shell("unzip -Z1 " + quote(m_dir / "out/MANY.ZIP"));
+    long last = -1;
+    for (int i = 0; i < 150; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "MANY/F%03d.TXT", i);
+        const size_t at = listing.output.find(name);
+        ASSERT_NE(at, std::string::npos) << name;
+        EXPECT_GT(static_cast<long>(at), last);
+        last = static_cast<long>(at);
+    }
+    EXPECT_EQ(shell("unzip -tq " + quote(m_dir / "out/MANY.ZIP")).exitCode, 0);
+}
+
 TEST_F(ZipModules, CancelKeepsTheOldArchiveAndANestedCallIsBusy)
 {
     ASSERT_EQ(m_zip.run(" -r -S  -9 \"D:\\C.ZIP\" \"README.TXT\""), 0);

@@ -3,12 +3,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -174,6 +176,102 @@ int collectSources(const std::vector<std::string>& patterns, const ZipOptions& o
     return kOk;
 }
 
+// Small files are read and deflated ahead, by as many threads as there are
+// cores, while the writer puts finished ones into the archive in order. The
+// window bounds what waits in memory: at most kAheadFiles files of at most
+// kAheadSize bytes each.
+constexpr std::uint64_t kAheadSize = 1u << 20;
+constexpr size_t kAheadFiles = 32;
+
+class Precompressor {
+public:
+    Precompressor(const std::vector<Source>& sources, int level)
+        : m_sources(sources), m_level(level), m_results(sources.size())
+    {
+        const unsigned threads = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+        for (unsigned t = 0; t < threads; ++t)
+            m_threads.emplace_back([this] { run(); });
+    }
+
+    ~Precompressor()
+    {
+        {
+            std::lock_guard guard(m_lock);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        for (std::thread& thread : m_threads)
+            thread.join();
+    }
+
+    bool handles(size_t index) const { return qualifies(m_sources[index]); }
+
+    // reached: the writer is at `index`; the window moves with it (large
+    // files and folders, which it writes itself, move it too).
+    void reached(size_t index)
+    {
+        {
+            std::lock_guard guard(m_lock);
+            m_taken = std::max(m_taken, index);
+        }
+        m_wake.notify_all();
+    }
+
+    // take: the prepared file `index`, waiting for it.
+    Prepared take(size_t index)
+    {
+        std::unique_lock guard(m_lock);
+        m_done.wait(guard, [&] { return m_results[index].has_value(); });
+        Prepared prepared = std::move(*m_results[index]);
+        m_results[index].reset();
+        m_taken = index + 1;
+        guard.unlock();
+        m_wake.notify_all();
+        return prepared;
+    }
+
+private:
+    bool qualifies(const Source& source) const
+    {
+        return !source.folder && m_level > 0 && source.size > 0 && source.size <= kAheadSize;
+    }
+
+    void run()
+    {
+        for (;;) {
+            size_t index;
+            {
+                std::unique_lock guard(m_lock);
+                while (m_next < m_sources.size() && !qualifies(m_sources[m_next]))
+                    ++m_next;
+                if (m_next >= m_sources.size())
+                    return;
+                index = m_next++;
+                m_wake.wait(guard, [&] { return m_stop || index < m_taken + kAheadFiles; });
+                if (m_stop)
+                    return;
+            }
+            Prepared prepared = prepareFile(m_sources[index].native, m_level);
+            {
+                std::lock_guard guard(m_lock);
+                m_results[index] = std::move(prepared);
+            }
+            m_done.notify_all();
+        }
+    }
+
+    const std::vector<Source>& m_sources;
+    int m_level;
+    std::vector<std::optional<Prepared>> m_results;
+    std::mutex m_lock;
+    std::condition_variable m_wake; // workers: room in the window, or stop
+    std::condition_variable m_done; // writer: a result arrived
+    size_t m_next = 0;
+    size_t m_taken = 0;
+    bool m_stop = false;
+    std::vector<std::thread> m_threads;
+};
+
 int checkEntry(RandomReader& reader, const Entry& entry, std::string& why)
 {
     if (!entry.name.empty() && entry.name.back() == '/')
@@ -275,16 +373,23 @@ int runZip(const std::string& commandLine, Report& report, Progress& progress)
         }
     }
     size_t submitted = 0;
-    for (const Source& source : sources) {
+    Precompressor ahead(sources, options.level);
+    for (size_t index = 0; index < sources.size(); ++index) {
+        const Source& source = sources[index];
+        ahead.reached(index);
         NewEntry entry;
         entry.name = source.stored;
         entry.folder = source.folder;
         entry.mtime = source.mtime;
         entry.dosAttributes = source.attributes;
         entry.level = options.level;
-        const int code = source.folder
-            ? writer.addFolder(entry, why)
-            : writer.addFile(source.native, source.size, entry, progress, source.stored, why);
+        int code;
+        if (source.folder)
+            code = writer.addFolder(entry, why);
+        else if (ahead.handles(index))
+            code = writer.addPrepared(source.native, source.size, entry, ahead.take(index), progress, source.stored, why);
+        else
+            code = writer.addFile(source.native, source.size, entry, progress, source.stored, why);
         if (code != kOk) {
             if (!why.empty())
                 report.line(why);

@@ -308,6 +308,94 @@ Pass writeData(ByteSource& source, ByteSink& sink, int level, Progress& progress
 
 } // namespace
 
+namespace {
+
+// Output into memory, for files compressed ahead of time.
+class StringSink final : public ByteSink {
+public:
+    explicit StringSink(std::string& bytes) : m_bytes(bytes) {}
+    bool write(const void* data, size_t size) override
+    {
+        m_bytes.append(static_cast<const char*>(data), size);
+        return true;
+    }
+    bool writeAt(std::uint64_t offset, const void* data, size_t size) override
+    {
+        m_bytes.replace(static_cast<size_t>(offset), size, static_cast<const char*>(data), size);
+        return true;
+    }
+    bool truncate(std::uint64_t size) override
+    {
+        m_bytes.resize(static_cast<size_t>(size));
+        return true;
+    }
+    bool flush() override { return true; }
+    std::uint64_t position() const override { return m_bytes.size(); }
+    int error() const override { return 0; }
+
+private:
+    std::string& m_bytes;
+};
+
+} // namespace
+
+Prepared prepareFile(const std::string& nativePath, int level)
+{
+    Prepared prepared;
+    std::unique_ptr<ByteSource> source = openSource(nativePath);
+    if (!source) {
+        prepared.opened = false;
+        prepared.error = errno;
+        return prepared;
+    }
+    StringSink sink(prepared.data);
+    Progress silent;
+    const Pass pass = writeData(*source, sink, level, silent, nativePath, 0);
+    prepared.readFailed = pass.readFailed;
+    prepared.error = pass.readError;
+    prepared.size = pass.size;
+    prepared.crc = pass.crc;
+    prepared.deflated = !pass.incompressible && !pass.readFailed && pass.written < pass.size;
+    if (!prepared.deflated)
+        prepared.data.clear();
+    return prepared;
+}
+
+int ZipWriter::addPrepared(const std::string& nativePath, std::uint64_t expectedSize, const NewEntry& entry,
+                           const Prepared& prepared, Progress& progress, const std::string& displayName,
+                           std::string& why)
+{
+    if (!prepared.opened) {
+        why = displayName + ": cannot be opened: " + std::strerror(prepared.error);
+        return kErrorFileOpen;
+    }
+    if (prepared.readFailed) {
+        why = displayName + ": cannot be read: " + errnoText(prepared.error);
+        return kErrorCannotRead;
+    }
+    if (!prepared.deflated)
+        return addFile(nativePath, expectedSize, NewEntry{entry.name, entry.folder, entry.mtime, entry.dosAttributes, 0},
+            progress, displayName, why);
+    if (prepared.size != expectedSize) {
+        why = displayName + ": the file changed while it was read";
+        return kErrorCannotRead;
+    }
+    if (!progress.advance(prepared.size, displayName))
+        return kErrorUserCancel;
+    Entry out = entryFor(entry);
+    out.method = kMethodDeflated;
+    out.localOffset = m_sink.position();
+    out.crc = prepared.crc;
+    out.size = prepared.size;
+    out.compressedSize = prepared.data.size();
+    const std::string header = localHeader(out, false);
+    if (!m_sink.write(header.data(), header.size()) || !m_sink.write(prepared.data.data(), prepared.data.size()))
+        return writeError(why);
+    m_new.push_back(m_entries.size());
+    m_entries.push_back(std::move(out));
+    return kOk;
+}
+
 int ZipWriter::addFile(const std::string& nativePath, std::uint64_t expectedSize, const NewEntry& entry,
                        Progress& progress, const std::string& displayName, std::string& why)
 {

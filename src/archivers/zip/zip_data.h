@@ -22,6 +22,20 @@ struct NewEntry {
     int level = 9;                  // 0 stores, 1..9 deflates
 };
 
+// A small file read and compressed ahead of time, in memory, by another thread.
+struct Prepared {
+    bool opened = true;
+    int error = 0;             // errno when it could not be opened or read
+    bool readFailed = false;
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+    bool deflated = false;     // `data` holds the deflated bytes (smaller than the file)
+    std::string data;
+};
+
+// prepareFile: read and deflate the whole file; safe to call from any thread.
+Prepared prepareFile(const std::string& nativePath, int level);
+
 class ZipWriter {
 public:
     explicit ZipWriter(archivers::ByteSink& sink) : m_sink(sink) {}
@@ -33,6 +47,11 @@ public:
     // smaller); fails when it cannot be read or reads other than `expectedSize`.
     int addFile(const std::string& nativePath, std::uint64_t expectedSize, const NewEntry& entry,
                 archivers::Progress& progress, const std::string& displayName, std::string& why);
+    // addPrepared: like addFile, from a file prepared by prepareFile (a file
+    // that did not shrink is read again and stored).
+    int addPrepared(const std::string& nativePath, std::uint64_t expectedSize, const NewEntry& entry,
+                    const Prepared& prepared, archivers::Progress& progress, const std::string& displayName,
+                    std::string& why);
     // finish: the central directory and the end records.
     int finish(std::string& why);
 
