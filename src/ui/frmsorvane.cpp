@@ -1,25 +1,281 @@
-// frmSorvane: the program's main window.
+// frmSorvane: the program's main window and the pack run.
 #include "frmsorvane.h"
 
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QHBoxLayout>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
 
-#include "text/catalogue.h"
+#include <thread>
+
+#include "engine/pack_drive.h"
+#include "panels.h"
+#include "platform/platform.h"
+#include "prompts.h"
+
+namespace ui {
 
 namespace {
 
-QString catalogueText(std::string_view text)
+// Geometry of the design, in twips; 15 twips a pixel at 96 dpi.
+constexpr int kTwipsPerPixel = 15;
+constexpr int kStripHeight = 615 / kTwipsPerPixel;
+
+QString qs(const std::string& text)
 {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromStdString(text);
 }
 
 } // namespace
 
-FrmSorvane::FrmSorvane(QWidget* parent)
+bool RunProgress::handler(void* context, unsigned long long done, unsigned long long total, const char* entry)
+{
+    auto* progress = static_cast<RunProgress*>(context);
+    progress->done = done;
+    progress->total = total;
+    {
+        std::lock_guard guard(progress->lock);
+        progress->entry = entry ? entry : "";
+    }
+    return progress->cancel.load();
+}
+
+FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& libraries, RunProgress& progress,
+                       Prompts& prompts, QWidget* parent)
     : QMainWindow(parent)
-    , m_mdiArea(new QMdiArea(this))
+    , m_settings(settings)
+    , m_libraries(libraries)
+    , m_progress(progress)
+    , m_prompts(prompts)
+    , m_mdiArea(new QMdiArea)
 {
     setObjectName(QStringLiteral("frmSorvane"));
-    setWindowTitle(catalogueText(resSorvane::ResText(9999)));
-    setCentralWidget(m_mdiArea);
-    resize(800, 600);
+    setWindowTitle(catalogueText(9999));
+
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    auto* strip = new QWidget(central);
+    strip->setObjectName(QStringLiteral("pnlSorvane"));
+    strip->setFixedHeight(kStripHeight);
+    auto* row = new QHBoxLayout(strip);
+    for (int i = 0; i < 3; ++i) {
+        auto* button = new QPushButton(catalogueText(static_cast<std::int16_t>(i + 1)), strip);
+        button->setObjectName(QStringLiteral("btnExe%1").arg(i));
+        button->setFixedSize(1335 / kTwipsPerPixel, 375 / kTwipsPerPixel);
+        connect(button, &QPushButton::clicked, this, [this, i] { btnExe_Click(i); });
+        row->addWidget(button);
+        m_buttons[static_cast<size_t>(i)] = button;
+    }
+    row->addStretch();
+    column->addWidget(strip);
+    column->addWidget(m_mdiArea);
+    setCentralWidget(central);
+
+    m_inDir = new MdiInDir;
+    m_file = new MdiFile(*m_inDir, m_prompts);
+    m_outDir = new MdiOutDir;
+    m_status = new MdiStatus(m_prompts);
+    m_outFile = new MdiOutFile;
+    connect(m_inDir->drives(), &QComboBox::currentIndexChanged, this, [this] { m_file->RefreshForm(); });
+    const std::array<QWidget*, 5> panels{m_inDir, m_file, m_outDir, m_status, m_outFile};
+    for (size_t i = 0; i < panels.size(); ++i) {
+        m_windows[i] = m_mdiArea->addSubWindow(panels[i], Qt::SubWindow | Qt::WindowTitleHint);
+        m_windows[i]->setWindowTitle(panels[i]->windowTitle());
+    }
+    buildMenus();
+    SetToolTip(m_settings.Tip);
+    resize(8000 / kTwipsPerPixel, 8000 / kTwipsPerPixel);
+    m_status->RefreshForm();
 }
+
+void FrmSorvane::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    bar->addAction(QStringLiteral("E(&x)it"), this, &QWidget::close);
+    bar->addAction(QStringLiteral("Fon(&t)"));
+    QMenu* log = bar->addMenu(QStringLiteral("(&L)og"));
+    log->addAction(QStringLiteral("Log(&C)opy"), this, [this] { m_status->LogCopy(); });
+    log->addAction(QStringLiteral("Log(&S)ave"), this, [this] { m_status->LogSave(); });
+    QMenu* defaults = bar->addMenu(QStringLiteral("(&D)efault"));
+    defaults->addAction(QStringLiteral("InDirDefault"));
+    defaults->addAction(QStringLiteral("OutDirDefault"));
+    defaults->addAction(QStringLiteral("TmpDirDefault"));
+    bar->addAction(QStringLiteral("(&O)ption"));
+    bar->addAction(QStringLiteral("M(&k)dir"));
+    bar->addAction(QStringLiteral("(&H)elp"));
+    bar->addAction(QStringLiteral("(&A)bout"));
+}
+
+void FrmSorvane::SetToolTip(bool on)
+{
+    for (int i = 0; i < 3; ++i)
+        m_buttons[static_cast<size_t>(i)]->setToolTip(on ? catalogueText(static_cast<std::int16_t>(6 + i)) : QString());
+}
+
+void FrmSorvane::arrange()
+{
+    if (!m_settings.Resize)
+        return;
+    const QSize area = m_mdiArea->viewport()->size();
+    const int w2 = area.width() / 2;
+    const int h3 = area.height() / 3;
+    const QRect places[] = {{0, 0, w2, h3}, {0, h3, w2, 2 * h3}, {w2, 0, w2, h3}, {w2, h3, w2, h3}, {w2, 2 * h3, w2, h3}};
+    for (size_t i = 0; i < m_windows.size(); ++i)
+        m_windows[i]->setGeometry(places[i]);
+}
+
+void FrmSorvane::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    arrange();
+}
+
+void FrmSorvane::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_activated)
+        return;
+    m_activated = true;
+    arrange();
+    for (QMdiSubWindow* window : m_windows)
+        window->show();
+    m_inDir->drives()->setFocus();
+}
+
+void FrmSorvane::closeEvent(QCloseEvent* event)
+{
+    if (m_running) {
+        event->ignore(); // never in the middle of a run
+        return;
+    }
+    event->accept();
+}
+
+void FrmSorvane::lock(bool locked)
+{
+    for (QPushButton* button : m_buttons)
+        button->setEnabled(!locked);
+    for (QMdiSubWindow* window : m_windows)
+        window->widget()->setEnabled(!locked);
+    menuBar()->setEnabled(!locked);
+}
+
+// Runs PackDrive in a worker thread; the window keeps repainting and shows
+// the library's progress with a Cancel button. Sinks and message boxes come
+// back to this thread.
+std::int16_t FrmSorvane::runEngine(const std::string& root, const std::string& name, const std::string& folder, int mode)
+{
+    struct Forward : engine::HistorySink, engine::ArchiveListSink, engine::MessageBoxes {
+        FrmSorvane* frame;
+        bool archives = false;
+        void ListInAdd(const std::string& line) override
+        {
+            const QString text = qs(line);
+            QMetaObject::invokeMethod(frame, [this, text] {
+                if (archives)
+                    frame->m_outFile->ListInAdd(text);
+                else
+                    frame->m_status->ListInAdd(text);
+            }, Qt::BlockingQueuedConnection);
+        }
+        void show(const std::string& text) override
+        {
+            const QString message = qs(text);
+            QMetaObject::invokeMethod(frame, [this, message] { frame->m_prompts.message(frame, message); },
+                Qt::BlockingQueuedConnection);
+        }
+    };
+    Forward history;
+    history.frame = this;
+    Forward archives;
+    archives.frame = this;
+    archives.archives = true;
+
+    engine::PackSettings pack;
+    pack.TmpDir = m_settings.TmpDir;
+    pack.Lzh_Option = m_settings.Lzh_Option;
+    pack.SubDir = m_settings.SubDir;
+    pack.Hiddn = m_settings.Hiddn;
+    pack.UCase = m_settings.UCase;
+    pack.Double = m_settings.Double;
+    pack.Pattern = m_settings.Pattern;
+    pack.AshukuExe = m_settings.AshukuExe;
+
+    m_progress.done = 0;
+    m_progress.total = 0;
+    m_progress.cancel = false;
+    QProgressDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("progress"));
+    dialog.setWindowModality(Qt::NonModal);
+    dialog.setMinimumDuration(300);
+    dialog.setRange(0, 1000);
+    connect(&dialog, &QProgressDialog::canceled, this, [this] { m_progress.cancel = true; });
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        const unsigned long long total = m_progress.total;
+        dialog.setValue(total ? static_cast<int>(m_progress.done * 1000 / total) : 0);
+        std::lock_guard guard(m_progress.lock);
+        dialog.setLabelText(QStringLiteral("%1 / %2 MB\n%3")
+                                .arg(static_cast<double>(m_progress.done) / 1e6, 0, 'f', 1)
+                                .arg(static_cast<double>(total) / 1e6, 0, 'f', 1)
+                                .arg(qs(m_progress.entry)));
+    });
+    ticker.start(100);
+
+    std::int16_t outcome = 1;
+    QEventLoop loop;
+    std::thread worker([&] {
+        engine::Engine engine(pack, m_libraries, history, archives, history);
+        outcome = engine.PackDrive(root, name, folder, static_cast<std::int16_t>(mode));
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    ticker.stop();
+    dialog.reset();
+    return outcome;
+}
+
+void FrmSorvane::btnExe_Click(int index)
+{
+    if (m_running)
+        return;
+    m_running = true;
+    lock(true);
+    m_status->RefreshForm();
+    const QString folder = m_outDir->DirName();
+    const QString drive = m_inDir->DriveName();
+    const char before = platform::currentDrive();
+    const char letter = drive.isEmpty() ? 0 : drive.at(0).toLatin1();
+    if (!letter || !platform::changeDrive(letter).ok()) {
+        m_prompts.message(this, catalogueText(301));
+    } else {
+        const QString name = m_file->File_Name();
+        if (name.isEmpty()) {
+            m_prompts.message(this, catalogueText(300));
+        } else {
+            const std::int16_t outcome = runEngine(m_inDir->DriveName().toStdString() + "\\",
+                m_file->File_Name().toStdString(), folder.toStdString(), index);
+            if (outcome == 0) {
+                m_status->ListInAdd(seriesText(31));
+                m_file->FIleCountUp();
+            } else {
+                m_status->ListInAdd(seriesText(30));
+            }
+        }
+    }
+    (void)platform::changeDrive(before);
+    lock(false);
+    m_running = false;
+    m_buttons[static_cast<size_t>(index)]->setFocus();
+}
+
+} // namespace ui

@@ -1,16 +1,87 @@
-// frmSorvane: the program's main window, a frame holding the child panels.
+// frmSorvane: the program's main window: the execute buttons, the menus and
+// the five panels, and the pack run behind the buttons.
 #pragma once
 
 #include <QMainWindow>
 
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "engine/archiver_library.h"
+#include "settings/settings.h"
+
 class QMdiArea;
+class QMdiSubWindow;
+class QPushButton;
+
+namespace ui {
+
+class Prompts;
+class MdiInDir;
+class MdiFile;
+class MdiOutDir;
+class MdiStatus;
+class MdiOutFile;
+
+// Progress of the library call in progress, shared with the library's
+// callback (which runs in the worker thread).
+struct RunProgress {
+    std::atomic<unsigned long long> done{0};
+    std::atomic<unsigned long long> total{0};
+    std::atomic<bool> cancel{false};
+    std::mutex lock;
+    std::string entry;
+
+    // handler: the callback given to the libraries (context = this).
+    static bool handler(void* context, unsigned long long done, unsigned long long total, const char* entry);
+};
 
 class FrmSorvane : public QMainWindow {
 public:
-    explicit FrmSorvane(QWidget* parent = nullptr);
+    FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& libraries, RunProgress& progress,
+               Prompts& prompts, QWidget* parent = nullptr);
+
+    // btnExe_Click: the pack run of one execute button (0 normal, 1 store, 2 double).
+    void btnExe_Click(int index);
+    // arrange: the panels in their grid, when the Resize setting is on.
+    void arrange();
+    void SetToolTip(bool on);
+    bool running() const { return m_running; }
 
     QMdiArea* mdiArea() const { return m_mdiArea; }
+    QPushButton* button(int index) const { return m_buttons[static_cast<size_t>(index)]; }
+    MdiInDir* inDir() const { return m_inDir; }
+    MdiFile* file() const { return m_file; }
+    MdiOutDir* outDir() const { return m_outDir; }
+    MdiStatus* status() const { return m_status; }
+    MdiOutFile* outFile() const { return m_outFile; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    void buildMenus();
+    void lock(bool locked);
+    std::int16_t runEngine(const std::string& root, const std::string& name, const std::string& folder, int mode);
+
+    settings::ProgramSettings& m_settings;
+    engine::LibrarySet& m_libraries;
+    RunProgress& m_progress;
+    Prompts& m_prompts;
     QMdiArea* m_mdiArea;
+    std::array<QPushButton*, 3> m_buttons{};
+    MdiInDir* m_inDir;
+    MdiFile* m_file;
+    MdiOutDir* m_outDir;
+    MdiStatus* m_status;
+    MdiOutFile* m_outFile;
+    std::array<QMdiSubWindow*, 5> m_windows{};
+    bool m_running = false;
+    bool m_activated = false;
 };
+
+} // namespace ui

@@ -1,23 +1,175 @@
-// The main window comes up with the program's caption and its panel area.
+// The main window driven like a person would: panels filled in, an execute
+// button pressed, with the real archiver modules and scripted message boxes.
 #include "ui/frmsorvane.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPushButton>
+#include <QRadioButton>
 
 #include <gtest/gtest.h>
 
+#include "engine/history_log.h"
+#include "platform/platform.h"
+#include "support/archive_support.h"
+#include "support/testsupport.h"
+#include "ui/panels.h"
+#include "ui/prompts.h"
+
 namespace {
 
-TEST(MainWindow, ShowsTheCaptionAndHoldsAPanelArea)
+using namespace testsupport;
+
+struct ScriptedPrompts : ui::Prompts {
+    QStringList messages;
+    bool answer = true;
+    QString savePath;
+    void message(QWidget*, const QString& text) override { messages << text; }
+    bool question(QWidget*, const QString& text) override
+    {
+        messages << text;
+        return answer;
+    }
+    QString saveFile(QWidget*, const QString&) override { return savePath; }
+};
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        makeSampleTree(m_dir / "disk");
+        makeDirs(m_dir / "out");
+        makeDirs(m_dir / "tmp");
+        m_drives.emplace("SORVANE2_DRIVES", "a=" + m_dir.path() + "/disk|DISK07;b=" + m_dir.path()
+                + "/nodisk;c=" + m_dir.path() + "/tmp;d=" + m_dir.path() + "/out");
+        m_system.emplace("SORVANE2_SYSTEM_DIR", binaryDir());
+        m_config.emplace("SORVANE2_CONFIG_DIR", m_dir.path() + "/config");
+        ASSERT_TRUE(platform::changeDrive('d').ok());
+        m_settings = settings::defaults();
+        m_settings.TmpDir = "C:\\";
+        m_libraries = engine::loadLibraries(platform::systemFolder(), &ui::RunProgress::handler, &m_progress);
+        ASSERT_TRUE(m_libraries.availability.lzh);
+        m_window = std::make_unique<ui::FrmSorvane>(m_settings, m_libraries, m_progress, m_prompts);
+        m_window->show();
+        QApplication::processEvents();
+        m_window->inDir()->setDriveName(QStringLiteral("a:"));
+        m_window->outDir()->setDirName(QStringLiteral("D:\\"));
+    }
+
+    void typeName(const QString& name)
+    {
+        m_window->file()->fileOption()->setChecked(true);
+        m_window->file()->fileText()->setText(name);
+        m_window->file()->autoCount()->setChecked(true);
+    }
+
+    TempDir m_dir;
+    ScopedCwd m_cwd;
+    std::optional<ScopedEnv> m_drives, m_system, m_config;
+    settings::ProgramSettings m_settings;
+    ui::RunProgress m_progress;
+    engine::LibrarySet m_libraries;
+    ScriptedPrompts m_prompts;
+    std::unique_ptr<ui::FrmSorvane> m_window;
+};
+
+TEST_F(MainWindow, CaptionsButtonsAndPanels)
 {
-    FrmSorvane window;
-    window.show();
+    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Sorvane2 for Win32"));
+    EXPECT_EQ(m_window->button(0)->text(), QStringLiteral("通常圧縮"));
+    EXPECT_EQ(m_window->button(1)->text(), QStringLiteral("非圧縮圧縮"));
+    EXPECT_EQ(m_window->button(2)->text(), QStringLiteral("２重圧縮"));
+    EXPECT_EQ(m_window->button(0)->toolTip(), ui::catalogueText(6));
+    m_window->SetToolTip(false);
+    EXPECT_TRUE(m_window->button(0)->toolTip().isEmpty());
+    EXPECT_EQ(m_window->mdiArea()->subWindowList().size(), 5);
+    EXPECT_EQ(m_window->inDir()->DriveName(), QStringLiteral("a:"));
+    EXPECT_EQ(m_window->file()->labelText()->text(), QStringLiteral("DISK07"));
+}
+
+TEST_F(MainWindow, APressOfNormalPacksTheDiskAndCountsUp)
+{
+    typeName(QStringLiteral("DISK09"));
+    m_window->button(0)->click();
+    EXPECT_EQ(m_window->status()->lines(),
+        (QStringList{QStringLiteral("[ a:\\ ]"), ui::catalogueText(20010), ui::catalogueText(20003), ui::seriesText(31)}));
+    EXPECT_EQ(m_window->outFile()->paths(), (QStringList{QStringLiteral("D:\\DISK09.LZH")}));
+    EXPECT_EQ(m_window->file()->fileText()->text(), QStringLiteral("DISK10"));
+    EXPECT_TRUE(m_window->button(0)->isEnabled());
+    EXPECT_TRUE(m_window->inDir()->isEnabled());
+    EXPECT_FALSE(m_window->running());
+    EXPECT_EQ(shell("lha t " + quote(m_dir / "out/DISK09.LZH")).exitCode, 0);
+    EXPECT_TRUE(m_prompts.messages.isEmpty());
+}
+
+TEST_F(MainWindow, LabelModeNamesTheArchiveAfterTheDisk)
+{
+    m_window->button(1)->click();
+    EXPECT_EQ(m_window->status()->lines().value(1), ui::catalogueText(20012));
+    EXPECT_TRUE(exists(m_dir / "out/DISK07.LZH"));
+    // The same archive again is not listed twice.
+    m_window->button(1)->click();
+    EXPECT_EQ(m_window->outFile()->paths().size(), 1);
+}
+
+TEST_F(MainWindow, AnEmptyDriveOnlyShowsItsMessage)
+{
+    const int b = m_window->inDir()->drives()->findText(QStringLiteral("b:"), Qt::MatchStartsWith);
+    ASSERT_GE(b, 0);
+    m_window->inDir()->drives()->setCurrentIndex(b);
+    typeName(QStringLiteral("DISK01"));
+    m_window->button(0)->click();
+    EXPECT_EQ(m_prompts.messages, QStringList{ui::catalogueText(301)});
+    EXPECT_TRUE(m_window->status()->lines().isEmpty());
+    EXPECT_EQ(m_window->file()->fileText()->text(), QStringLiteral("DISK01"));
+    EXPECT_TRUE(m_window->button(0)->isEnabled());
+}
+
+TEST_F(MainWindow, ARefusedRunDoesNotCount)
+{
+    m_window->outDir()->setDirName(QStringLiteral("A:\\SUB"));
+    typeName(QStringLiteral("DISK01"));
+    m_window->button(0)->click();
+    EXPECT_EQ(m_prompts.messages, QStringList{ui::catalogueText(20200)});
+    EXPECT_EQ(m_window->status()->lines(), (QStringList{ui::catalogueText(20005), ui::seriesText(30)}));
+    EXPECT_EQ(m_window->file()->fileText()->text(), QStringLiteral("DISK01"));
+}
+
+TEST_F(MainWindow, TheHistoryIsSavedInShiftJisWithCrLf)
+{
+    typeName(QStringLiteral("DISK01"));
+    m_window->button(0)->click();
+    m_prompts.savePath = QString::fromStdString(m_dir / "RUN.LOG");
+    m_window->status()->LogSave();
+    std::vector<std::string> lines;
+    for (const QString& line : m_window->status()->lines())
+        lines.push_back(line.toStdString());
+    EXPECT_EQ(readFile(m_dir / "RUN.LOG"), engine::encodeLog(lines));
+    EXPECT_NE(readFile(m_dir / "RUN.LOG").find("\x81\x40"), std::string::npos); // the ideographic space
+    // Overwriting asks first; No keeps the file.
+    writeFile(m_dir / "RUN.LOG", "keep");
+    m_prompts.answer = false;
+    m_window->status()->LogSave();
+    EXPECT_EQ(readFile(m_dir / "RUN.LOG"), "keep");
+    EXPECT_EQ(m_prompts.messages.last(), ui::seriesText(5100));
+    m_window->status()->LogCopy();
+    EXPECT_TRUE(QApplication::clipboard()->text().startsWith(QStringLiteral("[ a:\\ ]\r\n")));
+}
+
+TEST_F(MainWindow, PanelsFollowTheGridWhenResizeIsOn)
+{
+    m_window->resize(900, 700);
     QApplication::processEvents();
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("Sorvane2 for Win32"));
-    EXPECT_EQ(window.objectName(), QStringLiteral("frmSorvane"));
-    ASSERT_NE(window.mdiArea(), nullptr);
-    EXPECT_EQ(window.centralWidget(), window.mdiArea());
-    EXPECT_TRUE(window.isVisible());
+    const auto windows = m_window->mdiArea()->subWindowList();
+    const int w2 = m_window->mdiArea()->viewport()->width() / 2;
+    EXPECT_EQ(windows[2]->geometry().left(), w2);
+    EXPECT_EQ(windows[1]->geometry().height(), 2 * windows[0]->geometry().height());
 }
 
 } // namespace

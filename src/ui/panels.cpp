@@ -1,0 +1,300 @@
+// The five panels of the main window.
+#include "panels.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QRadioButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "engine/basvelt.h"
+#include "engine/history_log.h"
+#include "naming/naming.h"
+#include "platform/platform.h"
+#include "prompts.h"
+
+namespace ui {
+
+namespace {
+
+QString qs(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+// The archive list drags its selected files out as local files, copy only.
+class ArchiveListWidget final : public QListWidget {
+public:
+    explicit ArchiveListWidget(QWidget* parent) : QListWidget(parent)
+    {
+        setSelectionMode(QAbstractItemView::ExtendedSelection);
+        setDragEnabled(true);
+        setDragDropMode(QAbstractItemView::DragOnly);
+        setDefaultDropAction(Qt::CopyAction);
+    }
+
+protected:
+    QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override
+    {
+        auto* data = new QMimeData;
+        QList<QUrl> urls;
+        for (const QListWidgetItem* item : items) {
+            const auto native = platform::toNative(item->text().toStdString());
+            if (native)
+                urls.push_back(QUrl::fromLocalFile(qs(*native)));
+        }
+        data->setUrls(urls);
+        return data;
+    }
+    Qt::DropActions supportedDropActions() const override { return Qt::CopyAction; }
+};
+
+} // namespace
+
+// ── Source drive ────────────────────────────────────────────────────────────
+
+MdiInDir::MdiInDir(QWidget* parent)
+    : QWidget(parent)
+    , m_drives(new QComboBox(this))
+{
+    setObjectName(QStringLiteral("mdiInDir"));
+    setWindowTitle(catalogueText(1000));
+    m_drives->setObjectName(QStringLiteral("drvDrive"));
+    m_drives->setToolTip(catalogueText(1001));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_drives);
+    layout->addStretch();
+    RefreshForm();
+}
+
+void MdiInDir::RefreshForm()
+{
+    const QString current = DriveName();
+    m_drives->blockSignals(true);
+    m_drives->clear();
+    for (const platform::Drive& drive : platform::drives())
+        m_drives->addItem(qs(platform::driveEntryText(drive)));
+    const int index = m_drives->findText(current, Qt::MatchStartsWith);
+    m_drives->setCurrentIndex(index >= 0 ? index : m_drives->currentIndex());
+    m_drives->blockSignals(false);
+}
+
+QString MdiInDir::DriveName() const
+{
+    return m_drives->currentText().left(2);
+}
+
+void MdiInDir::setDriveName(const QString& path)
+{
+    const char letter = path.isEmpty() ? 0 : path.at(0).toLower().toLatin1();
+    if (!letter || !platform::isDriveReady(letter)) {
+        setDriveName(QString(QChar(platform::currentDrive())) + QStringLiteral(":"));
+        return;
+    }
+    const int index = m_drives->findText(QString(QChar(letter)) + QStringLiteral(":"), Qt::MatchStartsWith);
+    if (index >= 0)
+        m_drives->setCurrentIndex(index);
+}
+
+QString MdiInDir::GetLabel() const
+{
+    const QString drive = DriveName();
+    return drive.isEmpty() ? QString() : qs(naming::driveLabel(drive.at(0).toLatin1()));
+}
+
+// ── Archive name ────────────────────────────────────────────────────────────
+
+MdiFile::MdiFile(MdiInDir& source, Prompts& prompts, QWidget* parent)
+    : QWidget(parent)
+    , m_source(source)
+    , m_prompts(prompts)
+    , m_optLabel(new QRadioButton(catalogueText(3001), this))
+    , m_txtLabel(new QLineEdit(this))
+    , m_optFile(new QRadioButton(catalogueText(3002), this))
+    , m_txtFile(new QLineEdit(this))
+    , m_cbxAuto(new QCheckBox(catalogueText(3003), this))
+{
+    setObjectName(QStringLiteral("mdiFile"));
+    setWindowTitle(catalogueText(3000));
+    m_optLabel->setObjectName(QStringLiteral("optLabel"));
+    m_txtLabel->setObjectName(QStringLiteral("txtLabel"));
+    m_optFile->setObjectName(QStringLiteral("optFile"));
+    m_txtFile->setObjectName(QStringLiteral("txtFile"));
+    m_cbxAuto->setObjectName(QStringLiteral("cbxAuto"));
+    m_optLabel->setToolTip(catalogueText(3006));
+    m_txtLabel->setToolTip(catalogueText(3007));
+    m_optFile->setToolTip(catalogueText(3008));
+    m_txtFile->setToolTip(catalogueText(3009));
+    m_cbxAuto->setToolTip(catalogueText(3010));
+    m_txtLabel->setReadOnly(true);
+    auto* layout = new QVBoxLayout(this);
+    for (QWidget* widget : std::initializer_list<QWidget*>{m_optLabel, m_txtLabel, m_optFile, m_txtFile, m_cbxAuto})
+        layout->addWidget(widget);
+    layout->addStretch();
+    RefreshForm();
+    m_optLabel->setChecked(true);
+    m_cbxAuto->setChecked(true);
+    m_cbxAuto->setEnabled(false);
+    connect(m_optFile, &QRadioButton::toggled, m_cbxAuto, [this](bool on) { m_cbxAuto->setEnabled(on); });
+}
+
+void MdiFile::RefreshForm()
+{
+    m_txtLabel->setText(m_source.GetLabel());
+    if (m_txtFile->text().trimmed().isEmpty())
+        m_txtFile->setText(m_txtLabel->text());
+}
+
+QString MdiFile::File_Name()
+{
+    m_txtLabel->setText(m_source.GetLabel());
+    const QString chosen = m_optLabel->isChecked() ? m_txtLabel->text() : m_txtFile->text();
+    return qs(naming::trimmed(chosen.toStdString()));
+}
+
+bool MdiFile::FIleCountUp()
+{
+    if (!m_optFile->isChecked() || !m_cbxAuto->isChecked())
+        return true;
+    const naming::CountUp next = naming::countUp(m_txtFile->text().toStdString());
+    if (!next.counted) {
+        m_prompts.message(this, catalogueText(next.messageId));
+        return false;
+    }
+    m_txtFile->setText(qs(next.name));
+    return true;
+}
+
+// ── Storage folder ──────────────────────────────────────────────────────────
+
+MdiOutDir::MdiOutDir(QWidget* parent)
+    : QWidget(parent)
+    , m_folder(new QLineEdit(this))
+{
+    setObjectName(QStringLiteral("mdiOutDir"));
+    setWindowTitle(catalogueText(4000));
+    m_folder->setObjectName(QStringLiteral("txtDir"));
+    m_folder->setToolTip(catalogueText(4003));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_folder);
+    layout->addStretch();
+    setDirName(qs(platform::currentFolder()));
+}
+
+QString MdiOutDir::DirName() const
+{
+    return m_folder->text();
+}
+
+void MdiOutDir::setDirName(const QString& folder)
+{
+    const std::string spelled = basVelt::LongPathName(folder.toStdString());
+    m_folder->setText(spelled.empty() ? folder : qs(spelled));
+    const std::string freeSpace = basVelt::FreeSpaceText(m_folder->text().toStdString());
+    setWindowTitle(catalogueText(4000) + qs(freeSpace));
+}
+
+// ── Execution history ───────────────────────────────────────────────────────
+
+MdiStatus::MdiStatus(Prompts& prompts, QWidget* parent)
+    : QWidget(parent)
+    , m_prompts(prompts)
+    , m_list(new QListWidget(this))
+{
+    setObjectName(QStringLiteral("mdiStatus"));
+    setWindowTitle(catalogueText(5000));
+    m_list->setObjectName(QStringLiteral("lstKekka"));
+    m_list->setToolTip(catalogueText(5001));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_list);
+}
+
+void MdiStatus::ListInAdd(const QString& line)
+{
+    while (static_cast<size_t>(m_list->count()) >= engine::kHistoryLimit)
+        delete m_list->takeItem(0);
+    m_list->addItem(line);
+    m_list->setCurrentRow(m_list->count() - 1);
+    m_list->repaint();
+}
+
+void MdiStatus::RefreshForm()
+{
+    m_list->clear();
+}
+
+QStringList MdiStatus::lines() const
+{
+    QStringList out;
+    for (int i = 0; i < m_list->count(); ++i)
+        out << m_list->item(i)->text();
+    return out;
+}
+
+void MdiStatus::LogCopy()
+{
+    QApplication::clipboard()->setText(lines().join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+}
+
+void MdiStatus::LogSave()
+{
+    // "LogFile(*.LOG)|*.LOG|all(*.*)|*.*" as a Qt filter.
+    const QStringList parts = seriesText(11).split(QLatin1Char('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        filters << parts[i];
+    const QString path = m_prompts.saveFile(this, filters.join(QStringLiteral(";;")));
+    if (path.isEmpty())
+        return;
+    if (QFile::exists(path) && !m_prompts.question(this, seriesText(5100)))
+        return;
+    std::vector<std::string> text;
+    for (const QString& line : lines())
+        text.push_back(line.toStdString());
+    const std::string bytes = engine::encodeLog(text);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())
+        || !file.flush()) {
+        m_prompts.message(this, seriesText(5101));
+    }
+}
+
+// ── Archive list ────────────────────────────────────────────────────────────
+
+MdiOutFile::MdiOutFile(QWidget* parent)
+    : QWidget(parent)
+    , m_list(new ArchiveListWidget(this))
+{
+    setObjectName(QStringLiteral("mdiOutFile"));
+    setWindowTitle(catalogueText(6000));
+    m_list->setObjectName(QStringLiteral("lstOutFile"));
+    m_list->setToolTip(catalogueText(6001));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_list);
+}
+
+void MdiOutFile::ListInAdd(const QString& path)
+{
+    if (!m_list->findItems(path, Qt::MatchFixedString).isEmpty())
+        return;
+    if (static_cast<size_t>(m_list->count()) >= engine::kArchiveListLimit)
+        delete m_list->takeItem(0);
+    m_list->addItem(path);
+}
+
+QStringList MdiOutFile::paths() const
+{
+    QStringList out;
+    for (int i = 0; i < m_list->count(); ++i)
+        out << m_list->item(i)->text();
+    return out;
+}
+
+} // namespace ui

@@ -1,0 +1,112 @@
+// The five panels of the main window: source drive, archive name, storage
+// folder, execution history and archive list.
+#pragma once
+
+#include <QWidget>
+
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QListWidget;
+class QRadioButton;
+
+namespace ui {
+
+class Prompts;
+
+// mdiInDir: the drive whose whole contents the next run packs.
+class MdiInDir : public QWidget {
+public:
+    explicit MdiInDir(QWidget* parent = nullptr);
+    // DriveName: "a:" (letter and colon, lower case), or empty.
+    QString DriveName() const;
+    // setDriveName: select the drive of `path`; a drive that is not ready
+    // falls back to the drive of the current folder.
+    void setDriveName(const QString& path);
+    // GetLabel: the label of the selected drive (empty when not ready).
+    QString GetLabel() const;
+    void RefreshForm();
+    QComboBox* drives() const { return m_drives; }
+
+private:
+    QComboBox* m_drives;
+};
+
+// mdiFile: the archive's base name: the label, a typed name, or a typed name
+// that counts up by itself.
+class MdiFile : public QWidget {
+public:
+    MdiFile(MdiInDir& source, Prompts& prompts, QWidget* parent = nullptr);
+    // File_Name: re-reads the label, then the chosen text without its spaces.
+    QString File_Name();
+    // FIleCountUp: advances the typed name in automatic count mode; false
+    // (after its message) when the number cannot be counted.
+    bool FIleCountUp();
+    void RefreshForm();
+
+    QRadioButton* labelOption() const { return m_optLabel; }
+    QRadioButton* fileOption() const { return m_optFile; }
+    QLineEdit* labelText() const { return m_txtLabel; }
+    QLineEdit* fileText() const { return m_txtFile; }
+    QCheckBox* autoCount() const { return m_cbxAuto; }
+
+private:
+    MdiInDir& m_source;
+    Prompts& m_prompts;
+    QRadioButton* m_optLabel;
+    QLineEdit* m_txtLabel;
+    QRadioButton* m_optFile;
+    QLineEdit* m_txtFile;
+    QCheckBox* m_cbxAuto;
+};
+
+// mdiOutDir: the storage folder that receives the archives.
+class MdiOutDir : public QWidget {
+public:
+    explicit MdiOutDir(QWidget* parent = nullptr);
+    // DirName: the storage folder ("D:\ARC").
+    QString DirName() const;
+    void setDirName(const QString& folder);
+    QLineEdit* folderText() const { return m_folder; }
+
+private:
+    QLineEdit* m_folder;
+};
+
+// mdiStatus: the execution history.
+class MdiStatus : public QWidget {
+public:
+    MdiStatus(Prompts& prompts, QWidget* parent = nullptr);
+    // ListInAdd: append one line and make it the current one (the oldest
+    // lines go past the limit).
+    void ListInAdd(const QString& line);
+    // RefreshForm: empty the history.
+    void RefreshForm();
+    // LogCopy: the history as one text on the clipboard.
+    void LogCopy();
+    // LogSave: the history as a CP932 ".LOG" file chosen in the save dialog.
+    void LogSave();
+    QStringList lines() const;
+    QListWidget* list() const { return m_list; }
+
+private:
+    Prompts& m_prompts;
+    QListWidget* m_list;
+};
+
+// mdiOutFile: the archives made since the program started, dragged out as files.
+class MdiOutFile : public QWidget {
+public:
+    explicit MdiOutFile(QWidget* parent = nullptr);
+    // ListInAdd: add a full archive path (a dialect path) unless it is listed.
+    void ListInAdd(const QString& path);
+    QStringList paths() const;
+    QListWidget* list() const { return m_list; }
+
+private:
+    QListWidget* m_list;
+};
+
+} // namespace ui

@@ -1,0 +1,28 @@
+// Every modal question the windows ask goes through here, so that tests can
+// answer them without a person.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace ui {
+
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+    // message: an OK-only box without icon or title of its own.
+    virtual void message(QWidget* parent, const QString& text) = 0;
+    // question: Yes/No; true for Yes.
+    virtual bool question(QWidget* parent, const QString& text) = 0;
+    // saveFile: the save dialog; empty when cancelled.
+    virtual QString saveFile(QWidget* parent, const QString& filter) = 0;
+};
+
+// The real boxes and dialogs.
+Prompts& defaultPrompts();
+
+QString catalogueText(std::int16_t id);  // resSorvane
+QString seriesText(std::int16_t id);     // resVelt
+
+} // namespace ui
