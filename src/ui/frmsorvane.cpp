@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -92,8 +93,86 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
     }
     buildMenus();
     SetToolTip(m_settings.Tip);
-    resize(8000 / kTwipsPerPixel, 8000 / kTwipsPerPixel);
+    restoreState();
     m_status->RefreshForm();
+}
+
+namespace {
+
+std::string readKey(const settings::Location& where, const char* key, const std::string& fallback)
+{
+    return platform::settingsRead(where.application, where.section, key, fallback);
+}
+
+void writeKey(const char* key, const std::string& value)
+{
+    (void)platform::settingsWrite(settings::kApplication, settings::kSection, key, value);
+}
+
+} // namespace
+
+// The start-up drive and folder and the frame's geometry, each group from
+// the location its own "_Left" key chooses.
+void FrmSorvane::restoreState()
+{
+    const std::string here = platform::currentFolder();
+    const settings::Location inDir = settings::windowLocation("InDir").value_or(settings::Location{settings::kApplication});
+    m_dirIn = readKey(inDir, "Dir_In", here);
+    m_dirInInForce = settings::parseBoolean(readKey(inDir, "Dir_In_Yuko", "True")).value_or(true);
+    m_inDir->setDriveName(qs(m_dirInInForce ? m_dirIn : readKey(inDir, "OldDir_In", here)));
+    m_file->RefreshForm();
+
+    const settings::Location outDir = settings::windowLocation("OutDir").value_or(settings::Location{settings::kApplication});
+    m_dirOut = readKey(outDir, "Dir_Out", here);
+    m_dirOutInForce = settings::parseBoolean(readKey(outDir, "Dir_Out_Yuko", "True")).value_or(true);
+    const std::string folder = m_dirOutInForce ? m_dirOut : readKey(outDir, "OldDir_Out", here);
+    m_outDir->setDirName(qs(platform::isFolder(folder) ? folder : here));
+
+    // Frame geometry in twips; a frame off the screen or too small comes back.
+    const settings::Location main = settings::windowLocation("Main").value_or(settings::Location{settings::kApplication});
+    auto position = [&](const char* key, float fallback) {
+        return settings::parsePosition(readKey(main, key, settings::formatPosition(fallback))).value_or(fallback);
+    };
+    const double twips = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
+    const QSize screen = this->screen() ? this->screen()->geometry().size() : QSize(1920, 1080);
+    float left = position("Main_Left", 1000), top = position("Main_Top", 1000);
+    float width = position("Main_Width", 8000), height = position("Main_Height", 8000);
+    if (left < 0 || left > screen.width() * twips)
+        left = 1000;
+    if (top < 0 || top > screen.height() * twips)
+        top = 1000;
+    if (width < 2000)
+        width = 8000;
+    if (height < 500)
+        height = 8000;
+    setGeometry(static_cast<int>(left / twips), static_cast<int>(top / twips), static_cast<int>(width / twips),
+        static_cast<int>(height / twips));
+    const auto state = settings::parseInteger(readKey(main, "Main_WindowState", "0")).value_or(0);
+    if (state == 1)
+        setWindowState(Qt::WindowMinimized);
+    else if (state == 2)
+        setWindowState(Qt::WindowMaximized);
+}
+
+// What the panels and the frame write when the program closes.
+void FrmSorvane::saveState()
+{
+    writeKey("Dir_In", m_dirIn);
+    writeKey("Dir_In_Yuko", settings::formatBoolean(m_dirInInForce));
+    writeKey("OldDir_In", m_inDir->DriveName().toStdString());
+    writeKey("Dir_Out", m_dirOut);
+    writeKey("Dir_Out_Yuko", settings::formatBoolean(m_dirOutInForce));
+    writeKey("OldDir_Out", m_outDir->DirName().toStdString());
+    const int state = isMinimized() ? 1 : isMaximized() ? 2 : 0;
+    writeKey("Main_WindowState", std::to_string(state));
+    if (state == 0) {
+        const double twips = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
+        const QRect frame = geometry();
+        writeKey("Main_Left", settings::formatPosition(static_cast<float>(frame.left() * twips)));
+        writeKey("Main_Top", settings::formatPosition(static_cast<float>(frame.top() * twips)));
+        writeKey("Main_Width", settings::formatPosition(static_cast<float>(frame.width() * twips)));
+        writeKey("Main_Height", settings::formatPosition(static_cast<float>(frame.height() * twips)));
+    }
 }
 
 void FrmSorvane::buildMenus()
@@ -156,6 +235,7 @@ void FrmSorvane::closeEvent(QCloseEvent* event)
         event->ignore(); // never in the middle of a run
         return;
     }
+    saveState();
     event->accept();
 }
 

@@ -66,6 +66,8 @@ protected:
 private:
     void buildMenus();
     void lock(bool locked);
+    void restoreState();
+    void saveState();
     std::int16_t runEngine(const std::string& root, const std::string& name, const std::string& folder, int mode);
 
     settings::ProgramSettings& m_settings;
@@ -82,6 +84,10 @@ private:
     std::array<QMdiSubWindow*, 5> m_windows{};
     bool m_running = false;
     bool m_activated = false;
+    std::string m_dirIn;      // default source drive (Dir_In), changed by the default dialog
+    bool m_dirInInForce = true;
+    std::string m_dirOut;     // default storage folder (Dir_Out)
+    bool m_dirOutInForce = true;
 };
 
 } // namespace ui

@@ -172,4 +172,36 @@ TEST_F(MainWindow, PanelsFollowTheGridWhenResizeIsOn)
     EXPECT_EQ(windows[1]->geometry().height(), 2 * windows[0]->geometry().height());
 }
 
+TEST_F(MainWindow, ClosingWritesTheDrivesFoldersAndGeometry)
+{
+    m_window->inDir()->setDriveName(QStringLiteral("a:"));
+    m_window->outDir()->setDirName(QStringLiteral("D:\\"));
+    m_window->close();
+    auto key = [](const char* name) {
+        return platform::settingsRead(settings::kApplication, settings::kSection, name, "<none>");
+    };
+    EXPECT_EQ(key("OldDir_In"), "a:");
+    EXPECT_EQ(key("OldDir_Out"), "D:\\");
+    EXPECT_EQ(key("Dir_In_Yuko"), "True");
+    EXPECT_EQ(key("Main_WindowState"), "0");
+    EXPECT_NE(key("Main_Width"), "<none>");
+
+    // With the default not in force, the next start takes the drive and folder of the last exit.
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Dir_In_Yuko", "False").ok());
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Dir_Out_Yuko", "0").ok());
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Main_Width", "1999").ok());
+    ui::FrmSorvane again(m_settings, m_libraries, m_progress, m_prompts);
+    EXPECT_EQ(again.inDir()->DriveName(), QStringLiteral("a:"));
+    EXPECT_EQ(again.outDir()->DirName(), QStringLiteral("D:\\"));
+    const double pixels = 8000.0 * again.logicalDpiX() / 1440.0; // a width below 2000 twips starts at 8000
+    EXPECT_NEAR(again.geometry().width(), pixels, 2.0);
+}
+
+TEST_F(MainWindow, ADriveWithoutMediumAtStartFallsBackToTheCurrentDrive)
+{
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Dir_In", "b:").ok());
+    ui::FrmSorvane again(m_settings, m_libraries, m_progress, m_prompts);
+    EXPECT_EQ(again.inDir()->DriveName(), QStringLiteral("d:"));
+}
+
 } // namespace
