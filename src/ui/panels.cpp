@@ -17,6 +17,7 @@
 #include "engine/history_log.h"
 #include "naming/naming.h"
 #include "platform/platform.h"
+#include "folderlist.h"
 #include "prompts.h"
 
 namespace ui {
@@ -175,29 +176,72 @@ bool MdiFile::FIleCountUp()
 
 MdiOutDir::MdiOutDir(QWidget* parent)
     : QWidget(parent)
+    , m_drives(new DriveList(this))
+    , m_folders(new FolderList(this))
     , m_folder(new QLineEdit(this))
 {
     setObjectName(QStringLiteral("mdiOutDir"));
     setWindowTitle(catalogueText(4000));
+    m_drives->setObjectName(QStringLiteral("drvDrive"));
+    m_folders->setObjectName(QStringLiteral("dlbDir"));
     m_folder->setObjectName(QStringLiteral("txtDir"));
+    m_drives->setToolTip(catalogueText(4001));
+    m_folders->setToolTip(catalogueText(4002));
     m_folder->setToolTip(catalogueText(4003));
+    m_folder->setReadOnly(true);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_drives);
+    layout->addWidget(m_folders, 1);
     layout->addWidget(m_folder);
-    layout->addStretch();
+    m_folders->setOnOpened([this] { refreshDirText(); });
+    connect(m_drives, &QComboBox::currentIndexChanged, this, [this] {
+        // Open the drive's current folder; a drive without a medium snaps back.
+        const QString drive = m_drives->drive();
+        const char letter = drive.isEmpty() ? 0 : drive.at(0).toLatin1();
+        if (!letter || !platform::isDriveReady(letter)
+            || !m_folders->openFolder(QString::fromStdString(platform::currentFolder(letter)))) {
+            m_drives->blockSignals(true);
+            m_drives->selectDrive(m_folders->folder());
+            m_drives->blockSignals(false);
+        }
+    });
     setDirName(qs(platform::currentFolder()));
 }
 
 QString MdiOutDir::DirName() const
 {
-    return m_folder->text();
+    return qs(basVelt::LongPathName(m_folders->folder().toStdString()));
 }
 
 void MdiOutDir::setDirName(const QString& folder)
 {
-    const std::string spelled = basVelt::LongPathName(folder.toStdString());
-    m_folder->setText(spelled.empty() ? folder : qs(spelled));
-    const std::string freeSpace = basVelt::FreeSpaceText(m_folder->text().toStdString());
-    setWindowTitle(catalogueText(4000) + qs(freeSpace));
+    m_drives->blockSignals(true);
+    const bool selected = m_drives->selectDrive(folder);
+    m_drives->blockSignals(false);
+    if (!selected || !m_folders->openFolder(folder)) {
+        const QString here = qs(platform::currentFolder());
+        m_drives->blockSignals(true);
+        m_drives->selectDrive(here);
+        m_drives->blockSignals(false);
+        m_folders->openFolder(here);
+    }
+    RefreshForm();
+}
+
+void MdiOutDir::RefreshForm()
+{
+    m_drives->refresh();
+    m_folders->refresh();
+    refreshDirText();
+}
+
+void MdiOutDir::refreshDirText()
+{
+    const std::string spelled = basVelt::LongPathName(m_folders->folder().toStdString());
+    m_folder->setText(qs(basVelt::ShortenPath(spelled)));
+    setWindowTitle(catalogueText(4000) + qs(basVelt::FreeSpaceText(m_drives->drive().toStdString())));
+    if (parentWidget())
+        parentWidget()->setWindowTitle(windowTitle());
 }
 
 // ── Execution history ───────────────────────────────────────────────────────

@@ -62,16 +62,28 @@ private:
     QCheckBox* m_cbxAuto;
 };
 
+class DriveList;
+class FolderList;
+
 // mdiOutDir: the storage folder that receives the archives.
 class MdiOutDir : public QWidget {
 public:
     explicit MdiOutDir(QWidget* parent = nullptr);
-    // DirName: the storage folder ("D:\ARC").
+    // DirName: the storage folder as the disk spells it ("D:\ARC").
     QString DirName() const;
+    // setDirName: open `folder`; a folder that does not exist, or a drive
+    // without a medium, ends in the current folder.
     void setDirName(const QString& folder);
+    void RefreshForm();
+    DriveList* drives() const { return m_drives; }
+    FolderList* folders() const { return m_folders; }
     QLineEdit* folderText() const { return m_folder; }
 
 private:
+    void refreshDirText();
+
+    DriveList* m_drives;
+    FolderList* m_folders;
     QLineEdit* m_folder;
 };
 

@@ -11,6 +11,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QRadioButton>
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include "platform/platform.h"
 #include "support/archive_support.h"
 #include "support/testsupport.h"
+#include "ui/folderlist.h"
 #include "ui/panels.h"
 #include "ui/prompts.h"
 
@@ -202,6 +204,38 @@ TEST_F(MainWindow, ADriveWithoutMediumAtStartFallsBackToTheCurrentDrive)
     ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Dir_In", "b:").ok());
     ui::FrmSorvane again(m_settings, m_libraries, m_progress, m_prompts);
     EXPECT_EQ(again.inDir()->DriveName(), QStringLiteral("d:"));
+}
+
+TEST_F(MainWindow, TheFolderListOpensParentsAndSubfolders)
+{
+    makeDirs(m_dir / "out/ARC/2026");
+    makeDirs(m_dir / "out/OLD");
+    ui::MdiOutDir* panel = m_window->outDir();
+    panel->setDirName(QStringLiteral("d:\\arc"));
+    EXPECT_EQ(panel->DirName(), QStringLiteral("D:\\ARC"));
+    ui::FolderList* list = panel->folders();
+    // D:\ above ARC, its subfolder 2026 below.
+    ASSERT_EQ(list->count(), 3);
+    EXPECT_EQ(list->currentRow(), 1);
+    EXPECT_TRUE(list->item(2)->text().trimmed() == QStringLiteral("2026"));
+    // Enter on the subfolder opens it; Backspace goes back up.
+    list->setCurrentRow(2);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(list, &enter);
+    EXPECT_EQ(panel->DirName(), QStringLiteral("D:\\ARC\\2026"));
+    QKeyEvent back(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+    QApplication::sendEvent(list, &back);
+    EXPECT_EQ(panel->DirName(), QStringLiteral("D:\\ARC"));
+    EXPECT_TRUE(panel->windowTitle().startsWith(ui::catalogueText(4000) + QStringLiteral(" (")));
+    EXPECT_TRUE(panel->windowTitle().endsWith(QStringLiteral("M Free)")));
+    // A drive without a medium snaps back.
+    const int b = panel->drives()->findText(QStringLiteral("b:"), Qt::MatchStartsWith);
+    panel->drives()->setCurrentIndex(b);
+    EXPECT_EQ(panel->drives()->drive(), QStringLiteral("d:"));
+    EXPECT_EQ(panel->DirName(), QStringLiteral("D:\\ARC"));
+    // A folder that does not exist ends in the current folder.
+    panel->setDirName(QStringLiteral("D:\\NOWHERE"));
+    EXPECT_EQ(panel->DirName(), QString::fromStdString(platform::currentFolder()));
 }
 
 } // namespace
