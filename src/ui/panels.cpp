@@ -8,10 +8,14 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
 #include <QRadioButton>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <functional>
+#include <vector>
 
 #include "engine/basvelt.h"
 #include "engine/history_log.h"
@@ -56,6 +60,22 @@ protected:
     Qt::DropActions supportedDropActions() const override { return Qt::CopyAction; }
 };
 
+// Right-button popups of a panel (and of its list), in the given order.
+void addPopup(QWidget* panel, QWidget* list, std::vector<std::pair<QString, std::function<void()>>> items)
+{
+    auto* menu = new QMenu(panel);
+    menu->setObjectName(QStringLiteral("mnuPopup"));
+    for (auto& [caption, action] : items)
+        menu->addAction(caption, panel, action);
+    for (QWidget* widget : {panel, list}) {
+        if (!widget)
+            continue;
+        widget->setContextMenuPolicy(Qt::CustomContextMenu);
+        QObject::connect(widget, &QWidget::customContextMenuRequested, panel,
+            [menu, widget](const QPoint& at) { menu->popup(widget->mapToGlobal(at)); });
+    }
+}
+
 } // namespace
 
 // ── Source drive ────────────────────────────────────────────────────────────
@@ -71,6 +91,7 @@ MdiInDir::MdiInDir(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_drives);
     layout->addStretch();
+    addPopup(this, nullptr, {{seriesText(1005), [this] { RefreshForm(); }}});
     RefreshForm();
 }
 
@@ -194,6 +215,7 @@ MdiOutDir::MdiOutDir(QWidget* parent)
     layout->addWidget(m_folders, 1);
     layout->addWidget(m_folder);
     m_folders->setOnOpened([this] { refreshDirText(); });
+    addPopup(this, m_folders, {{seriesText(1005), [this] { RefreshForm(); }}});
     connect(m_drives, &QComboBox::currentIndexChanged, this, [this] {
         // Open the drive's current folder; a drive without a medium snaps back.
         const QString drive = m_drives->drive();
@@ -257,6 +279,7 @@ MdiStatus::MdiStatus(Prompts& prompts, QWidget* parent)
     m_list->setToolTip(catalogueText(5001));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
+    addPopup(this, m_list, {{seriesText(2008), [this] { RefreshForm(); }}});
 }
 
 void MdiStatus::ListInAdd(const QString& line)
@@ -322,15 +345,51 @@ MdiOutFile::MdiOutFile(QWidget* parent)
     m_list->setToolTip(catalogueText(6001));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
+    addPopup(this, m_list, {{seriesText(2008), [this] { Clear(); }},
+                               {QStringLiteral("リフレッシュ"), [this] { Refresh(); }},
+                               {seriesText(2006), [this] { SelectAll(); }},
+                               {seriesText(2007), [this] { SelectClear(); }}});
 }
 
 void MdiOutFile::ListInAdd(const QString& path)
 {
-    if (!m_list->findItems(path, Qt::MatchFixedString).isEmpty())
+    if (!m_list->findItems(path, Qt::MatchFixedString | Qt::MatchCaseSensitive).isEmpty())
         return;
     if (static_cast<size_t>(m_list->count()) >= engine::kArchiveListLimit)
-        delete m_list->takeItem(0);
+        return; // a full list drops new entries without a message
     m_list->addItem(path);
+}
+
+void MdiOutFile::Refresh()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    for (int i = 0; i < m_list->count();) {
+        const std::string spelled = basVelt::LongPathName(m_list->item(i)->text().toStdString());
+        if (!spelled.empty() && basVelt::FileExists(spelled)) {
+            m_list->item(i)->setText(qs(spelled));
+            ++i;
+        } else {
+            delete m_list->takeItem(i);
+        }
+    }
+    QApplication::restoreOverrideCursor();
+}
+
+void MdiOutFile::SelectAll()
+{
+    for (int i = 0; i < m_list->count(); ++i)
+        m_list->item(i)->setSelected(true);
+}
+
+void MdiOutFile::SelectClear()
+{
+    for (int i = 0; i < m_list->count(); ++i)
+        m_list->item(i)->setSelected(false);
+}
+
+void MdiOutFile::Clear()
+{
+    m_list->clear();
 }
 
 QStringList MdiOutFile::paths() const

@@ -112,8 +112,14 @@ private:
 class MdiOutFile : public QWidget {
 public:
     explicit MdiOutFile(QWidget* parent = nullptr);
-    // ListInAdd: add a full archive path (a dialect path) unless it is listed.
+    // ListInAdd: add a full archive path (a dialect path) unless it is
+    // listed (exact comparison) or the list is full.
     void ListInAdd(const QString& path);
+    // Refresh: each entry in its on-disk spelling; entries whose file is gone leave.
+    void Refresh();
+    void SelectAll();
+    void SelectClear();
+    void Clear();
     QStringList paths() const;
     QListWidget* list() const { return m_list; }
 

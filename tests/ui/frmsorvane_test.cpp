@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QPushButton>
 #include <QKeyEvent>
 #include <QRadioButton>
@@ -236,6 +237,37 @@ TEST_F(MainWindow, TheFolderListOpensParentsAndSubfolders)
     // A folder that does not exist ends in the current folder.
     panel->setDirName(QStringLiteral("D:\\NOWHERE"));
     EXPECT_EQ(panel->DirName(), QString::fromStdString(platform::currentFolder()));
+}
+
+TEST_F(MainWindow, TheArchiveListKeepsDistinctPathsAndChecksTheDisk)
+{
+    ui::MdiOutFile* list = m_window->outFile();
+    writeFile(m_dir / "out/KEEP.LZH", "k");
+    list->ListInAdd(QStringLiteral("d:\\keep.lzh"));
+    list->ListInAdd(QStringLiteral("D:\\GONE.LZH"));
+    list->ListInAdd(QStringLiteral("D:\\GONE.LZH"));
+    list->ListInAdd(QStringLiteral("D:\\gone.lzh")); // another case is another entry
+    EXPECT_EQ(list->paths().size(), 3);
+    list->Refresh();
+    EXPECT_EQ(list->paths(), QStringList{QStringLiteral("D:\\KEEP.LZH")});
+    list->SelectAll();
+    EXPECT_EQ(list->list()->selectedItems().size(), 1);
+    list->SelectClear();
+    EXPECT_TRUE(list->list()->selectedItems().isEmpty());
+    for (int i = 0; i < 1005; ++i)
+        list->ListInAdd(QStringLiteral("D:\\F%1.LZH").arg(i));
+    EXPECT_EQ(list->paths().size(), 1000);
+    EXPECT_EQ(list->paths().first(), QStringLiteral("D:\\KEEP.LZH")); // the newest were dropped
+    // The popup in its order.
+    auto* menu = list->findChild<QMenu*>(QStringLiteral("mnuPopup"));
+    ASSERT_TRUE(menu);
+    QStringList captions;
+    for (QAction* action : menu->actions())
+        captions << action->text();
+    EXPECT_EQ(captions, (QStringList{ui::seriesText(2008), QStringLiteral("リフレッシュ"), ui::seriesText(2006),
+                            ui::seriesText(2007)}));
+    menu->actions().first()->trigger();
+    EXPECT_TRUE(list->paths().isEmpty());
 }
 
 } // namespace
