@@ -2,6 +2,7 @@
 #include "frmsorvane.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QHBoxLayout>
@@ -33,6 +34,9 @@ QString qs(const std::string& text)
 {
     return QString::fromStdString(text);
 }
+
+// Geometry key prefixes of the five panels, in panel order.
+const char* const kPanelPrefixes[] = {"InDir", "File", "OutDir", "Status", "OutFile"};
 
 } // namespace
 
@@ -92,6 +96,7 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
         m_windows[i]->setWindowTitle(panels[i]->windowTitle());
     }
     buildMenus();
+    SetFontData();
     SetToolTip(m_settings.Tip);
     restoreState();
     m_status->RefreshForm();
@@ -127,6 +132,24 @@ void FrmSorvane::restoreState()
     m_dirOutInForce = settings::parseBoolean(readKey(outDir, "Dir_Out_Yuko", "True")).value_or(true);
     const std::string folder = m_dirOutInForce ? m_dirOut : readKey(outDir, "OldDir_Out", here);
     m_outDir->setDirName(qs(platform::isFolder(folder) ? folder : here));
+
+    // Each panel where it was left, unless the panels follow the frame.
+    if (!m_settings.Resize) {
+        for (size_t i = 0; i < m_windows.size(); ++i) {
+            const std::string prefix = kPanelPrefixes[i];
+            const auto where = settings::windowLocation(prefix).value_or(settings::Location{settings::kApplication});
+            const double scale = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
+            const QRect now = m_windows[i]->geometry();
+            auto key = [&](const char* suffix, int current) {
+                const float fallback = static_cast<float>(current * scale);
+                return static_cast<int>(settings::parsePosition(readKey(where, (prefix + suffix).c_str(),
+                                                                    settings::formatPosition(fallback)))
+                                            .value_or(fallback) / scale);
+            };
+            m_windows[i]->setGeometry(key("_Left", now.left()), key("_Top", now.top()), key("_Width", now.width()),
+                key("_Height", now.height()));
+        }
+    }
 
     // Frame geometry in twips; a frame off the screen or too small comes back.
     const settings::Location main = settings::windowLocation("Main").value_or(settings::Location{settings::kApplication});
@@ -164,6 +187,17 @@ void FrmSorvane::saveState()
     writeKey("Dir_Out_Yuko", settings::formatBoolean(m_dirOutInForce));
     writeKey("OldDir_Out", m_outDir->DirName().toStdString());
     const int state = isMinimized() ? 1 : isMaximized() ? 2 : 0;
+    if (state == 0 && !m_settings.Resize) {
+        const double scale = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
+        for (size_t i = 0; i < m_windows.size(); ++i) {
+            const std::string prefix = kPanelPrefixes[i];
+            const QRect place = m_windows[i]->geometry();
+            writeKey((prefix + "_Left").c_str(), settings::formatPosition(static_cast<float>(place.left() * scale)));
+            writeKey((prefix + "_Top").c_str(), settings::formatPosition(static_cast<float>(place.top() * scale)));
+            writeKey((prefix + "_Width").c_str(), settings::formatPosition(static_cast<float>(place.width() * scale)));
+            writeKey((prefix + "_Height").c_str(), settings::formatPosition(static_cast<float>(place.height() * scale)));
+        }
+    }
     writeKey("Main_WindowState", std::to_string(state));
     if (state == 0) {
         const double twips = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
@@ -179,7 +213,7 @@ void FrmSorvane::buildMenus()
 {
     QMenuBar* bar = menuBar();
     bar->addAction(QStringLiteral("E(&x)it"), this, &QWidget::close);
-    bar->addAction(QStringLiteral("Fon(&t)"));
+    bar->addAction(QStringLiteral("Fon(&t)"), this, &FrmSorvane::mnuFont_Click);
     QMenu* log = bar->addMenu(QStringLiteral("(&L)og"));
     log->addAction(QStringLiteral("Log(&C)opy"), this, [this] { m_status->LogCopy(); });
     log->addAction(QStringLiteral("Log(&S)ave"), this, [this] { m_status->LogSave(); });
@@ -189,7 +223,7 @@ void FrmSorvane::buildMenus()
     defaults->addAction(QStringLiteral("TmpDirDefault"));
     bar->addAction(QStringLiteral("(&O)ption"));
     bar->addAction(QStringLiteral("M(&k)dir"));
-    bar->addAction(QStringLiteral("(&H)elp"));
+    bar->addAction(QStringLiteral("(&H)elp"), this, &FrmSorvane::mnuHelp_Click);
     bar->addAction(QStringLiteral("(&A)bout"));
 }
 
@@ -197,6 +231,52 @@ void FrmSorvane::SetToolTip(bool on)
 {
     for (int i = 0; i < 3; ++i)
         m_buttons[static_cast<size_t>(i)]->setToolTip(on ? catalogueText(static_cast<std::int16_t>(6 + i)) : QString());
+    // Every panel control that has a tooltip keeps its text in a property.
+    for (QMdiSubWindow* window : m_windows) {
+        for (QWidget* widget : window->widget()->findChildren<QWidget*>()) {
+            const QVariant text = widget->property("tip");
+            if (!text.isValid())
+                widget->setProperty("tip", widget->toolTip());
+            widget->setToolTip(on ? widget->property("tip").toString() : QString());
+        }
+    }
+}
+
+void FrmSorvane::SetFontData()
+{
+    QFont font(QString::fromStdString(m_settings.Font_Name), m_settings.Font_Size > 0 ? m_settings.Font_Size : 10);
+    font.setBold(m_settings.Font_Bold);
+    font.setItalic(m_settings.Font_Italic);
+    for (QPushButton* button : m_buttons)
+        button->setFont(font);
+    for (QMdiSubWindow* window : m_windows)
+        window->widget()->setFont(font);
+    arrange();
+}
+
+void FrmSorvane::mnuFont_Click()
+{
+    QFont font(QString::fromStdString(m_settings.Font_Name), m_settings.Font_Size);
+    font.setBold(m_settings.Font_Bold);
+    font.setItalic(m_settings.Font_Italic);
+    if (!m_prompts.chooseFont(this, font))
+        return;
+    const std::string name = font.family().toStdString();
+    const auto size = static_cast<std::int16_t>(font.pointSizeF() + 0.5);
+    if (name == m_settings.Font_Name && size == m_settings.Font_Size && font.bold() == m_settings.Font_Bold
+        && font.italic() == m_settings.Font_Italic)
+        return; // unchanged: nothing is refreshed
+    m_settings.Font_Name = name;
+    m_settings.Font_Size = size;
+    m_settings.Font_Bold = font.bold();
+    m_settings.Font_Italic = font.italic();
+    SetFontData();
+}
+
+void FrmSorvane::mnuHelp_Click()
+{
+    QString folder = QCoreApplication::applicationDirPath();
+    m_prompts.openHelp(folder + QStringLiteral("/Sorvane2.html"));
 }
 
 void FrmSorvane::arrange()

@@ -47,7 +47,14 @@ public:
     void btnExe_Click(int index);
     // arrange: the panels in their grid, when the Resize setting is on.
     void arrange();
+    // SetToolTip: the tooltips of the frame and of every panel, on or off.
     void SetToolTip(bool on);
+    // SetFontData: the program font on every window, then the arrangement.
+    void SetFontData();
+    // mnuFont_Click: the font dialog; a changed font is kept and applied.
+    void mnuFont_Click();
+    // mnuHelp_Click: the help page beside the program.
+    void mnuHelp_Click();
     bool running() const { return m_running; }
 
     QMdiArea* mdiArea() const { return m_mdiArea; }

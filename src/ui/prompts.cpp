@@ -1,7 +1,10 @@
 // The real message boxes and dialogs.
 #include "prompts.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
+#include <QFontDialog>
+#include <QUrl>
 #include <QMessageBox>
 
 #include "text/catalogue.h"
@@ -27,6 +30,15 @@ public:
         return QFileDialog::getSaveFileName(parent, QString(), QString(), filter, nullptr,
             QFileDialog::DontConfirmOverwrite);
     }
+    bool chooseFont(QWidget* parent, QFont& current) override
+    {
+        bool ok = false;
+        const QFont chosen = QFontDialog::getFont(&ok, current, parent, QString(), QFontDialog::ScalableFonts);
+        if (ok)
+            current = chosen;
+        return ok;
+    }
+    void openHelp(const QString& path) override { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
 };
 
 QString fromView(std::string_view text)

@@ -2,6 +2,7 @@
 // answer them without a person.
 #pragma once
 
+#include <QFont>
 #include <QString>
 
 class QWidget;
@@ -17,6 +18,10 @@ public:
     virtual bool question(QWidget* parent, const QString& text) = 0;
     // saveFile: the save dialog; empty when cancelled.
     virtual QString saveFile(QWidget* parent, const QString& filter) = 0;
+    // chooseFont: the font dialog started on `current`; false when cancelled.
+    virtual bool chooseFont(QWidget* parent, QFont& current) = 0;
+    // openHelp: show the help page at `path` in the desktop's viewer.
+    virtual void openHelp(const QString& path) = 0;
 };
 
 // The real boxes and dialogs.

@@ -40,6 +40,16 @@ struct ScriptedPrompts : ui::Prompts {
         return answer;
     }
     QString saveFile(QWidget*, const QString&) override { return savePath; }
+    bool chooseFont(QWidget*, QFont& current) override
+    {
+        if (!font)
+            return false;
+        current = *font;
+        return true;
+    }
+    void openHelp(const QString& path) override { helpPath = path; }
+    std::optional<QFont> font;
+    QString helpPath;
 };
 
 class MainWindow : public ::testing::Test {
@@ -268,6 +278,45 @@ TEST_F(MainWindow, TheArchiveListKeepsDistinctPathsAndChecksTheDisk)
                             ui::seriesText(2007)}));
     menu->actions().first()->trigger();
     EXPECT_TRUE(list->paths().isEmpty());
+}
+
+TEST_F(MainWindow, FontsTooltipsAndHelp)
+{
+    QFont chosen(QStringLiteral("IPAGothic"), 14);
+    chosen.setBold(true);
+    m_prompts.font = chosen;
+    m_window->mnuFont_Click();
+    EXPECT_EQ(m_settings.Font_Size, 14);
+    EXPECT_TRUE(m_settings.Font_Bold);
+    EXPECT_EQ(m_window->button(0)->font().pointSize(), 14);
+    EXPECT_EQ(m_window->status()->font().pointSize(), 14);
+    m_prompts.font.reset(); // cancelled: nothing changes
+    m_window->mnuFont_Click();
+    EXPECT_EQ(m_settings.Font_Size, 14);
+
+    m_window->SetToolTip(false);
+    EXPECT_TRUE(m_window->status()->list()->toolTip().isEmpty());
+    m_window->SetToolTip(true);
+    EXPECT_EQ(m_window->status()->list()->toolTip(), ui::catalogueText(5001));
+
+    m_window->mnuHelp_Click();
+    EXPECT_TRUE(m_prompts.helpPath.endsWith(QStringLiteral("Sorvane2.html")));
+}
+
+TEST_F(MainWindow, PanelPlacesAreKeptOnlyWhenThePanelsDoNotFollow)
+{
+    m_settings.Resize = false;
+    ui::FrmSorvane window(m_settings, m_libraries, m_progress, m_prompts);
+    window.show();
+    QApplication::processEvents();
+    window.mdiArea()->subWindowList()[3]->setGeometry(40, 50, 300, 200);
+    window.close();
+    const auto width = settings::parsePosition(
+        platform::settingsRead(settings::kApplication, settings::kSection, "Status_Width", "0"));
+    ASSERT_TRUE(width.has_value());
+    EXPECT_NEAR(*width, 300.0 * 1440.0 / window.logicalDpiX(), 20.0);
+    ui::FrmSorvane again(m_settings, m_libraries, m_progress, m_prompts);
+    EXPECT_EQ(again.mdiArea()->subWindowList()[3]->geometry().width(), 300);
 }
 
 } // namespace
