@@ -23,7 +23,7 @@ constexpr std::uint16_t kExtraZip64 = 0x0001;
 constexpr std::uint16_t kExtraTimestamp = 0x5455;   // "UT": modification time, UTC
 constexpr std::uint16_t kExtraUnicodePath = 0x7075; // "up": UTF-8 name beside a CP932 one
 
-constexpr std::uint16_t kVersionMadeBy = 0x003F;   // MS-DOS attributes, spec 6.3
+constexpr std::uint16_t kVersionMadeBy = 0x003F;   // MS-DOS attributes, format version 6.3
 constexpr std::uint16_t kVersionNeeded = 20;
 constexpr std::uint16_t kVersionNeededZip64 = 45;
 
