@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "engine/pack_drive.h"
+#include "folders/basmkdir.h"
 #include "panels.h"
 #include "platform/platform.h"
 #include "prompts.h"
@@ -222,7 +223,7 @@ void FrmSorvane::buildMenus()
     defaults->addAction(QStringLiteral("OutDirDefault"));
     defaults->addAction(QStringLiteral("TmpDirDefault"));
     bar->addAction(QStringLiteral("(&O)ption"));
-    bar->addAction(QStringLiteral("M(&k)dir"));
+    bar->addAction(QStringLiteral("M(&k)dir"), this, &FrmSorvane::mnuMkdir_Click);
     bar->addAction(QStringLiteral("(&H)elp"), this, &FrmSorvane::mnuHelp_Click);
     bar->addAction(QStringLiteral("(&A)bout"));
 }
@@ -271,6 +272,27 @@ void FrmSorvane::mnuFont_Click()
     m_settings.Font_Bold = font.bold();
     m_settings.Font_Italic = font.italic();
     SetFontData();
+}
+
+void FrmSorvane::mnuMkdir_Click()
+{
+    struct Adapter : basMkdir::FolderPrompts {
+        FrmSorvane* frame;
+        std::optional<std::string> askText(const std::string& prompt, const std::string& title) override
+        {
+            const QString text = frame->m_prompts.inputText(frame, qs(prompt), qs(title));
+            if (text.isNull())
+                return std::nullopt;
+            return text.toStdString();
+        }
+        void message(const std::string& text) override { frame->m_prompts.message(frame, qs(text)); }
+    } adapter;
+    adapter.frame = this;
+    const std::string path = basMkdir::CreateFolder(m_outDir->DirName().toStdString(), adapter);
+    if (path.empty())
+        return;
+    m_outDir->setDirName(qs(path));
+    m_inDir->RefreshForm();
 }
 
 void FrmSorvane::mnuHelp_Click()

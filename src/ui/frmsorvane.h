@@ -55,6 +55,8 @@ public:
     void mnuFont_Click();
     // mnuHelp_Click: the help page beside the program.
     void mnuHelp_Click();
+    // mnuMkdir_Click: a new folder below the storage folder, then open it there.
+    void mnuMkdir_Click();
     bool running() const { return m_running; }
 
     QMdiArea* mdiArea() const { return m_mdiArea; }

@@ -4,6 +4,8 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QUrl>
 #include <QMessageBox>
 
@@ -39,6 +41,12 @@ public:
         return ok;
     }
     void openHelp(const QString& path) override { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+    QString inputText(QWidget* parent, const QString& prompt, const QString& title) override
+    {
+        bool ok = false;
+        const QString text = QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, QString(), &ok);
+        return ok ? text : QString();
+    }
 };
 
 QString fromView(std::string_view text)

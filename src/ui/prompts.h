@@ -22,6 +22,8 @@ public:
     virtual bool chooseFont(QWidget* parent, QFont& current) = 0;
     // openHelp: show the help page at `path` in the desktop's viewer.
     virtual void openHelp(const QString& path) = 0;
+    // inputText: an input box; a null string when cancelled.
+    virtual QString inputText(QWidget* parent, const QString& prompt, const QString& title) = 0;
 };
 
 // The real boxes and dialogs.

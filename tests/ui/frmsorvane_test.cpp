@@ -48,6 +48,12 @@ struct ScriptedPrompts : ui::Prompts {
         return true;
     }
     void openHelp(const QString& path) override { helpPath = path; }
+    QString inputText(QWidget*, const QString& prompt, const QString&) override
+    {
+        messages << prompt;
+        return input;
+    }
+    QString input;
     std::optional<QFont> font;
     QString helpPath;
 };
@@ -317,6 +323,19 @@ TEST_F(MainWindow, PanelPlacesAreKeptOnlyWhenThePanelsDoNotFollow)
     EXPECT_NEAR(*width, 300.0 * 1440.0 / window.logicalDpiX(), 20.0);
     ui::FrmSorvane again(m_settings, m_libraries, m_progress, m_prompts);
     EXPECT_EQ(again.mdiArea()->subWindowList()[3]->geometry().width(), 300);
+}
+
+TEST_F(MainWindow, MkdirOpensTheNewFolderInTheStoragePanel)
+{
+    m_window->outDir()->setDirName(QStringLiteral("D:\\"));
+    m_prompts.input = QStringLiteral("2026年");
+    m_window->mnuMkdir_Click();
+    EXPECT_EQ(m_window->outDir()->DirName(), QStringLiteral("D:\\2026年"));
+    EXPECT_TRUE(exists(m_dir / "out/2026年"));
+    m_window->outDir()->setDirName(QStringLiteral("D:\\"));
+    m_prompts.input = QStringLiteral("2026年"); // exists now: refused with its message
+    m_window->mnuMkdir_Click();
+    EXPECT_EQ(m_prompts.messages.last(), ui::seriesText(104));
 }
 
 } // namespace
