@@ -1,6 +1,8 @@
 // Loading the archiver library modules and the availability check.
 #include "archiver_library.h"
 
+#include <cstdio>
+
 #include <dlfcn.h>
 
 #include "basvelt.h"
@@ -76,6 +78,26 @@ std::string nativeOf(const std::string& dialectPath)
 }
 
 } // namespace
+
+std::string versionText(std::int16_t version)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(static_cast<float>(version) / 100.0f));
+    return text;
+}
+
+std::vector<AboutLine> aboutLines(const Availability& availability)
+{
+    std::vector<AboutLine> lines;
+    if (availability.lzh)
+        lines.push_back({"UNLHA32.DLL", versionText(availability.lzhVersion)});
+    if (availability.unzip)
+        lines.push_back({"UNZIP32.DLL", versionText(availability.unzipVersion)});
+    if (availability.zip)
+        lines.push_back({"ZIP32J.DLL", versionText(availability.zipVersion)});
+    lines.resize(3);
+    return lines;
+}
 
 LibrarySet loadLibraries(const std::string& systemFolder, ProgressHandler progress, void* context)
 {

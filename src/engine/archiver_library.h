@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace engine {
 
@@ -37,6 +38,19 @@ struct LibrarySet {
     std::shared_ptr<ArchiverLibrary> unzip;
     Availability availability;
 };
+
+// versionText: 100 times a version as the About box shows it: 104 -> "1.04".
+std::string versionText(std::int16_t version);
+
+// AboutLine: a library name and its version text, for the About box.
+struct AboutLine {
+    std::string name;
+    std::string version;
+};
+
+// aboutLines: three lines, the available libraries first in the order
+// UNLHA32.DLL, UNZIP32.DLL, ZIP32J.DLL, the rest empty.
+std::vector<AboutLine> aboutLines(const Availability& availability);
 
 // Progress of a library call: done and total bytes, entry; return true to cancel.
 using ProgressHandler = bool (*)(void* context, unsigned long long done, unsigned long long total, const char* entry);

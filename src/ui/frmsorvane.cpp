@@ -19,6 +19,7 @@
 
 #include "engine/pack_drive.h"
 #include "folders/basmkdir.h"
+#include "frmabout.h"
 #include "panels.h"
 #include "platform/platform.h"
 #include "prompts.h"
@@ -225,7 +226,10 @@ void FrmSorvane::buildMenus()
     bar->addAction(QStringLiteral("(&O)ption"));
     bar->addAction(QStringLiteral("M(&k)dir"), this, &FrmSorvane::mnuMkdir_Click);
     bar->addAction(QStringLiteral("(&H)elp"), this, &FrmSorvane::mnuHelp_Click);
-    bar->addAction(QStringLiteral("(&A)bout"));
+    bar->addAction(QStringLiteral("(&A)bout"), this, [this] {
+        FrmAbout about(m_libraries.availability, this);
+        about.exec();
+    });
 }
 
 void FrmSorvane::SetToolTip(bool on)

@@ -313,6 +313,25 @@ TEST_F(PackDrive, AMissingLibraryInDoubleModeIsAnUnexpectedError)
     EXPECT_EQ(m_out.history.lines.back(), res(20004));
 }
 
+TEST(AboutLines, AvailableLibrariesFirstWithoutGaps)
+{
+    engine::Availability only{true, 104, false, 0, false, 0};
+    auto lines = engine::aboutLines(only);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].name, "UNLHA32.DLL");
+    EXPECT_EQ(lines[0].version, "1.04");
+    EXPECT_TRUE(lines[1].name.empty() && lines[2].version.empty());
+    engine::Availability zipOnly{false, 0, true, 1010, true, 50};
+    lines = engine::aboutLines(zipOnly);
+    EXPECT_EQ(lines[0].name, "UNZIP32.DLL");
+    EXPECT_EQ(lines[0].version, "0.50");
+    EXPECT_EQ(lines[1].name, "ZIP32J.DLL");
+    EXPECT_EQ(lines[1].version, "10.10");
+    lines = engine::aboutLines({true, 0, true, 110, true, 110});
+    EXPECT_EQ(lines[0].version, "0.00");
+    EXPECT_EQ(lines[2].name, "ZIP32J.DLL");
+}
+
 TEST(ResultOutcome, MapsCodes)
 {
     PackSettings settings;

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QRadioButton>
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 #include "support/archive_support.h"
 #include "support/testsupport.h"
 #include "ui/folderlist.h"
+#include "ui/frmabout.h"
 #include "ui/panels.h"
 #include "ui/prompts.h"
 
@@ -336,6 +338,16 @@ TEST_F(MainWindow, MkdirOpensTheNewFolderInTheStoragePanel)
     m_prompts.input = QStringLiteral("2026年"); // exists now: refused with its message
     m_window->mnuMkdir_Click();
     EXPECT_EQ(m_prompts.messages.last(), ui::seriesText(104));
+}
+
+TEST_F(MainWindow, TheAboutBoxListsTheLibrariesFound)
+{
+    ui::FrmAbout about(m_libraries.availability);
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("About"));
+    EXPECT_EQ(about.programLine(0)->text(), QStringLiteral("UNLHA32.DLL"));
+    EXPECT_EQ(about.versionLine(0)->text(), QStringLiteral("1.10"));
+    EXPECT_EQ(about.programLine(1)->text(), QStringLiteral("UNZIP32.DLL"));
+    EXPECT_EQ(about.programLine(2)->text(), QStringLiteral("ZIP32J.DLL"));
 }
 
 } // namespace
