@@ -20,6 +20,7 @@
 #include "engine/pack_drive.h"
 #include "folders/basmkdir.h"
 #include "frmabout.h"
+#include "frmoption.h"
 #include "panels.h"
 #include "platform/platform.h"
 #include "prompts.h"
@@ -97,6 +98,7 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
         m_windows[i] = m_mdiArea->addSubWindow(panels[i], Qt::SubWindow | Qt::WindowTitleHint);
         m_windows[i]->setWindowTitle(panels[i]->windowTitle());
     }
+    m_options = new FrmOption(m_settings, m_libraries.availability.zip, this);
     buildMenus();
     SetFontData();
     SetToolTip(m_settings.Tip);
@@ -223,7 +225,7 @@ void FrmSorvane::buildMenus()
     defaults->addAction(QStringLiteral("InDirDefault"));
     defaults->addAction(QStringLiteral("OutDirDefault"));
     defaults->addAction(QStringLiteral("TmpDirDefault"));
-    bar->addAction(QStringLiteral("(&O)ption"));
+    bar->addAction(QStringLiteral("(&O)ption"), this, &FrmSorvane::mnuOption_Click);
     bar->addAction(QStringLiteral("M(&k)dir"), this, &FrmSorvane::mnuMkdir_Click);
     bar->addAction(QStringLiteral("(&H)elp"), this, &FrmSorvane::mnuHelp_Click);
     bar->addAction(QStringLiteral("(&A)bout"), this, [this] {
@@ -276,6 +278,13 @@ void FrmSorvane::mnuFont_Click()
     m_settings.Font_Bold = font.bold();
     m_settings.Font_Italic = font.italic();
     SetFontData();
+}
+
+void FrmSorvane::mnuOption_Click()
+{
+    m_options->prepare();
+    if (m_options->exec() == QDialog::Accepted && m_options->ApplyOptions())
+        SetToolTip(m_settings.Tip);
 }
 
 void FrmSorvane::mnuMkdir_Click()

@@ -24,6 +24,7 @@ class MdiFile;
 class MdiOutDir;
 class MdiStatus;
 class MdiOutFile;
+class FrmOption;
 
 // Progress of the library call in progress, shared with the library's
 // callback (which runs in the worker thread).
@@ -57,6 +58,9 @@ public:
     void mnuHelp_Click();
     // mnuMkdir_Click: a new folder below the storage folder, then open it there.
     void mnuMkdir_Click();
+    // mnuOption_Click: the Options dialog; confirmed choices go into the record.
+    void mnuOption_Click();
+    FrmOption* options() const { return m_options; }
     bool running() const { return m_running; }
 
     QMdiArea* mdiArea() const { return m_mdiArea; }
@@ -91,6 +95,7 @@ private:
     MdiStatus* m_status;
     MdiOutFile* m_outFile;
     std::array<QMdiSubWindow*, 5> m_windows{};
+    FrmOption* m_options = nullptr;
     bool m_running = false;
     bool m_activated = false;
     std::string m_dirIn;      // default source drive (Dir_In), changed by the default dialog

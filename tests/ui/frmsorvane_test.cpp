@@ -24,6 +24,7 @@
 #include "support/testsupport.h"
 #include "ui/folderlist.h"
 #include "ui/frmabout.h"
+#include "ui/frmoption.h"
 #include "ui/panels.h"
 #include "ui/prompts.h"
 
@@ -348,6 +349,49 @@ TEST_F(MainWindow, TheAboutBoxListsTheLibrariesFound)
     EXPECT_EQ(about.versionLine(0)->text(), QStringLiteral("1.10"));
     EXPECT_EQ(about.programLine(1)->text(), QStringLiteral("UNZIP32.DLL"));
     EXPECT_EQ(about.programLine(2)->text(), QStringLiteral("ZIP32J.DLL"));
+}
+
+TEST(OptionsDialog, ChoicesReachTheRecordOnlyWhenConfirmed)
+{
+    settings::ProgramSettings record = settings::defaults();
+    record.Pattern = 9;
+    ui::FrmOption dialog(record, true);
+    dialog.prepare();
+    EXPECT_TRUE(dialog.pattern(0)->isChecked()); // 9 shows the first pattern
+    EXPECT_FALSE(dialog.okButton()->isEnabled());
+    dialog.hidden()->click();
+    EXPECT_TRUE(dialog.okButton()->isEnabled());
+    dialog.format(1)->click();
+    EXPECT_FALSE(dialog.ApplyOptions()); // Tip unchanged
+    EXPECT_TRUE(record.Hiddn);
+    EXPECT_EQ(record.AshukuExe, 1);
+    EXPECT_EQ(record.Pattern, 0); // confirming writes 0
+    // Defaults then cancel: nothing changes.
+    dialog.prepare();
+    dialog.initButton()->click();
+    EXPECT_TRUE(dialog.okButton()->isEnabled());
+    EXPECT_FALSE(dialog.hidden()->isChecked());
+    EXPECT_TRUE(record.Hiddn);
+    // The tooltip switch.
+    dialog.prepare();
+    dialog.tip()->click();
+    EXPECT_TRUE(dialog.ApplyOptions());
+    EXPECT_FALSE(record.Tip);
+    EXPECT_TRUE(dialog.subDir()->toolTip().isEmpty());
+}
+
+TEST(OptionsDialog, WithoutZipTheZipChoicesFallBackAtOnce)
+{
+    settings::ProgramSettings record = settings::defaults();
+    record.AshukuExe = 1;
+    record.Pattern = 3;
+    ui::FrmOption dialog(record, false);
+    dialog.prepare();
+    EXPECT_EQ(record.AshukuExe, 0); // even if the user cancels now
+    EXPECT_EQ(record.Pattern, 0);
+    EXPECT_FALSE(dialog.format(1)->isEnabled());
+    EXPECT_FALSE(dialog.pattern(3)->isEnabled());
+    EXPECT_TRUE(dialog.format(0)->isChecked());
 }
 
 } // namespace
