@@ -20,6 +20,7 @@
 #include "engine/pack_drive.h"
 #include "folders/basmkdir.h"
 #include "frmabout.h"
+#include "frmdefault.h"
 #include "frmoption.h"
 #include "panels.h"
 #include "platform/platform.h"
@@ -99,6 +100,8 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
         m_windows[i]->setWindowTitle(panels[i]->windowTitle());
     }
     m_options = new FrmOption(m_settings, m_libraries.availability.zip, this);
+    m_driveDialog = new FrmDefault(false, this);
+    m_folderDialog = new FrmDefault(true, this);
     buildMenus();
     SetFontData();
     SetToolTip(m_settings.Tip);
@@ -222,15 +225,15 @@ void FrmSorvane::buildMenus()
     log->addAction(QStringLiteral("Log(&C)opy"), this, [this] { m_status->LogCopy(); });
     log->addAction(QStringLiteral("Log(&S)ave"), this, [this] { m_status->LogSave(); });
     QMenu* defaults = bar->addMenu(QStringLiteral("(&D)efault"));
-    defaults->addAction(QStringLiteral("InDirDefault"));
-    defaults->addAction(QStringLiteral("OutDirDefault"));
-    defaults->addAction(QStringLiteral("TmpDirDefault"));
+    defaults->addAction(QStringLiteral("InDirDefault"), this, &FrmSorvane::mnuInDirDefault_Click);
+    defaults->addAction(QStringLiteral("OutDirDefault"), this, &FrmSorvane::mnuOutDirDefault_Click);
+    defaults->addAction(QStringLiteral("TmpDirDefault"), this, &FrmSorvane::mnuTmpDirDefault_Click);
     bar->addAction(QStringLiteral("(&O)ption"), this, &FrmSorvane::mnuOption_Click);
     bar->addAction(QStringLiteral("M(&k)dir"), this, &FrmSorvane::mnuMkdir_Click);
     bar->addAction(QStringLiteral("(&H)elp"), this, &FrmSorvane::mnuHelp_Click);
     bar->addAction(QStringLiteral("(&A)bout"), this, [this] {
         FrmAbout about(m_libraries.availability, this);
-        about.exec();
+        m_prompts.runModal(about);
     });
 }
 
@@ -283,8 +286,65 @@ void FrmSorvane::mnuFont_Click()
 void FrmSorvane::mnuOption_Click()
 {
     m_options->prepare();
-    if (m_options->exec() == QDialog::Accepted && m_options->ApplyOptions())
+    m_options->setResult(QDialog::Rejected);
+    m_prompts.runModal(*m_options);
+    if (m_options->result() == QDialog::Accepted && m_options->ApplyOptions())
         SetToolTip(m_settings.Tip);
+}
+
+void FrmSorvane::mnuInDirDefault_Click()
+{
+    FrmDefault& dialog = *m_driveDialog;
+    dialog.pstr_lblDrive_Caption = catalogueText(10000);
+    dialog.pstr_cbxDrive_Hint = catalogueText(10020);
+    dialog.pblnYukoMukouOk = true;
+    dialog.pstr_drvDrive_Hint = catalogueText(10021);
+    dialog.showTips = m_settings.Tip;
+    dialog.setDriveName(qs(m_dirIn));
+    dialog.setYuko(m_dirInInForce);
+    m_prompts.runModal(dialog);
+    if (!dialog.pblnOk)
+        return;
+    m_dirIn = dialog.DriveName().toStdString();
+    m_dirInInForce = dialog.Yuko();
+}
+
+void FrmSorvane::mnuOutDirDefault_Click()
+{
+    FrmDefault& dialog = *m_folderDialog;
+    dialog.pstr_lblDrive_Caption = catalogueText(10001);
+    dialog.pstr_cbxDrive_Hint = catalogueText(10040);
+    dialog.pblnYukoMukouOk = true;
+    dialog.pblnDiskFreeOk = true;
+    dialog.pstr_drvDrive_Hint = catalogueText(10041);
+    dialog.pstr_dlbDir_Hint = catalogueText(10042);
+    dialog.pstr_txtDir_Hint = catalogueText(10043);
+    dialog.showTips = m_settings.Tip;
+    dialog.setDirName(qs(m_dirOut));
+    dialog.setYuko(m_dirOutInForce);
+    m_prompts.runModal(dialog);
+    if (!dialog.pblnOk)
+        return;
+    m_dirOut = dialog.DirName().toStdString();
+    m_dirOutInForce = dialog.Yuko();
+}
+
+void FrmSorvane::mnuTmpDirDefault_Click()
+{
+    FrmDefault& dialog = *m_folderDialog;
+    dialog.pstr_lblDrive_Caption = catalogueText(10002);
+    dialog.pstr_cbxDrive_Hint = catalogueText(10060);
+    dialog.pblnYukoMukouOk = false;
+    dialog.pblnDiskFreeOk = true;
+    dialog.pstr_drvDrive_Hint = catalogueText(10061);
+    dialog.pstr_dlbDir_Hint = catalogueText(10062);
+    dialog.pstr_txtDir_Hint = catalogueText(10063);
+    dialog.showTips = m_settings.Tip;
+    dialog.setDirName(qs(m_settings.TmpDir));
+    dialog.setYuko(true);
+    m_prompts.runModal(dialog);
+    if (dialog.pblnOk)
+        m_settings.TmpDir = dialog.DirName().toStdString();
 }
 
 void FrmSorvane::mnuMkdir_Click()

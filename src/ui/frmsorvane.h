@@ -25,6 +25,7 @@ class MdiOutDir;
 class MdiStatus;
 class MdiOutFile;
 class FrmOption;
+class FrmDefault;
 
 // Progress of the library call in progress, shared with the library's
 // callback (which runs in the worker thread).
@@ -61,6 +62,16 @@ public:
     // mnuOption_Click: the Options dialog; confirmed choices go into the record.
     void mnuOption_Click();
     FrmOption* options() const { return m_options; }
+    // The three "(&D)efault" entries: each fills a default dialog, shows it
+    // and takes its value over only when it was confirmed.
+    void mnuInDirDefault_Click();
+    void mnuOutDirDefault_Click();
+    void mnuTmpDirDefault_Click();
+    FrmDefault* driveDialog() const { return m_driveDialog; }
+    FrmDefault* folderDialog() const { return m_folderDialog; }
+    const std::string& defaultDrive() const { return m_dirIn; }
+    bool defaultDriveInForce() const { return m_dirInInForce; }
+    const std::string& defaultFolder() const { return m_dirOut; }
     bool running() const { return m_running; }
 
     QMdiArea* mdiArea() const { return m_mdiArea; }
@@ -96,6 +107,8 @@ private:
     MdiOutFile* m_outFile;
     std::array<QMdiSubWindow*, 5> m_windows{};
     FrmOption* m_options = nullptr;
+    FrmDefault* m_driveDialog = nullptr;
+    FrmDefault* m_folderDialog = nullptr;
     bool m_running = false;
     bool m_activated = false;
     std::string m_dirIn;      // default source drive (Dir_In), changed by the default dialog

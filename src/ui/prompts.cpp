@@ -2,6 +2,7 @@
 #include "prompts.h"
 
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QInputDialog>
@@ -41,6 +42,7 @@ public:
         return ok;
     }
     void openHelp(const QString& path) override { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+    void runModal(QDialog& dialog) override { dialog.exec(); }
     QString inputText(QWidget* parent, const QString& prompt, const QString& title) override
     {
         bool ok = false;

@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QString>
 
+class QDialog;
 class QWidget;
 
 namespace ui {
@@ -22,6 +23,8 @@ public:
     virtual bool chooseFont(QWidget* parent, QFont& current) = 0;
     // openHelp: show the help page at `path` in the desktop's viewer.
     virtual void openHelp(const QString& path) = 0;
+    // runModal: show a dialog modally until it is closed.
+    virtual void runModal(QDialog& dialog) = 0;
     // inputText: an input box; a null string when cancelled.
     virtual QString inputText(QWidget* parent, const QString& prompt, const QString& title) = 0;
 };

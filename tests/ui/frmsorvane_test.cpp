@@ -13,6 +13,9 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QKeyEvent>
+
+#include <functional>
+
 #include <QLabel>
 #include <QRadioButton>
 
@@ -24,6 +27,7 @@
 #include "support/testsupport.h"
 #include "ui/folderlist.h"
 #include "ui/frmabout.h"
+#include "ui/frmdefault.h"
 #include "ui/frmoption.h"
 #include "ui/panels.h"
 #include "ui/prompts.h"
@@ -51,6 +55,14 @@ struct ScriptedPrompts : ui::Prompts {
         return true;
     }
     void openHelp(const QString& path) override { helpPath = path; }
+    void runModal(QDialog& dialog) override
+    {
+        dialog.show(); // runs the dialog's activation
+        if (modal)
+            modal(dialog);
+        dialog.hide();
+    }
+    std::function<void(QDialog&)> modal;
     QString inputText(QWidget*, const QString& prompt, const QString&) override
     {
         messages << prompt;
@@ -349,6 +361,58 @@ TEST_F(MainWindow, TheAboutBoxListsTheLibrariesFound)
     EXPECT_EQ(about.versionLine(0)->text(), QStringLiteral("1.10"));
     EXPECT_EQ(about.programLine(1)->text(), QStringLiteral("UNZIP32.DLL"));
     EXPECT_EQ(about.programLine(2)->text(), QStringLiteral("ZIP32J.DLL"));
+}
+
+TEST_F(MainWindow, DefaultDialogsTakeTheirValueOnlyOnConfirm)
+{
+    // InDirDefault: untick the box and choose another drive, then cancel: nothing changes.
+    const std::string before = m_window->defaultDrive();
+    m_prompts.modal = [](QDialog& dialog) {
+        auto& d = static_cast<ui::FrmDefault&>(dialog);
+        EXPECT_FALSE(d.okButton()->isEnabled()); // right after showing
+        d.yukoBox()->click();
+        EXPECT_FALSE(d.drives()->isEnabled());
+        EXPECT_TRUE(d.okButton()->isEnabled());
+        d.cancelButton()->click();
+    };
+    m_window->mnuInDirDefault_Click();
+    EXPECT_EQ(m_window->defaultDrive(), before);
+    EXPECT_TRUE(m_window->defaultDriveInForce());
+    // The same, confirmed: the default is no longer in force, the shown drive kept.
+    m_prompts.modal = [](QDialog& dialog) {
+        auto& d = static_cast<ui::FrmDefault&>(dialog);
+        d.copyDrive(QStringLiteral("a:\\"));
+        d.yukoBox()->click();
+        d.okButton()->click();
+    };
+    m_window->mnuInDirDefault_Click();
+    EXPECT_EQ(m_window->defaultDrive(), "a:");
+    EXPECT_FALSE(m_window->defaultDriveInForce());
+
+    // OutDirDefault: the label carries the free space of the chosen drive.
+    makeDirs(m_dir / "out/ARC");
+    m_prompts.modal = [](QDialog& dialog) {
+        auto& d = static_cast<ui::FrmDefault&>(dialog);
+        EXPECT_TRUE(d.label()->text().startsWith(ui::catalogueText(10001) + QStringLiteral(" (")));
+        d.copyFolder(QStringLiteral("D:\\ARC"));
+        d.okButton()->click();
+    };
+    m_window->mnuOutDirDefault_Click();
+    EXPECT_EQ(m_window->defaultFolder(), "D:\\ARC");
+
+    // TmpDirDefault: no box; a drive without a disk snaps back to the folder's drive.
+    m_prompts.modal = [](QDialog& dialog) {
+        auto& d = static_cast<ui::FrmDefault&>(dialog);
+        EXPECT_FALSE(d.yukoBox()->isVisible());
+        EXPECT_TRUE(d.drives()->isEnabled());
+        const int b = d.drives()->findText(QStringLiteral("b:"), Qt::MatchStartsWith);
+        d.drives()->setCurrentIndex(b);
+        EXPECT_EQ(d.drives()->drive(), QStringLiteral("c:"));
+        d.copyFolder(QStringLiteral("D:\\ARC"));
+        d.okButton()->click();
+    };
+    m_window->mnuTmpDirDefault_Click();
+    EXPECT_EQ(m_settings.TmpDir, "D:\\ARC");
 }
 
 TEST(OptionsDialog, ChoicesReachTheRecordOnlyWhenConfirmed)

@@ -1,0 +1,187 @@
+// The default drive and folder dialogs.
+#include "frmdefault.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "engine/basvelt.h"
+#include "folderlist.h"
+#include "platform/platform.h"
+#include "prompts.h"
+
+namespace ui {
+
+FrmDefault::FrmDefault(bool withFolder, QWidget* parent)
+    : QDialog(parent)
+    , m_withFolder(withFolder)
+    , m_ok(new QPushButton(seriesText(8044), this))
+    , m_cancel(new QPushButton(seriesText(8043), this))
+    , m_yuko(new QCheckBox(this))
+    , m_label(new QLabel(this))
+    , m_drives(new DriveList(this))
+{
+    setObjectName(withFolder ? QStringLiteral("frmDefault") : QStringLiteral("frmDefaultDrive"));
+    setWindowTitle(catalogueText(9000));
+    auto* column = new QVBoxLayout(this);
+    auto* strip = new QHBoxLayout;
+    strip->addWidget(m_ok);
+    strip->addWidget(m_cancel);
+    strip->addStretch();
+    column->addLayout(strip);
+    auto* labelRow = new QHBoxLayout;
+    labelRow->addWidget(m_yuko);
+    labelRow->addWidget(m_label, 1);
+    column->addLayout(labelRow);
+    column->addWidget(m_drives);
+    if (withFolder) {
+        m_folders = new FolderList(this);
+        m_text = new QLineEdit(this);
+        m_text->setReadOnly(true);
+        column->addWidget(m_folders, 1);
+        column->addWidget(m_text);
+        m_folders->setOnOpened([this] {
+            m_ok->setEnabled(true);
+            showFolderInfo();
+        });
+    } else {
+        column->addStretch();
+    }
+    connect(m_ok, &QPushButton::clicked, this, [this] {
+        pblnOk = true;
+        accept();
+    });
+    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_yuko, &QCheckBox::clicked, this, [this] {
+        m_ok->setEnabled(true);
+        enableByYuko();
+    });
+    connect(m_drives, &QComboBox::currentIndexChanged, this, [this] {
+        m_ok->setEnabled(true);
+        if (!m_withFolder)
+            return;
+        const QString drive = m_drives->drive();
+        const char letter = drive.isEmpty() ? 0 : drive.at(0).toLatin1();
+        if (!letter || !platform::isDriveReady(letter)
+            || !m_folders->openFolder(QString::fromStdString(platform::currentFolder(letter)))) {
+            m_drives->blockSignals(true);
+            m_drives->selectDrive(m_folders->folder());
+            m_drives->blockSignals(false);
+        }
+    });
+}
+
+QString FrmDefault::DriveName() const
+{
+    return m_drives->drive();
+}
+
+void FrmDefault::setDriveName(const QString& value)
+{
+    const char letter = value.isEmpty() ? 0 : value.at(0).toLower().toLatin1();
+    if (!letter || !platform::isDriveReady(letter) || !m_drives->selectDrive(value))
+        m_drives->selectDrive(QString::fromStdString(platform::currentFolder()));
+    m_drives->refresh();
+}
+
+QString FrmDefault::DirName() const
+{
+    return m_folders ? QString::fromStdString(basVelt::LongPathName(m_folders->folder().toStdString())) : QString();
+}
+
+void FrmDefault::setDirName(const QString& value)
+{
+    if (!m_folders)
+        return;
+    m_drives->blockSignals(true);
+    const bool selected = m_drives->selectDrive(value) && m_folders->openFolder(value);
+    if (!selected) {
+        const QString here = QString::fromStdString(platform::currentFolder());
+        m_drives->selectDrive(here);
+        m_folders->openFolder(here);
+    }
+    m_drives->blockSignals(false);
+    showFolderInfo();
+}
+
+bool FrmDefault::Yuko() const
+{
+    return m_yuko->isChecked();
+}
+
+void FrmDefault::setYuko(bool value)
+{
+    m_yuko->setChecked(value);
+    enableByYuko();
+}
+
+void FrmDefault::enableByYuko()
+{
+    const bool on = m_yuko->isChecked();
+    m_label->setEnabled(on);
+    m_drives->setEnabled(on);
+    if (m_folders) {
+        m_folders->setEnabled(on);
+        m_text->setEnabled(on);
+    }
+}
+
+void FrmDefault::showFolderInfo()
+{
+    if (!m_folders) {
+        m_label->setText(pstr_lblDrive_Caption);
+        return;
+    }
+    const std::string spelled = basVelt::LongPathName(m_folders->folder().toStdString());
+    m_text->setText(QString::fromStdString(basVelt::ShortenPath(spelled)));
+    QString caption = pstr_lblDrive_Caption;
+    if (pblnDiskFreeOk)
+        caption += QString::fromStdString(basVelt::FreeSpaceText(m_drives->drive().toStdString()));
+    m_label->setText(caption);
+}
+
+void FrmDefault::copyDrive(const QString& path)
+{
+    setDriveName(path.left(2));
+    m_ok->setEnabled(true);
+}
+
+void FrmDefault::copyFolder(const QString& path)
+{
+    setDirName(path);
+    m_ok->setEnabled(true);
+}
+
+void FrmDefault::activate()
+{
+    pblnOk = false;
+    auto tip = [this](QWidget* widget, const QString& text) { widget->setToolTip(showTips ? text : QString()); };
+    tip(m_ok, seriesText(8047));
+    tip(m_cancel, seriesText(8046));
+    tip(m_yuko, pstr_cbxDrive_Hint);
+    tip(m_drives, pstr_drvDrive_Hint);
+    if (m_folders) {
+        tip(m_folders, pstr_dlbDir_Hint);
+        tip(m_text, pstr_txtDir_Hint);
+    }
+    if (!pblnYukoMukouOk) {
+        m_yuko->setChecked(true);
+        m_yuko->hide();
+        enableByYuko();
+    } else {
+        m_yuko->show();
+    }
+    showFolderInfo();
+    m_ok->setEnabled(false);
+}
+
+void FrmDefault::showEvent(QShowEvent* event)
+{
+    activate();
+    QDialog::showEvent(event);
+}
+
+} // namespace ui
