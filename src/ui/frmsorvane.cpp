@@ -90,7 +90,7 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
 
     m_inDir = new MdiInDir;
     m_file = new MdiFile(*m_inDir, m_prompts);
-    m_outDir = new MdiOutDir;
+    m_outDir = new MdiOutDir(m_prompts);
     m_status = new MdiStatus(m_prompts);
     m_outFile = new MdiOutFile;
     connect(m_inDir->drives(), &QComboBox::currentIndexChanged, this, [this] { m_file->RefreshForm(); });
@@ -138,6 +138,8 @@ void FrmSorvane::restoreState()
     m_dirOut = readKey(outDir, "Dir_Out", here);
     m_dirOutInForce = settings::parseBoolean(readKey(outDir, "Dir_Out_Yuko", "True")).value_or(true);
     const std::string folder = m_dirOutInForce ? m_dirOut : readKey(outDir, "OldDir_Out", here);
+    m_outDir->aliases().load([&](const std::string& key) { return readKey(outDir, key.c_str(), std::string()); });
+    m_outDir->refreshAliasMenu();
     m_outDir->setDirName(qs(platform::isFolder(folder) ? folder : here));
 
     // Each panel where it was left, unless the panels follow the frame.
@@ -193,6 +195,7 @@ void FrmSorvane::saveState()
     writeKey("Dir_Out", m_dirOut);
     writeKey("Dir_Out_Yuko", settings::formatBoolean(m_dirOutInForce));
     writeKey("OldDir_Out", m_outDir->DirName().toStdString());
+    m_outDir->aliases().save([](const std::string& key, const std::string& value) { writeKey(key.c_str(), value); });
     const int state = isMinimized() ? 1 : isMaximized() ? 2 : 0;
     if (state == 0 && !m_settings.Resize) {
         const double scale = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);

@@ -22,6 +22,7 @@
 #include "naming/naming.h"
 #include "platform/platform.h"
 #include "folderlist.h"
+#include "frmmenumente.h"
 #include "prompts.h"
 
 namespace ui {
@@ -195,8 +196,11 @@ bool MdiFile::FIleCountUp()
 
 // ── Storage folder ──────────────────────────────────────────────────────────
 
-MdiOutDir::MdiOutDir(QWidget* parent)
+MdiOutDir::MdiOutDir(Prompts& prompts, QWidget* parent)
     : QWidget(parent)
+    , m_prompts(prompts)
+    , m_popup(new QMenu(this))
+    , m_mente_dialog(new FrmMenuMente(prompts, this))
     , m_drives(new DriveList(this))
     , m_folders(new FolderList(this))
     , m_folder(new QLineEdit(this))
@@ -215,7 +219,20 @@ MdiOutDir::MdiOutDir(QWidget* parent)
     layout->addWidget(m_folders, 1);
     layout->addWidget(m_folder);
     m_folders->setOnOpened([this] { refreshDirText(); });
-    addPopup(this, m_folders, {{seriesText(1005), [this] { RefreshForm(); }}});
+    // The popup: refresh, the alias commands, then the aliases themselves.
+    m_popup->setObjectName(QStringLiteral("mnuPopup"));
+    m_popup->addAction(seriesText(1005), this, [this] { RefreshForm(); });
+    m_add = m_popup->addAction(seriesText(1006), this, [this] { mnuAdd_Click(); });
+    m_mente = m_popup->addAction(seriesText(1007), this, [this] { mnuMente_Click(); });
+    m_bar = m_popup->addSeparator();
+    for (int i = 0; i < 10; ++i)
+        m_aliasActions[static_cast<size_t>(i)] = m_popup->addAction(QString(), this, [this, i] { mnuAddDir_Click(i); });
+    for (QWidget* widget : std::initializer_list<QWidget*>{this, m_folders, m_folder}) {
+        widget->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(widget, &QWidget::customContextMenuRequested, this,
+            [this, widget](const QPoint& at) { m_popup->popup(widget->mapToGlobal(at)); });
+    }
+    refreshAliasMenu();
     connect(m_drives, &QComboBox::currentIndexChanged, this, [this] {
         // Open the drive's current folder; a drive without a medium snaps back.
         const QString drive = m_drives->drive();
@@ -228,6 +245,52 @@ MdiOutDir::MdiOutDir(QWidget* parent)
         }
     });
     setDirName(qs(platform::currentFolder()));
+}
+
+void MdiOutDir::refreshAliasMenu()
+{
+    const int count = m_aliases.count();
+    for (int i = 0; i < 10; ++i) {
+        QAction* action = m_aliasActions[static_cast<size_t>(i)];
+        action->setText(i < count ? qs(m_aliases.at(i).name) : QString());
+        action->setVisible(i < count);
+    }
+    m_mente->setEnabled(count > 0);
+    m_bar->setVisible(count > 0);
+    m_add->setEnabled(count < folders::kAliasSlots);
+}
+
+void MdiOutDir::mnuAdd_Click()
+{
+    if (m_aliases.count() >= folders::kAliasSlots)
+        return;
+    const QString folder = DirName();
+    const QString name = m_prompts.inputText(this, seriesText(1100) + QStringLiteral("\r") + folder, seriesText(1101),
+        qs(basVelt::ShortenPath(folder.toStdString())));
+    if (name.isEmpty())
+        return;
+    if (m_aliases.add(name.toStdString(), folder.toStdString()) == folders::AliasList::AddResult::Duplicate)
+        m_prompts.message(this, seriesText(1102));
+    refreshAliasMenu();
+}
+
+void MdiOutDir::mnuAddDir_Click(int index)
+{
+    if (index >= 0 && index < m_aliases.count())
+        setDirName(qs(m_aliases.at(index).folder));
+}
+
+void MdiOutDir::mnuMente_Click()
+{
+    if (m_aliases.count() == 0)
+        return;
+    m_mente_dialog->aliases = m_aliases;
+    m_mente_dialog->pstr_Me_Caption = catalogueText(4000);
+    m_prompts.runModal(*m_mente_dialog);
+    if (!m_mente_dialog->pblnOk)
+        return;
+    m_aliases = m_mente_dialog->aliases;
+    refreshAliasMenu();
 }
 
 QString MdiOutDir::DirName() const

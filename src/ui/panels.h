@@ -4,9 +4,14 @@
 
 #include <QWidget>
 
+#include <array>
 #include <string>
 
+#include "folders/alias_list.h"
+
+class QAction;
 class QCheckBox;
+class QMenu;
 class QComboBox;
 class QLineEdit;
 class QListWidget;
@@ -64,11 +69,13 @@ private:
 
 class DriveList;
 class FolderList;
+class FrmMenuMente;
 
-// mdiOutDir: the storage folder that receives the archives.
+// mdiOutDir: the storage folder that receives the archives, and the folder
+// aliases at the end of its popup menu.
 class MdiOutDir : public QWidget {
 public:
-    explicit MdiOutDir(QWidget* parent = nullptr);
+    explicit MdiOutDir(Prompts& prompts, QWidget* parent = nullptr);
     // DirName: the storage folder as the disk spells it ("D:\ARC").
     QString DirName() const;
     // setDirName: open `folder`; a folder that does not exist, or a drive
@@ -79,9 +86,25 @@ public:
     FolderList* folders() const { return m_folders; }
     QLineEdit* folderText() const { return m_folder; }
 
+    folders::AliasList& aliases() { return m_aliases; }
+    // refreshAliasMenu: the popup's alias entries and their enabled states.
+    void refreshAliasMenu();
+    void mnuAdd_Click();
+    void mnuAddDir_Click(int index);
+    void mnuMente_Click();
+    QMenu* popup() const { return m_popup; }
+
 private:
     void refreshDirText();
 
+    Prompts& m_prompts;
+    folders::AliasList m_aliases;
+    QMenu* m_popup;
+    QAction* m_add;
+    QAction* m_mente;
+    QAction* m_bar;
+    std::array<QAction*, 10> m_aliasActions{};
+    FrmMenuMente* m_mente_dialog;
     DriveList* m_drives;
     FolderList* m_folders;
     QLineEdit* m_folder;

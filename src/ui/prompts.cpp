@@ -43,10 +43,10 @@ public:
     }
     void openHelp(const QString& path) override { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
     void runModal(QDialog& dialog) override { dialog.exec(); }
-    QString inputText(QWidget* parent, const QString& prompt, const QString& title) override
+    QString inputText(QWidget* parent, const QString& prompt, const QString& title, const QString& initial) override
     {
         bool ok = false;
-        const QString text = QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, QString(), &ok);
+        const QString text = QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, initial, &ok);
         return ok ? text : QString();
     }
 };

@@ -25,8 +25,9 @@ public:
     virtual void openHelp(const QString& path) = 0;
     // runModal: show a dialog modally until it is closed.
     virtual void runModal(QDialog& dialog) = 0;
-    // inputText: an input box; a null string when cancelled.
-    virtual QString inputText(QWidget* parent, const QString& prompt, const QString& title) = 0;
+    // inputText: an input box proposing `initial`; a null string when cancelled.
+    virtual QString inputText(QWidget* parent, const QString& prompt, const QString& title,
+                              const QString& initial = QString()) = 0;
 };
 
 // The real boxes and dialogs.

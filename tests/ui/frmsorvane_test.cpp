@@ -3,6 +3,9 @@
 #include "ui/frmsorvane.h"
 
 #include <QApplication>
+
+#include <filesystem>
+
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -28,6 +31,7 @@
 #include "ui/folderlist.h"
 #include "ui/frmabout.h"
 #include "ui/frmdefault.h"
+#include "ui/frmmenumente.h"
 #include "ui/frmoption.h"
 #include "ui/panels.h"
 #include "ui/prompts.h"
@@ -35,6 +39,7 @@
 namespace {
 
 using namespace testsupport;
+namespace fs = std::filesystem;
 
 struct ScriptedPrompts : ui::Prompts {
     QStringList messages;
@@ -63,7 +68,7 @@ struct ScriptedPrompts : ui::Prompts {
         dialog.hide();
     }
     std::function<void(QDialog&)> modal;
-    QString inputText(QWidget*, const QString& prompt, const QString&) override
+    QString inputText(QWidget*, const QString& prompt, const QString&, const QString&) override
     {
         messages << prompt;
         return input;
@@ -413,6 +418,74 @@ TEST_F(MainWindow, DefaultDialogsTakeTheirValueOnlyOnConfirm)
     };
     m_window->mnuTmpDirDefault_Click();
     EXPECT_EQ(m_settings.TmpDir, "D:\\ARC");
+}
+
+TEST_F(MainWindow, FolderAliasesAreAddedChosenMaintainedAndKept)
+{
+    makeDirs(m_dir / "out/ARC");
+    makeDirs(m_dir / "out/OLD");
+    ui::MdiOutDir* panel = m_window->outDir();
+    auto visibleAliases = [&] {
+        QStringList names;
+        for (QAction* action : panel->popup()->actions())
+            if (action->isVisible() && !action->isSeparator() && action->text() != ui::seriesText(1005)
+                && action->text() != ui::seriesText(1006) && action->text() != ui::seriesText(1007))
+                names << action->text();
+        return names;
+    };
+    panel->setDirName(QStringLiteral("D:\\ARC"));
+    m_prompts.input = QStringLiteral("アーカイブ");
+    panel->mnuAdd_Click();
+    panel->setDirName(QStringLiteral("D:\\OLD"));
+    m_prompts.input = QStringLiteral("アーカイブ"); // the same name again: refused
+    panel->mnuAdd_Click();
+    EXPECT_EQ(m_prompts.messages.last(), ui::seriesText(1102));
+    m_prompts.input = QStringLiteral("古い");
+    panel->mnuAdd_Click();
+    EXPECT_EQ(visibleAliases(), (QStringList{QStringLiteral("アーカイブ"), QStringLiteral("古い")}));
+    panel->mnuAddDir_Click(0);
+    EXPECT_EQ(panel->DirName(), QStringLiteral("D:\\ARC"));
+
+    // Maintenance: move the second up, then cancel: nothing changes.
+    m_prompts.modal = [](QDialog& dialog) {
+        auto& d = static_cast<ui::FrmMenuMente&>(dialog);
+        EXPECT_EQ(d.windowTitle(), ui::catalogueText(4000) + ui::seriesText(11000));
+        d.list()->setCurrentRow(1);
+        d.button("btnUp")->click();
+        d.button("btnCancel")->click();
+    };
+    panel->mnuMente_Click();
+    EXPECT_EQ(visibleAliases().first(), QStringLiteral("アーカイブ"));
+    // The same, confirmed.
+    m_prompts.modal = [](QDialog& dialog) {
+        auto& d = static_cast<ui::FrmMenuMente&>(dialog);
+        d.list()->setCurrentRow(1);
+        d.button("btnUp")->click();
+        EXPECT_EQ(d.list()->currentRow(), 0);
+        d.button("btnOk")->click();
+    };
+    panel->mnuMente_Click();
+    EXPECT_EQ(visibleAliases(), (QStringList{QStringLiteral("古い"), QStringLiteral("アーカイブ")}));
+
+    // Kept across a restart; an alias whose folder was deleted opens the current folder.
+    m_window->close();
+    ui::FrmSorvane again(m_settings, m_libraries, m_progress, m_prompts);
+    EXPECT_EQ(again.outDir()->aliases().count(), 2);
+    fs::remove(m_dir / "out/OLD");
+    again.outDir()->mnuAddDir_Click(0);
+    EXPECT_EQ(again.outDir()->DirName(), QString::fromStdString(platform::currentFolder()));
+    EXPECT_EQ(again.outDir()->aliases().count(), 2);
+
+    // Delete all, then OK: no aliases, the add entry enabled, maintenance disabled.
+    m_prompts.modal = [](QDialog& dialog) {
+        auto& d = static_cast<ui::FrmMenuMente&>(dialog);
+        d.button("btnDelAll")->click();
+        EXPECT_FALSE(d.button("btnDel")->isEnabled());
+        EXPECT_TRUE(d.folderText()->text().isEmpty());
+        d.button("btnOk")->click();
+    };
+    again.outDir()->mnuMente_Click();
+    EXPECT_EQ(again.outDir()->aliases().count(), 0);
 }
 
 TEST(OptionsDialog, ChoicesReachTheRecordOnlyWhenConfirmed)
