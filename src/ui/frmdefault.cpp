@@ -5,8 +5,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <vector>
 
 #include "engine/basvelt.h"
 #include "folderlist.h"
@@ -23,6 +26,7 @@ FrmDefault::FrmDefault(bool withFolder, QWidget* parent)
     , m_yuko(new QCheckBox(this))
     , m_label(new QLabel(this))
     , m_drives(new DriveList(this))
+    , m_popup(new QMenu(this))
 {
     setObjectName(withFolder ? QStringLiteral("frmDefault") : QStringLiteral("frmDefaultDrive"));
     setWindowTitle(catalogueText(9000));
@@ -49,6 +53,37 @@ FrmDefault::FrmDefault(bool withFolder, QWidget* parent)
         });
     } else {
         column->addStretch();
+    }
+    // The popup copies the current source drive, storage folder or temporary folder.
+    m_popup->setObjectName(QStringLiteral("mnuPopup"));
+    m_popup->addAction(catalogueText(9005), this, [this] {
+        if (!m_withFolder && sourceDrive)
+            copyDrive(sourceDrive());
+    });
+    m_popup->addAction(catalogueText(9006), this, [this] {
+        if (!storageFolder)
+            return;
+        if (m_withFolder)
+            copyFolder(storageFolder());
+        else
+            copyDrive(storageFolder());
+    });
+    m_popup->addAction(catalogueText(9007), this, [this] {
+        const QString temp = QString::fromStdString(basVelt::GetTempFolder());
+        if (m_withFolder)
+            copyFolder(temp);
+        else
+            copyDrive(temp);
+    });
+    std::vector<QWidget*> targets{this};
+    if (m_folders) {
+        targets.push_back(m_folders);
+        targets.push_back(m_text);
+    }
+    for (QWidget* widget : targets) {
+        widget->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(widget, &QWidget::customContextMenuRequested, this,
+            [this, widget](const QPoint& at) { m_popup->popup(widget->mapToGlobal(at)); });
     }
     connect(m_ok, &QPushButton::clicked, this, [this] {
         pblnOk = true;

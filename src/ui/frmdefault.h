@@ -5,7 +5,10 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QCheckBox;
+class QMenu;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -29,6 +32,10 @@ public:
     bool pblnYukoMukouOk = true;
     bool pblnDiskFreeOk = true;
     bool showTips = true;
+    // Where the popup's copy commands take their values from.
+    std::function<QString()> sourceDrive;
+    std::function<QString()> storageFolder;
+    QMenu* popup() const { return m_popup; }
 
     QString DriveName() const;
     void setDriveName(const QString& value);
@@ -65,6 +72,7 @@ private:
     DriveList* m_drives;
     FolderList* m_folders = nullptr;
     QLineEdit* m_text = nullptr;
+    QMenu* m_popup;
 };
 
 } // namespace ui

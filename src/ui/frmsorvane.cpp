@@ -21,6 +21,7 @@
 #include "folders/basmkdir.h"
 #include "frmabout.h"
 #include "frmdefault.h"
+#include "frmmenumente.h"
 #include "frmoption.h"
 #include "panels.h"
 #include "platform/platform.h"
@@ -102,6 +103,10 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
     m_options = new FrmOption(m_settings, m_libraries.availability.zip, this);
     m_driveDialog = new FrmDefault(false, this);
     m_folderDialog = new FrmDefault(true, this);
+    for (FrmDefault* dialog : {m_driveDialog, m_folderDialog}) {
+        dialog->sourceDrive = [this] { return m_inDir->DriveName(); };
+        dialog->storageFolder = [this] { return m_outDir->DirName(); };
+    }
     buildMenus();
     SetFontData();
     SetToolTip(m_settings.Tip);
@@ -122,6 +127,41 @@ void writeKey(const char* key, const std::string& value)
 }
 
 } // namespace
+
+// A dialog's position (and size) from its keys, 1000 twips and 5000 twips by
+// default; a dialog off the screen comes back to 1000.
+void FrmSorvane::placeDialog(QWidget* dialog, const char* prefix, bool withSize)
+{
+    const settings::Location where =
+        settings::windowLocation(prefix).value_or(settings::Location{settings::kApplication});
+    const std::string name = prefix;
+    auto value = [&](const char* suffix, float fallback) {
+        return settings::parsePosition(readKey(where, (name + suffix).c_str(), settings::formatPosition(fallback)))
+            .value_or(fallback);
+    };
+    const double twips = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
+    const QSize screen = this->screen() ? this->screen()->geometry().size() : QSize(1920, 1080);
+    float left = value("_Left", 1000), top = value("_Top", 1000);
+    if (left < 0 || left > screen.width() * twips)
+        left = 1000;
+    if (top < 0 || top > screen.height() * twips)
+        top = 1000;
+    dialog->move(static_cast<int>(left / twips), static_cast<int>(top / twips));
+    if (withSize)
+        dialog->resize(static_cast<int>(value("_Width", 5000) / twips), static_cast<int>(value("_Height", 5000) / twips));
+}
+
+void FrmSorvane::storeDialog(QWidget* dialog, const char* prefix, bool withSize)
+{
+    const double twips = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
+    const std::string name = prefix;
+    writeKey((name + "_Left").c_str(), settings::formatPosition(static_cast<float>(dialog->x() * twips)));
+    writeKey((name + "_Top").c_str(), settings::formatPosition(static_cast<float>(dialog->y() * twips)));
+    if (withSize) {
+        writeKey((name + "_Width").c_str(), settings::formatPosition(static_cast<float>(dialog->width() * twips)));
+        writeKey((name + "_Height").c_str(), settings::formatPosition(static_cast<float>(dialog->height() * twips)));
+    }
+}
 
 // The start-up drive and folder and the frame's geometry, each group from
 // the location its own "_Left" key chooses.
@@ -158,6 +198,17 @@ void FrmSorvane::restoreState()
             m_windows[i]->setGeometry(key("_Left", now.left()), key("_Top", now.top()), key("_Width", now.width()),
                 key("_Height", now.height()));
         }
+    }
+
+    // The dialogs where they were left; a dialog off the screen comes back.
+    placeDialog(m_options, "Option", false);
+    placeDialog(m_driveDialog, "DefaultDrive", true);
+    placeDialog(m_folderDialog, "Default", true);
+    placeDialog(m_outDir->menuMente(), "MenuMente", false);
+    {
+        QDialog about;
+        placeDialog(&about, "About", false);
+        m_aboutPlace = about.pos();
     }
 
     // Frame geometry in twips; a frame off the screen or too small comes back.
@@ -208,6 +259,15 @@ void FrmSorvane::saveState()
             writeKey((prefix + "_Height").c_str(), settings::formatPosition(static_cast<float>(place.height() * scale)));
         }
     }
+    storeDialog(m_options, "Option", false);
+    storeDialog(m_driveDialog, "DefaultDrive", true);
+    storeDialog(m_folderDialog, "Default", true);
+    storeDialog(m_outDir->menuMente(), "MenuMente", false);
+    {
+        QDialog about;
+        about.move(m_aboutPlace);
+        storeDialog(&about, "About", false);
+    }
     writeKey("Main_WindowState", std::to_string(state));
     if (state == 0) {
         const double twips = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
@@ -236,7 +296,9 @@ void FrmSorvane::buildMenus()
     bar->addAction(QStringLiteral("(&H)elp"), this, &FrmSorvane::mnuHelp_Click);
     bar->addAction(QStringLiteral("(&A)bout"), this, [this] {
         FrmAbout about(m_libraries.availability, this);
+        about.move(m_aboutPlace);
         m_prompts.runModal(about);
+        m_aboutPlace = about.pos();
     });
 }
 

@@ -92,6 +92,8 @@ private:
     void lock(bool locked);
     void restoreState();
     void saveState();
+    void placeDialog(QWidget* dialog, const char* prefix, bool withSize);
+    void storeDialog(QWidget* dialog, const char* prefix, bool withSize);
     std::int16_t runEngine(const std::string& root, const std::string& name, const std::string& folder, int mode);
 
     settings::ProgramSettings& m_settings;
@@ -109,6 +111,7 @@ private:
     FrmOption* m_options = nullptr;
     FrmDefault* m_driveDialog = nullptr;
     FrmDefault* m_folderDialog = nullptr;
+    QPoint m_aboutPlace;
     bool m_running = false;
     bool m_activated = false;
     std::string m_dirIn;      // default source drive (Dir_In), changed by the default dialog

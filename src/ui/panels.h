@@ -93,6 +93,7 @@ public:
     void mnuAddDir_Click(int index);
     void mnuMente_Click();
     QMenu* popup() const { return m_popup; }
+    FrmMenuMente* menuMente() const { return m_mente_dialog; }
 
 private:
     void refreshDirText();

@@ -488,6 +488,48 @@ TEST_F(MainWindow, FolderAliasesAreAddedChosenMaintainedAndKept)
     EXPECT_EQ(again.outDir()->aliases().count(), 0);
 }
 
+TEST_F(MainWindow, DefaultDialogPopupsCopyTheCurrentValues)
+{
+    makeDirs(m_dir / "out/ARC");
+    m_window->outDir()->setDirName(QStringLiteral("D:\\ARC"));
+    m_prompts.modal = [](QDialog& dialog) {
+        auto& d = static_cast<ui::FrmDefault&>(dialog);
+        const auto actions = d.popup()->actions();
+        ASSERT_EQ(actions.size(), 3);
+        EXPECT_EQ(actions[0]->text(), ui::catalogueText(9005));
+        actions[1]->trigger(); // the storage folder
+        EXPECT_EQ(d.DirName(), QStringLiteral("D:\\ARC"));
+        EXPECT_TRUE(d.okButton()->isEnabled());
+        d.okButton()->click();
+    };
+    m_window->mnuOutDirDefault_Click();
+    EXPECT_EQ(m_window->defaultFolder(), "D:\\ARC");
+    m_prompts.modal = [](QDialog& dialog) {
+        auto& d = static_cast<ui::FrmDefault&>(dialog);
+        d.popup()->actions()[0]->trigger(); // the source drive
+        EXPECT_EQ(d.DriveName(), QStringLiteral("a:"));
+        d.okButton()->click();
+    };
+    m_window->mnuInDirDefault_Click();
+    EXPECT_EQ(m_window->defaultDrive(), "a:");
+}
+
+TEST_F(MainWindow, DialogPositionsAreKept)
+{
+    m_window->options()->move(120, 80);
+    m_window->close();
+    const auto left = settings::parsePosition(
+        platform::settingsRead(settings::kApplication, settings::kSection, "Option_Left", ""));
+    ASSERT_TRUE(left.has_value());
+    EXPECT_NEAR(*left, 120.0 * 1440.0 / m_window->logicalDpiX(), 20.0);
+    EXPECT_NE(platform::settingsRead(settings::kApplication, settings::kSection, "Default_Width", ""), "");
+    EXPECT_NE(platform::settingsRead(settings::kApplication, settings::kSection, "MenuMente_Top", ""), "");
+    EXPECT_NE(platform::settingsRead(settings::kApplication, settings::kSection, "About_Left", ""), "");
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Option_Left", "-5").ok());
+    ui::FrmSorvane again(m_settings, m_libraries, m_progress, m_prompts);
+    EXPECT_NEAR(again.options()->x(), 1000.0 * again.logicalDpiX() / 1440.0, 2.0); // off screen: back to 1000
+}
+
 TEST(OptionsDialog, ChoicesReachTheRecordOnlyWhenConfirmed)
 {
     settings::ProgramSettings record = settings::defaults();
