@@ -42,6 +42,15 @@ bool DriveList::selectDrive(const QString& path)
     return true;
 }
 
+void DriveList::keyPressEvent(QKeyEvent* event)
+{
+    if (m_onEnter && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        m_onEnter();
+        return;
+    }
+    QComboBox::keyPressEvent(event);
+}
+
 FolderList::FolderList(QWidget* parent)
     : QListWidget(parent)
 {

@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QListWidget>
 
+#include <functional>
+
 namespace ui {
 
 // A list of the machine's drives by their entry texts ("a:", "c: [SYSTEM]").
@@ -18,6 +20,14 @@ public:
     // selectDrive: select the drive of `path` (its first letter); false when
     // the drive is not listed.
     bool selectDrive(const QString& path);
+    // setOnEnter: what the Enter key does instead of its usual work.
+    void setOnEnter(std::function<void()> onEnter) { m_onEnter = std::move(onEnter); }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    std::function<void()> m_onEnter;
 };
 
 // The open folder with its parents above it and its subfolders below it.

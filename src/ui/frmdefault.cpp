@@ -85,6 +85,14 @@ FrmDefault::FrmDefault(bool withFolder, QWidget* parent)
         connect(widget, &QWidget::customContextMenuRequested, this,
             [this, widget](const QPoint& at) { m_popup->popup(widget->mapToGlobal(at)); });
     }
+    m_drives->setOnEnter([this] {
+        if (m_folders)
+            m_folders->setFocus();
+        else if (m_ok->isEnabled())
+            m_ok->setFocus();
+        else
+            m_cancel->setFocus();
+    });
     connect(m_ok, &QPushButton::clicked, this, [this] {
         pblnOk = true;
         accept();

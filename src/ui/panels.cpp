@@ -219,6 +219,7 @@ MdiOutDir::MdiOutDir(Prompts& prompts, QWidget* parent)
     layout->addWidget(m_folders, 1);
     layout->addWidget(m_folder);
     m_folders->setOnOpened([this] { refreshDirText(); });
+    m_drives->setOnEnter([this] { m_folders->setFocus(); });
     // The popup: refresh, the alias commands, then the aliases themselves.
     m_popup->setObjectName(QStringLiteral("mnuPopup"));
     m_popup->addAction(seriesText(1005), this, [this] { RefreshForm(); });
