@@ -537,7 +537,7 @@ std::int16_t FrmSorvane::runEngine(const std::string& root, const std::string& n
     dialog.setWindowModality(Qt::NonModal);
     dialog.setMinimumDuration(300);
     dialog.setRange(0, 1000);
-    connect(&dialog, &QProgressDialog::canceled, this, [this] { m_progress.cancel = true; });
+    connect(&dialog, &QProgressDialog::canceled, this, [this] { requestCancel(); });
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, this, [&] {
         const unsigned long long total = m_progress.total;

@@ -73,6 +73,9 @@ public:
     bool defaultDriveInForce() const { return m_dirInInForce; }
     const std::string& defaultFolder() const { return m_dirOut; }
     bool running() const { return m_running; }
+    // requestCancel: what the progress window's Cancel does: the library call
+    // in progress ends with "cancelled".
+    void requestCancel() { m_progress.cancel = true; }
 
     QMdiArea* mdiArea() const { return m_mdiArea; }
     QPushButton* button(int index) const { return m_buttons[static_cast<size_t>(index)]; }

@@ -340,6 +340,8 @@ MdiStatus::MdiStatus(Prompts& prompts, QWidget* parent)
     setObjectName(QStringLiteral("mdiStatus"));
     setWindowTitle(catalogueText(5000));
     m_list->setObjectName(QStringLiteral("lstKekka"));
+    // Tens of thousands of lines: one height for all keeps adding a line cheap.
+    m_list->setUniformItemSizes(true);
     m_list->setToolTip(catalogueText(5001));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
@@ -352,7 +354,7 @@ void MdiStatus::ListInAdd(const QString& line)
         delete m_list->takeItem(0);
     m_list->addItem(line);
     m_list->setCurrentRow(m_list->count() - 1);
-    m_list->repaint();
+    m_list->update(); // the run works in another thread, so the window repaints by itself
 }
 
 void MdiStatus::RefreshForm()

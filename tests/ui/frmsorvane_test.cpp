@@ -21,6 +21,7 @@
 
 #include <QLabel>
 #include <QRadioButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,7 @@
 #include "ui/frmoption.h"
 #include "ui/panels.h"
 #include "ui/prompts.h"
+#include "ui/startup.h"
 
 namespace {
 
@@ -528,6 +530,71 @@ TEST_F(MainWindow, DialogPositionsAreKept)
     ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Option_Left", "-5").ok());
     ui::FrmSorvane again(m_settings, m_libraries, m_progress, m_prompts);
     EXPECT_NEAR(again.options()->x(), 1000.0 * again.logicalDpiX() / 1440.0, 2.0); // off screen: back to 1000
+}
+
+TEST_F(MainWindow, StartUpSwitchAndLibraryChecks)
+{
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Tip", "False").ok());
+    settings::ProgramSettings record;
+    engine::LibrarySet libraries;
+    ui::RunProgress progress;
+    auto start = [&](const QStringList& arguments) {
+        return ui::startUp(arguments, m_prompts, record, libraries, progress);
+    };
+    m_prompts.answer = false;
+    EXPECT_EQ(start({QStringLiteral("/u")}), ui::Start::End);
+    EXPECT_EQ(m_prompts.messages.last(), ui::seriesText(20));
+    EXPECT_EQ(platform::settingsRead(settings::kApplication, settings::kSection, "Tip", ""), "False");
+    m_prompts.answer = true;
+    EXPECT_EQ(start({QStringLiteral("/U")}), ui::Start::End);
+    EXPECT_EQ(platform::settingsRead(settings::kApplication, settings::kSection, "Tip", "gone"), "gone");
+    EXPECT_EQ(start({QStringLiteral("/U"), QStringLiteral("more")}), ui::Start::Run); // not the switch
+    EXPECT_TRUE(libraries.availability.lzh);
+
+    m_prompts.messages.clear();
+    m_system.emplace("SORVANE2_SYSTEM_DIR", m_dir.path() + "/tmp"); // no modules there
+    EXPECT_EQ(start({}), ui::Start::End);
+    EXPECT_EQ(m_prompts.messages, QStringList{ui::catalogueText(205)});
+    m_prompts.messages.clear();
+    m_system.emplace("SORVANE2_SYSTEM_DIR", binaryDir() + "/old");
+    EXPECT_EQ(start({}), ui::Start::Run);
+    EXPECT_EQ(m_prompts.messages, QStringList{ui::catalogueText(206)});
+}
+
+TEST_F(MainWindow, ACancelledRunUnlocksEverything)
+{
+    writeFile(m_dir / "disk/LARGE.BIN", std::string(24u << 20, 'q'));
+    typeName(QStringLiteral("DISK01"));
+    QTimer::singleShot(0, m_window.get(), [this] { m_window->requestCancel(); });
+    m_window->button(0)->click();
+    const QStringList lines = m_window->status()->lines();
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines[lines.size() - 3], ui::catalogueText(20042));
+    EXPECT_EQ(lines.last(), ui::seriesText(30));
+    EXPECT_FALSE(exists(m_dir / "out/DISK01.LZH"));
+    EXPECT_TRUE(m_window->button(0)->isEnabled());
+    EXPECT_TRUE(m_window->outDir()->isEnabled());
+    EXPECT_EQ(m_window->file()->fileText()->text(), QStringLiteral("DISK01"));
+}
+
+TEST_F(MainWindow, TheHistoryKeepsItsLastLines)
+{
+    for (int i = 0; i < 30010; ++i)
+        m_window->status()->ListInAdd(QString::number(i));
+    EXPECT_EQ(m_window->status()->list()->count(), 30002);
+    EXPECT_EQ(m_window->status()->list()->currentRow(), 30001);
+    EXPECT_EQ(m_window->status()->lines().last(), QStringLiteral("30009"));
+}
+
+TEST_F(MainWindow, OddStoredGeometryComesBackOnScreen)
+{
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Main_Left", "-1").ok());
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Main_Height", "499").ok());
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Main_WindowState", "2").ok());
+    ui::FrmSorvane again(m_settings, m_libraries, m_progress, m_prompts);
+    const double perTwip = again.logicalDpiX() / 1440.0;
+    EXPECT_NEAR(again.geometry().left(), 1000 * perTwip, 2.0);
+    EXPECT_TRUE(again.windowState() & Qt::WindowMaximized);
 }
 
 TEST(OptionsDialog, ChoicesReachTheRecordOnlyWhenConfirmed)
