@@ -35,6 +35,10 @@ int main(int argc, char* argv[])
     QApplication::setFont(font);
 
     ui::FrmSorvane window(record, libraries, progress, prompts);
+    if (!window.loadError().isEmpty()) {
+        prompts.message(nullptr, window.loadError()); // a broken stored value: the program ends
+        return 1;
+    }
     window.show();
     const int result = QApplication::exec();
     settings::SaveSettings(record);

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <stdexcept>
 #include <thread>
 
 #include "engine/pack_drive.h"
@@ -110,7 +111,11 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
     buildMenus();
     SetFontData();
     SetToolTip(m_settings.Tip);
-    restoreState();
+    try {
+        restoreState();
+    } catch (const std::exception& failure) {
+        m_loadError = QString::fromUtf8(failure.what());
+    }
     m_status->RefreshForm();
 }
 
@@ -191,9 +196,13 @@ void FrmSorvane::restoreState()
             const QRect now = m_windows[i]->geometry();
             auto key = [&](const char* suffix, int current) {
                 const float fallback = static_cast<float>(current * scale);
-                return static_cast<int>(settings::parsePosition(readKey(where, (prefix + suffix).c_str(),
-                                                                    settings::formatPosition(fallback)))
-                                            .value_or(fallback) / scale);
+                const auto value = settings::parsePosition(
+                    readKey(where, (prefix + suffix).c_str(), settings::formatPosition(fallback)));
+                if (!value) // a stored position that is not a number fails the panel's load
+                    throw std::runtime_error(std::string(i == 0 ? "Sorvane2 mdiinDir" : i == 1 ? "Sorvane2 mdiFile"
+                            : i == 2 ? "Sorvane2 mdiOutDir" : i == 3 ? "Sorvane2 mdiStatus" : "Sorvane2 mdiOutFile")
+                        + " Form_Load ERR");
+                return static_cast<int>(*value / scale);
             };
             m_windows[i]->setGeometry(key("_Left", now.left()), key("_Top", now.top()), key("_Width", now.width()),
                 key("_Height", now.height()));
@@ -214,7 +223,10 @@ void FrmSorvane::restoreState()
     // Frame geometry in twips; a frame off the screen or too small comes back.
     const settings::Location main = settings::windowLocation("Main").value_or(settings::Location{settings::kApplication});
     auto position = [&](const char* key, float fallback) {
-        return settings::parsePosition(readKey(main, key, settings::formatPosition(fallback))).value_or(fallback);
+        const auto value = settings::parsePosition(readKey(main, key, settings::formatPosition(fallback)));
+        if (!value)
+            throw std::runtime_error("Sorvane2 frmSorvane MDIForm_Load ERR");
+        return *value;
     };
     const double twips = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
     const QSize screen = this->screen() ? this->screen()->geometry().size() : QSize(1920, 1080);
@@ -230,7 +242,10 @@ void FrmSorvane::restoreState()
         height = 8000;
     setGeometry(static_cast<int>(left / twips), static_cast<int>(top / twips), static_cast<int>(width / twips),
         static_cast<int>(height / twips));
-    const auto state = settings::parseInteger(readKey(main, "Main_WindowState", "0")).value_or(0);
+    const auto stored = settings::parseInteger(readKey(main, "Main_WindowState", "0"));
+    if (!stored)
+        throw std::runtime_error("Sorvane2 frmSorvane MDIForm_Load ERR");
+    const auto state = *stored;
     if (state == 1)
         setWindowState(Qt::WindowMinimized);
     else if (state == 2)

@@ -73,6 +73,9 @@ public:
     bool defaultDriveInForce() const { return m_dirInInForce; }
     const std::string& defaultFolder() const { return m_dirOut; }
     bool running() const { return m_running; }
+    // loadError: the message of a failed load ("Sorvane2 frmSorvane MDIForm_Load ERR"),
+    // empty when the window loaded; the program shows it and ends.
+    const QString& loadError() const { return m_loadError; }
     // requestCancel: what the progress window's Cancel does: the library call
     // in progress ends with "cancelled".
     void requestCancel() { m_progress.cancel = true; }
@@ -115,6 +118,7 @@ private:
     FrmDefault* m_driveDialog = nullptr;
     FrmDefault* m_folderDialog = nullptr;
     QPoint m_aboutPlace;
+    QString m_loadError;
     bool m_running = false;
     bool m_activated = false;
     std::string m_dirIn;      // default source drive (Dir_In), changed by the default dialog

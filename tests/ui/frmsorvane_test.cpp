@@ -597,6 +597,14 @@ TEST_F(MainWindow, OddStoredGeometryComesBackOnScreen)
     EXPECT_TRUE(again.windowState() & Qt::WindowMaximized);
 }
 
+TEST_F(MainWindow, AStoredPositionThatIsNotANumberFailsTheLoad)
+{
+    EXPECT_TRUE(m_window->loadError().isEmpty());
+    ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Main_Width", "wide").ok());
+    ui::FrmSorvane broken(m_settings, m_libraries, m_progress, m_prompts);
+    EXPECT_EQ(broken.loadError(), QStringLiteral("Sorvane2 frmSorvane MDIForm_Load ERR"));
+}
+
 TEST(OptionsDialog, ChoicesReachTheRecordOnlyWhenConfirmed)
 {
     settings::ProgramSettings record = settings::defaults();
