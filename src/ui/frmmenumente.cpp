@@ -56,7 +56,7 @@ FrmMenuMente::FrmMenuMente(Prompts& prompts, QWidget* parent)
     auto* grid = new QGridLayout(this);
     grid->addWidget(m_text, 0, 0, 1, 3);
     grid->addWidget(m_list, 1, 0, 4, 1);
-    struct Spec {
+    struct ButtonRow {
         const char* name;
         int picture;
         std::int16_t caption;
@@ -64,18 +64,18 @@ FrmMenuMente::FrmMenuMente(Prompts& prompts, QWidget* parent)
         int row;
         int column;
     };
-    const Spec specs[] = {{"btnUp", 0, 0, 11009, 1, 1}, {"btnDown", 1, 0, 11010, 2, 1}, {"btnDel", 2, 0, 11011, 3, 1},
+    const ButtonRow rows[] = {{"btnUp", 0, 0, 11009, 1, 1}, {"btnDown", 1, 0, 11010, 2, 1}, {"btnDel", 2, 0, 11011, 3, 1},
         {"btnDelAll", 3, 0, 11012, 4, 1}, {"btnName", -1, 11003, 11006, 1, 2}, {"btnOk", -1, 8044, 8047, 3, 2},
         {"btnCancel", -1, 8043, 8046, 4, 2}};
-    for (const Spec& spec : specs) {
-        auto* button = new QPushButton(spec.caption ? seriesText(spec.caption) : QString(), this);
-        button->setObjectName(QLatin1String(spec.name));
-        if (spec.picture >= 0) {
-            button->setIcon(picture(spec.picture));
+    for (const ButtonRow& row : rows) {
+        auto* button = new QPushButton(row.caption ? seriesText(row.caption) : QString(), this);
+        button->setObjectName(QLatin1String(row.name));
+        if (row.picture >= 0) {
+            button->setIcon(picture(row.picture));
             button->setIconSize(QSize(24, 24));
         }
-        button->setToolTip(seriesText(spec.tip));
-        grid->addWidget(button, spec.row, spec.column);
+        button->setToolTip(seriesText(row.tip));
+        grid->addWidget(button, row.row, row.column);
     }
     connect(m_list, &QListWidget::currentRowChanged, this, [this] { showSelected(); });
     connect(button("btnName"), &QPushButton::clicked, this, [this] {
