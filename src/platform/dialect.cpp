@@ -12,12 +12,14 @@ bool isSeparator(char c)
     return c == '\\' || c == '/';
 }
 
-std::vector<std::string> splitElements(std::string_view rest)
+} // namespace
+
+std::vector<std::string> splitElements(std::string_view text, std::string_view separators)
 {
     std::vector<std::string> parts;
     std::string current;
-    for (char c : rest) {
-        if (isSeparator(c)) {
+    for (char c : text) {
+        if (separators.find(c) != std::string_view::npos) {
             if (!current.empty())
                 parts.push_back(std::move(current));
             current.clear();
@@ -29,8 +31,6 @@ std::vector<std::string> splitElements(std::string_view rest)
         parts.push_back(std::move(current));
     return parts;
 }
-
-} // namespace
 
 ParsedPath parse(std::string_view path)
 {

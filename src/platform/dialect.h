@@ -28,6 +28,9 @@ struct ParsedPath {
 // elements (doubled separators) are dropped.
 ParsedPath parse(std::string_view path);
 
+// splitElements: the non-empty elements of `text` between any of `separators`.
+std::vector<std::string> splitElements(std::string_view text, std::string_view separators = "\\/");
+
 // fold: append `more` to `base`, applying "." and ".." (never above the root).
 void fold(std::vector<std::string>& base, const std::vector<std::string>& more);
 

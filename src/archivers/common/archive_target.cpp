@@ -65,24 +65,6 @@ std::string makeFoldersBelow(const std::string& root, const std::vector<std::str
     return folder;
 }
 
-std::vector<std::string> splitElements(const std::string& path)
-{
-    std::vector<std::string> parts;
-    std::string current;
-    for (char c : path) {
-        if (c == '\\' || c == '/') {
-            if (!current.empty())
-                parts.push_back(std::move(current));
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty())
-        parts.push_back(std::move(current));
-    return parts;
-}
-
 std::uint32_t dosTimeOf(std::int64_t unixTime)
 {
     const std::time_t value = static_cast<std::time_t>(unixTime);

@@ -32,9 +32,6 @@ int commitOutput(AtomicFile& output, const std::string& shown, Report& report);
 // `root`, never through a symbolic link. The native folder, or empty.
 std::string makeFoldersBelow(const std::string& root, const std::vector<std::string>& elements, size_t count);
 
-// splitElements: the non-empty elements of `path` between "\" and "/".
-std::vector<std::string> splitElements(const std::string& path);
-
 // MS-DOS date and time (local time, two-second steps) of a Unix time, and back.
 std::uint32_t dosTimeOf(std::int64_t unixTime);
 std::int64_t unixTimeOfDos(std::uint32_t dosTime);

@@ -10,6 +10,7 @@
 #include "common/archive_target.h"
 #include "common/text_codec.h"
 #include "crc16.h"
+#include "platform/dialect.h"
 
 namespace lzh {
 
@@ -75,31 +76,6 @@ std::string fromCodePage(const std::string& raw, std::uint32_t codePage)
         }
     }
     return archivers::latin1ToUtf8(bytes);
-}
-
-// Splits a decoded path at "\\" and "/", dropping empty elements.
-std::vector<std::string> splitPath(const std::string& path)
-{
-    return archivers::splitElements(path);
-}
-
-// Splits raw bytes at a separator byte, dropping empty elements.
-std::vector<std::string> splitRaw(const std::string& raw, char separator)
-{
-    std::vector<std::string> parts;
-    std::string current;
-    for (char c : raw) {
-        if (c == separator) {
-            if (!current.empty())
-                parts.push_back(std::move(current));
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty())
-        parts.push_back(std::move(current));
-    return parts;
 }
 
 std::vector<std::string> splitUtf16Dir(const std::string& raw)
@@ -268,10 +244,12 @@ void applyNames(const Extensions& ext, MemberHeader& header)
             folders.push_back(*text);
         }
     }
-    if (!unicodeFolders && ext.hasDir)
-        for (const std::string& part : splitRaw(ext.rawDir, static_cast<char>(kDirectorySeparator)))
-            for (const std::string& element : splitPath(fromCodePage(part, ext.codePage)))
+    if (!unicodeFolders && ext.hasDir) {
+        const std::string separator(1, static_cast<char>(kDirectorySeparator));
+        for (const std::string& part : platform::dialect::splitElements(ext.rawDir, separator))
+            for (const std::string& element : platform::dialect::splitElements(fromCodePage(part, ext.codePage)))
                 folders.push_back(element);
+    }
     header.folders = std::move(folders);
 }
 
@@ -281,7 +259,7 @@ void finishMember(MemberHeader& header)
     if (header.method == Method::Directory)
         header.isDirectory = true;
     // A name holding a separator is split into folders and name.
-    std::vector<std::string> parts = splitPath(header.name);
+    std::vector<std::string> parts = platform::dialect::splitElements(header.name);
     if (parts.size() > 1) {
         header.name = parts.back();
         parts.pop_back();
@@ -306,24 +284,42 @@ void applyUnixLink(MemberHeader& header, const Extensions& ext)
     }
 }
 
-HeaderStatus readLevel0(archivers::RandomReader& archive, std::uint64_t offset, MemberHeader& header,
-                        std::string& why, const std::string& start)
+// Reads the base header of a level 0 or 1 member (size byte, checksum byte, then
+// `size` bytes) and checks its checksum and that the name fits with the
+// `fixedAroundName` bytes the level keeps besides it.
+HeaderStatus readBaseHeader(archivers::RandomReader& archive, std::uint64_t offset, const std::string& start,
+                            unsigned minimumSize, unsigned fixedAroundName, std::string& bytes,
+                            std::string& why)
 {
     const unsigned size = static_cast<unsigned char>(start[0]);
-    std::string bytes;
-    if (size < 20 || !readExact(archive, offset, size + 2u, bytes)) {
-        why = size < 20 ? "header too short" : "archive ends inside a header";
-        return size < 20 ? HeaderStatus::Broken : HeaderStatus::Truncated;
+    if (size < minimumSize) {
+        why = "header too short";
+        return HeaderStatus::Broken;
+    }
+    if (!readExact(archive, offset, size + 2u, bytes)) {
+        why = "archive ends inside a header";
+        return HeaderStatus::Truncated;
     }
     if (checksum8(bytes, 2, size + 2u) != static_cast<unsigned char>(bytes[1])) {
         why = "header checksum mismatch";
         return HeaderStatus::BadChecksum;
     }
-    const unsigned nameLength = static_cast<unsigned char>(bytes[21]);
-    if (22u + nameLength > size + 2u) {
+    if (fixedAroundName + static_cast<unsigned char>(bytes[21]) > size + 2u) {
         why = "name longer than its header";
         return HeaderStatus::Broken;
     }
+    return HeaderStatus::Ok;
+}
+
+HeaderStatus readLevel0(archivers::RandomReader& archive, std::uint64_t offset, MemberHeader& header,
+                        std::string& why, const std::string& start)
+{
+    std::string bytes;
+    if (const HeaderStatus status = readBaseHeader(archive, offset, start, 20, 22, bytes, why);
+        status != HeaderStatus::Ok)
+        return status;
+    const unsigned size = static_cast<unsigned char>(start[0]);
+    const unsigned nameLength = static_cast<unsigned char>(bytes[21]);
     header.compressedSize = getLe(bytes, 7, 4);
     header.originalSize = getLe(bytes, 11, 4);
     header.mtime = unixTimeOfDos(static_cast<std::uint32_t>(getLe(bytes, 15, 4)));
@@ -351,21 +347,11 @@ HeaderStatus readLevel0(archivers::RandomReader& archive, std::uint64_t offset, 
 HeaderStatus readLevel1(archivers::RandomReader& archive, std::uint64_t offset, MemberHeader& header,
                         std::string& why, const std::string& start)
 {
-    const unsigned size = static_cast<unsigned char>(start[0]);
     std::string base;
-    if (size < 25 || !readExact(archive, offset, size + 2u, base)) {
-        why = size < 25 ? "header too short" : "archive ends inside a header";
-        return size < 25 ? HeaderStatus::Broken : HeaderStatus::Truncated;
-    }
-    if (checksum8(base, 2, size + 2u) != static_cast<unsigned char>(base[1])) {
-        why = "header checksum mismatch";
-        return HeaderStatus::BadChecksum;
-    }
+    if (const HeaderStatus status = readBaseHeader(archive, offset, start, 25, 27, base, why);
+        status != HeaderStatus::Ok)
+        return status;
     const unsigned nameLength = static_cast<unsigned char>(base[21]);
-    if (25u + nameLength + 2 > size + 2u) {
-        why = "name longer than its header";
-        return HeaderStatus::Broken;
-    }
     const std::uint64_t skip = getLe(base, 7, 4);
     header.originalSize = getLe(base, 11, 4);
     header.mtime = unixTimeOfDos(static_cast<std::uint32_t>(getLe(base, 15, 4)));

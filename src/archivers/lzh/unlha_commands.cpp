@@ -19,6 +19,7 @@
 #include "common/result_codes.h"
 #include "common/text_codec.h"
 #include "lzh_archive.h"
+#include "platform/dialect.h"
 #include "platform/platform.h"
 
 namespace lzh {
@@ -175,7 +176,7 @@ int collectSources(const std::string& base, const std::vector<std::string>& name
             root = (root.back() == '\\' ? root : root + "\\") + folderPart;
         std::vector<std::string> prefix;
         if (options.paths)
-            prefix = splitElements(folderPart);
+            prefix = platform::dialect::splitElements(folderPart);
 
         std::vector<std::string> skippedFolders; // hidden folders left out, with their contents
         platform::WalkOptions walk;
@@ -224,7 +225,7 @@ int collectSources(const std::string& base, const std::vector<std::string>& name
             }
             std::vector<std::string> parts = prefix;
             if (options.paths) {
-                for (const std::string& part : splitElements(entry.relative))
+                for (const std::string& part : platform::dialect::splitElements(entry.relative))
                     parts.push_back(part);
             } else {
                 parts.push_back(name);
@@ -268,7 +269,7 @@ int collectSources(const std::string& base, const std::vector<std::string>& name
 NewMember newMemberFor(const Source& source, const Options& options)
 {
     NewMember member;
-    std::vector<std::string> parts = splitElements(source.stored);
+    std::vector<std::string> parts = platform::dialect::splitElements(source.stored);
     if (!source.folder) {
         member.name = parts.back();
         parts.pop_back();
