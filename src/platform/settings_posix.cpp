@@ -10,11 +10,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "dialect.h"
+#include "folder_lock.h"
 #include "settings_ini.h"
 
 namespace platform {
@@ -174,43 +174,6 @@ Result<void> replaceFile(const std::string& folder, std::string_view application
     return {};
 }
 
-// Removes what writers killed half-way left behind. Caller holds the lock.
-void removeStaleTemps(const std::string& folder, std::string_view application)
-{
-    const std::string prefix = tempPrefix(application);
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
-            ::unlinkat(::dirfd(dir), entry->d_name, 0);
-    }
-    ::closedir(dir);
-}
-
-class FolderLock {
-public:
-    explicit FolderLock(const std::string& folder)
-        : m_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
-    {
-        if (m_fd >= 0) {
-            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-            }
-        }
-    }
-    ~FolderLock()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd); // releases the lock
-    }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-    bool held() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
 // Read-modify-write of one application's store under the folder lock.
 // `change` returns false when it changed nothing (no write then).
 template <typename Change>
@@ -225,7 +188,7 @@ Result<void> modifyStore(std::string_view application, Change change)
     FolderLock lock(folder);
     if (!lock.held())
         return systemError(folder);
-    removeStaleTemps(folder, application);
+    removeStaleTemps(folder, tempPrefix(application));
 
     bool missing = false;
     Result<std::string> text = readWhole(*file, &missing);

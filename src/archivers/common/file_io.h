@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/folder_lock.h"
+
 namespace archivers {
 
 // A stream of bytes read from the start (a source file).
@@ -138,23 +140,8 @@ private:
     int m_error = 0;
 };
 
-// An exclusive lock on a folder (flock), held while an archive in it is
-// rewritten, so that two writers of one archive take turns.
-class FolderLock {
-public:
-    explicit FolderLock(const std::string& folder);
-    ~FolderLock();
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-    bool held() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
-
-// removeStaleTemps: delete files in `folder` whose names start with
-// `prefix`: what a killed writer left. Call only while holding the folder's lock.
-void removeStaleTemps(const std::string& folder, const std::string& prefix);
+using platform::FolderLock;
+using platform::removeStaleTemps;
 
 // parentFolder: "/a/b/c" -> "/a/b"; "/c" -> "/".
 std::string parentFolder(const std::string& nativePath);
