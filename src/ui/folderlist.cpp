@@ -123,4 +123,16 @@ void FolderList::keyPressEvent(QKeyEvent* event)
     QListWidget::keyPressEvent(event);
 }
 
+void openDriveFolder(DriveList& drives, FolderList& folders)
+{
+    const QString drive = drives.drive();
+    const char letter = drive.isEmpty() ? 0 : drive.at(0).toLatin1();
+    if (!letter || !platform::isDriveReady(letter)
+        || !folders.openFolder(QString::fromStdString(platform::currentFolder(letter)))) {
+        drives.blockSignals(true);
+        drives.selectDrive(folders.folder());
+        drives.blockSignals(false);
+    }
+}
+
 } // namespace ui

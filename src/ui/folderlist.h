@@ -57,4 +57,9 @@ private:
     std::function<void()> m_onOpened;
 };
 
+// openDriveFolder: open the current folder of the drive selected in `drives`
+// in `folders`; a drive without a medium (or an unreadable folder) puts the
+// drive list back on the drive of the folder still open.
+void openDriveFolder(DriveList& drives, FolderList& folders);
+
 } // namespace ui

@@ -106,14 +106,7 @@ FrmDefault::FrmDefault(bool withFolder, QWidget* parent)
         m_ok->setEnabled(true);
         if (!m_withFolder)
             return;
-        const QString drive = m_drives->drive();
-        const char letter = drive.isEmpty() ? 0 : drive.at(0).toLatin1();
-        if (!letter || !platform::isDriveReady(letter)
-            || !m_folders->openFolder(QString::fromStdString(platform::currentFolder(letter)))) {
-            m_drives->blockSignals(true);
-            m_drives->selectDrive(m_folders->folder());
-            m_drives->blockSignals(false);
-        }
+        openDriveFolder(*m_drives, *m_folders);
     });
 }
 

@@ -235,15 +235,7 @@ MdiOutDir::MdiOutDir(Prompts& prompts, QWidget* parent)
     }
     refreshAliasMenu();
     connect(m_drives, &QComboBox::currentIndexChanged, this, [this] {
-        // Open the drive's current folder; a drive without a medium snaps back.
-        const QString drive = m_drives->drive();
-        const char letter = drive.isEmpty() ? 0 : drive.at(0).toLatin1();
-        if (!letter || !platform::isDriveReady(letter)
-            || !m_folders->openFolder(QString::fromStdString(platform::currentFolder(letter)))) {
-            m_drives->blockSignals(true);
-            m_drives->selectDrive(m_folders->folder());
-            m_drives->blockSignals(false);
-        }
+        openDriveFolder(*m_drives, *m_folders);
     });
     setDirName(qs(platform::currentFolder()));
 }
