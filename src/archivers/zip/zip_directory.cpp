@@ -31,36 +31,44 @@ const unsigned char* bytesOf(const std::string& text, size_t at = 0)
     return reinterpret_cast<const unsigned char*>(text.data()) + at;
 }
 
-} // namespace
-
-std::string findExtra(const std::string& extra, std::uint16_t id)
+// Calls visit(tag, at, size) for each whole field of `extra` (its head at
+// `at`, `size` bytes of payload after it) until visit returns false; a field
+// that runs past the end stops the walk.
+template <typename Visit>
+void forEachExtra(const std::string& extra, Visit visit)
 {
     size_t at = 0;
     while (at + 4 <= extra.size()) {
         const auto tag = static_cast<std::uint16_t>(getLe(bytesOf(extra, at), 2));
         const auto size = static_cast<size_t>(getLe(bytesOf(extra, at + 2), 2));
-        if (at + 4 + size > extra.size())
-            break;
-        if (tag == id)
-            return extra.substr(at + 4, size);
+        if (at + 4 + size > extra.size() || !visit(tag, at, size))
+            return;
         at += 4 + size;
     }
-    return {};
+}
+
+} // namespace
+
+std::string findExtra(const std::string& extra, std::uint16_t id)
+{
+    std::string found;
+    forEachExtra(extra, [&](std::uint16_t tag, size_t at, size_t size) {
+        if (tag != id)
+            return true;
+        found = extra.substr(at + 4, size);
+        return false;
+    });
+    return found;
 }
 
 std::string withoutExtra(const std::string& extra, std::uint16_t id)
 {
     std::string out;
-    size_t at = 0;
-    while (at + 4 <= extra.size()) {
-        const auto tag = static_cast<std::uint16_t>(getLe(bytesOf(extra, at), 2));
-        const auto size = static_cast<size_t>(getLe(bytesOf(extra, at + 2), 2));
-        if (at + 4 + size > extra.size())
-            break;
+    forEachExtra(extra, [&](std::uint16_t tag, size_t at, size_t size) {
         if (tag != id)
             out += extra.substr(at, 4 + size);
-        at += 4 + size;
-    }
+        return true;
+    });
     return out;
 }
 
