@@ -173,13 +173,19 @@ void FrmSorvane::storeDialog(QWidget* dialog, const char* prefix, bool withSize)
 void FrmSorvane::restoreState()
 {
     const std::string here = platform::currentFolder();
-    const settings::Location inDir = settings::windowLocation("InDir").value_or(settings::Location{settings::kApplication});
+    const settings::Location inDir = settings::windowLocation("InDir", {"Dir_In", "Dir_In_Yuko", "OldDir_In"}).value_or(settings::Location{settings::kApplication});
     m_dirIn = readKey(inDir, "Dir_In", here);
     m_dirInInForce = settings::parseBoolean(readKey(inDir, "Dir_In_Yuko", "True")).value_or(true);
     m_inDir->setDriveName(qs(m_dirInInForce ? m_dirIn : readKey(inDir, "OldDir_In", here)));
     m_file->RefreshForm();
 
-    const settings::Location outDir = settings::windowLocation("OutDir").value_or(settings::Location{settings::kApplication});
+    std::vector<std::string> outDirKeys = {"Dir_Out", "Dir_Out_Yuko", "OldDir_Out"};
+    for (char slot = '0'; slot <= '9'; ++slot) {
+        outDirKeys.push_back(std::string("Dir_Out_DirName") + slot);
+        outDirKeys.push_back(std::string("Dir_Out_DirDir") + slot);
+    }
+    const settings::Location outDir =
+        settings::windowLocation("OutDir", outDirKeys).value_or(settings::Location{settings::kApplication});
     m_dirOut = readKey(outDir, "Dir_Out", here);
     m_dirOutInForce = settings::parseBoolean(readKey(outDir, "Dir_Out_Yuko", "True")).value_or(true);
     const std::string folder = m_dirOutInForce ? m_dirOut : readKey(outDir, "OldDir_Out", here);

@@ -347,6 +347,33 @@ TEST_F(MainWindow, PanelPlacesAreKeptOnlyWhenThePanelsDoNotFollow)
     EXPECT_EQ(again.mdiArea()->subWindowList()[3]->geometry().width(), 300);
 }
 
+// A store of an earlier version usually lacks the panels' _Left keys (they were
+// written only with Resize off); its folders and aliases still come over.
+TEST_F(MainWindow, TheLegacyStorageFolderAndAliasesSurviveTheMove)
+{
+    const char* legacy = settings::kLegacyApplication;
+    ASSERT_TRUE(platform::settingsWrite(legacy, settings::kSection, "Version", "1.00").ok());
+    ASSERT_TRUE(platform::settingsWrite(legacy, settings::kSection, "Dir_Out", "C:\\").ok());
+    ASSERT_TRUE(platform::settingsWrite(legacy, settings::kSection, "Dir_Out_DirName0", "作業").ok());
+    ASSERT_TRUE(platform::settingsWrite(legacy, settings::kSection, "Dir_Out_DirDir0", "D:\\").ok());
+    m_window->close();
+    m_window.reset();
+    {
+        ui::FrmSorvane window(m_settings, m_libraries, m_progress, m_prompts);
+        window.show();
+        QApplication::processEvents();
+        window.close();
+    }
+    settings::SaveSettings(m_settings); // the end of the run removes the legacy entry
+    auto current = [](const char* key) {
+        return platform::settingsRead(settings::kApplication, settings::kSection, key, "<none>");
+    };
+    EXPECT_EQ(current("Dir_Out"), "C:\\");
+    EXPECT_EQ(current("Dir_Out_DirName0"), "作業");
+    EXPECT_EQ(current("Dir_Out_DirDir0"), "D:\\");
+    EXPECT_EQ(platform::settingsRead(legacy, settings::kSection, "Version", "gone"), "gone");
+}
+
 TEST_F(MainWindow, MkdirOpensTheNewFolderInTheStoragePanel)
 {
     m_window->outDir()->setDirName(QStringLiteral("D:\\"));
