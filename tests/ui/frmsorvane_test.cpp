@@ -47,13 +47,20 @@ struct ScriptedPrompts : ui::Prompts {
     QStringList messages;
     bool answer = true;
     QString savePath;
+    QString saveSuffix;
+    int saveDialogs = 0;
     void message(QWidget*, const QString& text) override { messages << text; }
     bool question(QWidget*, const QString& text) override
     {
         messages << text;
         return answer;
     }
-    QString saveFile(QWidget*, const QString&) override { return savePath; }
+    QString saveFile(QWidget*, const QString&, const QString& suffix) override
+    {
+        saveSuffix = suffix;
+        ++saveDialogs;
+        return savePath;
+    }
     bool chooseFont(QWidget*, QFont& current) override
     {
         if (!font)
@@ -61,7 +68,7 @@ struct ScriptedPrompts : ui::Prompts {
         current = *font;
         return true;
     }
-    void openHelp(const QString& path) override { helpPath = path; }
+    void openHelp(QWidget*, const QString& path) override { helpPath = path; }
     void runModal(QDialog& dialog) override
     {
         dialog.show(); // runs the dialog's activation
