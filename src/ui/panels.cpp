@@ -361,7 +361,10 @@ QString fittedTitle(const QWidget& frame, const QString& head, const QString& ta
     option.text = head + tail;
     const QFontMetrics metrics(QApplication::font("QMdiSubWindowTitleBar"));
     option.fontMetrics = metrics;
-    const int room = frame.style()->subControlRect(QStyle::CC_TitleBar, &option, QStyle::SC_TitleBarLabel, &frame).width();
+    // The style cuts its own margin off the label again when it paints (14
+    // pixels in Fusion).
+    const int room =
+        frame.style()->subControlRect(QStyle::CC_TitleBar, &option, QStyle::SC_TitleBarLabel, &frame).width() - 16;
     if (metrics.horizontalAdvance(head + tail) <= room)
         return head + tail;
     const int left = room - metrics.horizontalAdvance(tail) - 2; // a little slack for kerning at the seam

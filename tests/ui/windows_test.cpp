@@ -388,7 +388,8 @@ TEST(InputBoxes, ACarriageReturnBreaksThePromptsLine)
 
 // ── Storage folder caption ──────────────────────────────────────────────────
 
-// What the sub-window's title bar shows of its title (it cuts the end off).
+// What the sub-window's title bar shows of its title: the frame and then
+// the style (14 pixels short of the label in Fusion) cut the end off.
 QString shownTitle(const QMdiSubWindow& frame)
 {
     QStyleOptionTitleBar option;
@@ -400,7 +401,7 @@ QString shownTitle(const QMdiSubWindow& frame)
     option.text = frame.windowTitle();
     const QFontMetrics metrics(QApplication::font("QMdiSubWindowTitleBar"));
     const int room = frame.style()->subControlRect(QStyle::CC_TitleBar, &option, QStyle::SC_TitleBarLabel, &frame).width();
-    return metrics.elidedText(frame.windowTitle(), Qt::ElideRight, room);
+    return metrics.elidedText(metrics.elidedText(frame.windowTitle(), Qt::ElideRight, room), Qt::ElideRight, room - 14);
 }
 
 TEST_F(MainWindow, TheStorageCaptionGivesWayBeforeTheFreeSpace)
