@@ -250,9 +250,10 @@ std::vector<Drive> drives()
 std::string driveEntryText(const Drive& drive)
 {
     std::string text{drive.letter, ':'};
-    if (!drive.image.empty())
-        text += " [" + (drive.label.empty() ? drive.image.substr(drive.image.rfind('/') + 1) : drive.label) + "]";
-    else if (drive.kind == DriveKind::Network && !drive.remotePath.empty())
+    if (!drive.image.empty()) {
+        if (!drive.label.empty())
+            text += " [" + drive.label + "]";
+    } else if (drive.kind == DriveKind::Network && !drive.remotePath.empty())
         text += " [" + drive.remotePath + "]";
     else if (drive.kind == DriveKind::Fixed && !drive.label.empty())
         text += " [" + drive.label + "]";

@@ -45,7 +45,7 @@ std::vector<Drive> drives();
 
 // driveEntryText: the text a drive list shows for `drive`: "a:", "c: [SYSTEM]",
 // "n: [\\server\share]" (letter always lower case); a disk image shows its
-// label, or its file name when it has none: "a: [GAME01]".
+// label when it has one, whatever the letter: "a: [GAME01]".
 std::string driveEntryText(const Drive& drive);
 
 // findDrive: the drive with this letter (either case), if the machine has it.
