@@ -88,6 +88,6 @@ demo: build
 		./$(BUILD_DIR)/bin/sorvane2-pack --drive a: --name DISK$$mode --folder 'D:\' --tmp 'C:\' --mode $$mode || exit 1; \
 	done
 	ls -l $(DEMO)/arc
-	lha l $(DEMO)/arc/DISKNORMAL.LZH
+	lhasa l $(DEMO)/arc/DISKNORMAL.LZH
 	bsdtar -tvf $(DEMO)/arc/DISKSTORE.LZH
 	bsdtar -tvf $(DEMO)/arc/DISKDOUBLE.LZH.LZH

@@ -53,6 +53,11 @@ private:
     std::string m_prefix;
 };
 
+// lhasaSpelling: the name lhasa gives an extracted MS-DOS entry: a path
+// without any small ASCII letter comes out in small letters (README.TXT gives
+// readme.txt, SUB/lower.TXT stays).
+std::string lhasaSpelling(const std::string& path);
+
 // binaryDir: the folder holding the program, the modules and the test tools.
 std::string binaryDir();
 

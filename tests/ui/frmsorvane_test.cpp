@@ -145,7 +145,7 @@ TEST_F(MainWindow, APressOfNormalPacksTheDiskAndCountsUp)
     EXPECT_TRUE(m_window->button(0)->isEnabled());
     EXPECT_TRUE(m_window->inDir()->isEnabled());
     EXPECT_FALSE(m_window->running());
-    EXPECT_EQ(shell("lha t " + quote(m_dir / "out/DISK09.LZH")).exitCode, 0);
+    EXPECT_EQ(shell("lhasa t " + quote(m_dir / "out/DISK09.LZH")).exitCode, 0);
     EXPECT_TRUE(m_prompts.messages.isEmpty());
 }
 
