@@ -19,7 +19,7 @@ PACKAGES = cmake ninja-build g++ pkg-config git \
 	qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
 	libzip-dev zlib1g-dev \
 	lhasa libarchive-tools 7zip unzip zip python3 \
-	strace libcap2-bin mtools xvfb xauth clang libclang-rt-14-dev \
+	strace libcap2-bin mtools dosfstools xvfb xauth clang libclang-rt-14-dev \
 	fonts-ipafont-mincho fonts-ipafont-gothic qt6-translations-l10n
 
 .PHONY: all deps configure build test run demo clean fuzz bench

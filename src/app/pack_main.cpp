@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include "app/image_batch.h"
 #include "engine/archiver_library.h"
 #include "engine/basvelt.h"
 #include "engine/pack_drive.h"
@@ -42,6 +43,11 @@ Overrides for this run only (the store is not changed):
   --double-update, --no-double-update   update an existing double archive
   --tmp FOLDER         the temporary folder, a drive path; it must exist and
                        lie off the source drive
+  --images FILE|FOLDER...
+                       instead of --drive: pack every disk image given (a
+                       folder gives its image files) into its own archive,
+                       named by its label (--label) or by the count-up from
+                       --name (DISK01, DISK02 ...); ends with a summary line
   --help               this text
 
 Paths are drive paths ("C:\ARC", never "/home/me/arc"): on Linux, drives are
@@ -126,6 +132,8 @@ int main(int argc, char* argv[])
 {
     std::string drive, name, folder, mode = "normal", tmp;
     bool label = false, countUp = false;
+    std::vector<std::string> images;
+    bool imagesGiven = false;
     settings::ProgramSettings record;
     settings::LoadSettings(record);
     std::optional<bool> subdir, hidden, ucase, doubleUpdate;
@@ -159,6 +167,12 @@ int main(int argc, char* argv[])
             if (v->size() != 1 || (*v)[0] < '0' || (*v)[0] > '3')
                 return badLine("--pattern takes 0, 1, 2 or 3");
             pattern = static_cast<std::int16_t>((*v)[0] - '0');
+        } else if (arg == "--images") {
+            imagesGiven = true;
+            while (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0)
+                images.emplace_back(argv[++i]);
+            if (images.empty())
+                return badLine("--images needs image files or folders");
         } else if (arg == "--label") {
             label = true;
         } else if (arg == "--count-up") {
@@ -175,7 +189,9 @@ int main(int argc, char* argv[])
             return badLine("unknown or incomplete option " + arg);
         }
     }
-    if (drive.size() != 2 || drive[1] != ':' || !std::isalpha(static_cast<unsigned char>(drive[0])))
+    if (imagesGiven && !drive.empty())
+        return badLine("--images and --drive exclude each other");
+    if (!imagesGiven && (drive.size() != 2 || drive[1] != ':' || !std::isalpha(static_cast<unsigned char>(drive[0]))))
         return badLine("--drive needs a drive such as a:");
     if (folder.empty())
         return badLine("--folder is required");
@@ -219,6 +235,26 @@ int main(int argc, char* argv[])
     }
     if (libraries.availability.lzhVersion < 104)
         sinks.show(message(206));
+
+    if (imagesGiven) {
+        app::BatchRequest request{images, label, name};
+        auto packOne = [&](char letter, const std::string& archiveName) {
+            Archives archives;
+            engine::Engine engine(pack, libraries, sinks, archives, sinks);
+            const std::int16_t outcome =
+                engine.PackDrive(std::string{letter, ':', '\\'}, archiveName, folder, packMode);
+            sinks.ListInAdd(std::string(resVelt::ResText(outcome == 0 ? 31 : 30)));
+            if (outcome != 0 && !engine.failureCause().empty())
+                std::fprintf(stderr, "sorvane2-pack: %s\n", engine.failureCause().c_str());
+            for (const std::string& path : archives.paths)
+                std::printf("archive: %s\n", path.c_str());
+            return outcome;
+        };
+        const char before = platform::currentDrive();
+        const int status = app::runImageBatch(request, packOne, [&](const std::string& line) { sinks.ListInAdd(line); });
+        (void)platform::changeDrive(before);
+        return status;
+    }
 
     // The pack run: the drive, the name, the engine, the closing line, the count.
     const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(drive[0])));
