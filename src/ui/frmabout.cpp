@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "icon.h"
 #include "prompts.h"
 
 namespace ui {
@@ -22,6 +23,10 @@ FrmAbout::FrmAbout(const engine::Availability& availability, QWidget* parent)
         grid->addWidget(widget, row, 0, 1, 2);
         return widget;
     };
+    auto* image = new QLabel(this);
+    image->setObjectName(QStringLiteral("imgAbout"));
+    image->setPixmap(programIcon().pixmap(32, 32));
+    grid->addWidget(image, 0, 2, 3, 1, Qt::AlignTop | Qt::AlignRight);
     label(catalogueText(9999), "lblAboutProgName", 0);
     label(QStringLiteral("Ver.1.00"), "lblAboutVersion", 1);
     label(catalogueText(7001), "lblAboutTitle", 2);
@@ -32,7 +37,7 @@ FrmAbout::FrmAbout(const engine::Availability& availability, QWidget* parent)
         box->setObjectName(QLatin1String(contacts[i]));
         box->setReadOnly(true);
         box->setStyleSheet(QStringLiteral("QLineEdit { background: palette(button); }"));
-        grid->addWidget(box, 4 + i, 0, 1, 2);
+        grid->addWidget(box, 4 + i, 0, 1, 3);
     }
     const std::vector<engine::AboutLine> lines = engine::aboutLines(availability);
     for (int i = 0; i < 3; ++i) {
@@ -46,7 +51,7 @@ FrmAbout::FrmAbout(const engine::Availability& availability, QWidget* parent)
     auto* ok = new QPushButton(QStringLiteral("Ok"), this);
     ok->setObjectName(QStringLiteral("btnOK"));
     connect(ok, &QPushButton::clicked, this, &QDialog::hide);
-    grid->addWidget(ok, 10, 0, 1, 2);
+    grid->addWidget(ok, 10, 0, 1, 3);
 }
 
 } // namespace ui
