@@ -2,12 +2,10 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QFont>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "engine/basvelt.h"
 #include "platform/platform.h"
@@ -15,6 +13,7 @@
 #include "ui/fonts.h"
 #include "ui/frmsorvane.h"
 #include "ui/icon.h"
+#include "ui/language.h"
 #include "ui/prompts.h"
 #include "ui/startup.h"
 
@@ -31,9 +30,9 @@ struct SelfCheckPrompts : ui::Prompts {
         message(nullptr, text);
         return false;
     }
-    QString saveFile(QWidget*, const QString&) override { return {}; }
+    QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
     bool chooseFont(QWidget*, QFont&) override { return false; }
-    void openHelp(const QString& path) override
+    void openHelp(QWidget*, const QString& path) override
     {
         std::printf("help: %s (%s)\n", qUtf8Printable(path), QFileInfo(path).isFile() ? "found" : "missing");
     }
@@ -56,12 +55,8 @@ int main(int argc, char* argv[])
     QApplication::setOrganizationName(QStringLiteral("Brelmoor"));
     QGuiApplication::setDesktopFileName(QStringLiteral(SORVANE2_APP_ID));
     QApplication::setWindowIcon(ui::programIcon());
-    // Qt's own dialogs and buttons speak Japanese like the rest of the program.
-    QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"), QStringLiteral("_"),
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTexts);
     ui::installFontSubstitutions();
+    ui::installJapanese();
     const bool checking = selfCheck();
     static SelfCheckPrompts checkPrompts;
     ui::Prompts& prompts = checking ? checkPrompts : ui::defaultPrompts();
@@ -77,10 +72,7 @@ int main(int argc, char* argv[])
         std::printf("modules: %s\n", basVelt::GetSystemFolder().c_str());
     if (ui::startUp(arguments, prompts, record, libraries, progress) == ui::Start::End)
         return checking ? 1 : 0;
-    QFont font(QString::fromStdString(record.Font_Name), record.Font_Size > 0 ? record.Font_Size : 10);
-    font.setBold(record.Font_Bold);
-    font.setItalic(record.Font_Italic);
-    QApplication::setFont(font);
+    QApplication::setFont(ui::programFont(record));
 
     ui::FrmSorvane window(record, libraries, progress, prompts);
     if (!window.loadError().isEmpty()) {

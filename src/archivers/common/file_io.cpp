@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/platform.h"
+
 namespace archivers {
 
 namespace {
@@ -50,9 +52,30 @@ long FileSource::read(void* buffer, size_t size)
     }
 }
 
+namespace {
+
+// A file inside a drive image, read through the platform layer.
+class ImageSource final : public ByteSource {
+public:
+    explicit ImageSource(std::unique_ptr<platform::FileStream> stream) : m_stream(std::move(stream)) {}
+    long read(void* buffer, size_t size) override { return m_stream->read(buffer, size); }
+    int error() const override { return m_stream->error(); }
+
+private:
+    std::unique_ptr<platform::FileStream> m_stream;
+};
+
+} // namespace
+
 std::unique_ptr<ByteSource> openSource(const std::string& nativePath)
 {
     const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0 && errno == ENOTDIR) {
+        // The path runs on below a file: a file inside a disk image mapped as a drive.
+        if (std::unique_ptr<platform::FileStream> inImage = platform::openImageFile(nativePath))
+            return std::make_unique<ImageSource>(std::move(inImage));
+        return nullptr;
+    }
     if (fd < 0)
         return nullptr;
     return std::make_unique<FileSource>(fd);
