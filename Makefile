@@ -1,5 +1,6 @@
 # Sorvane2: `make run` builds and starts the program, `make test` builds and runs every test.
 # Both install what is missing on a Debian 12 machine first (apt-get, as root).
+# `make install` (DESTDIR, PREFIX) installs the build, `make package` builds the Debian package.
 
 BUILD_TYPE ?= Debug
 JOBS ?= $(shell nproc)
@@ -20,9 +21,10 @@ PACKAGES = cmake ninja-build g++ pkg-config git \
 	libzip-dev zlib1g-dev libdeflate-dev \
 	lhasa libarchive-tools 7zip unzip zip python3 \
 	strace libcap2-bin mtools dosfstools xvfb xauth clang libclang-rt-14-dev \
-	fonts-ipafont-mincho fonts-ipafont-gothic qt6-translations-l10n
+	fonts-ipafont-mincho fonts-ipafont-gothic qt6-translations-l10n \
+	librsvg2-bin desktop-file-utils appstream dpkg-dev file
 
-.PHONY: all deps configure build test run demo clean fuzz bench
+.PHONY: all deps configure build test run demo clean fuzz bench install uninstall package
 
 all: build
 
@@ -51,7 +53,35 @@ run: build
 	./$(BUILD_DIR)/bin/sorvane2
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-package
+
+# Installs the build below PREFIX (default /usr/local, as configured), under
+# DESTDIR when given; `make uninstall` removes what the last install wrote
+# (listed in $(BUILD_DIR)/installed.txt, since the tests install too).
+PREFIX ?=
+DESTDIR ?=
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) $(if $(PREFIX),--prefix "$(PREFIX)")
+	sed 's|^|$(DESTDIR)|' $(BUILD_DIR)/install_manifest.txt > $(BUILD_DIR)/installed.txt
+
+uninstall:
+	@test -f $(BUILD_DIR)/installed.txt || { echo "Nothing installed from $(BUILD_DIR)."; exit 1; }
+	xargs -r -d '\n' rm -f < $(BUILD_DIR)/installed.txt
+	-sed -n 's|/[^/]*$$||p' $(BUILD_DIR)/installed.txt | sort -u | grep '/sorvane2$$' | xargs -r -d '\n' rmdir
+	rm -f $(BUILD_DIR)/installed.txt
+
+# The Debian package: a release build for /usr without the tests, packed by
+# CPack into sorvane2_<version>_<arch>.deb in this folder. (No -Werror here:
+# GCC 12's optimiser gives false -Wrestrict alarms inside std::string.)
+package: deps
+	@if [ ! -f build-package/build.ninja ]; then \
+		cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+			-DSORVANE2_BUILD_TESTS=OFF; \
+	fi
+	cmake --build build-package -j $(JOBS)
+	rm -f build-package/sorvane2_*.deb
+	cd build-package && cpack -G DEB
+	cp build-package/sorvane2_*.deb .
 
 # libFuzzer run of the LZH reader and decoder (clang), seeded with sample archives.
 FUZZ_SECONDS ?= 120

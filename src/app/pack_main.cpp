@@ -149,6 +149,9 @@ int main(int argc, char* argv[])
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (arg == "--version") {
+            std::printf("sorvane2-pack (Sorvane2) %s\n", SORVANE2_VERSION);
+            return 0;
         } else if (arg == "--drive" && (v = value())) {
             drive = *v;
         } else if (arg == "--name" && (v = value())) {

@@ -45,6 +45,48 @@ std::string childPath(const std::string& folder, const std::string& name)
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
+// Where an installed program keeps its own files, relative to the folder of
+// the executable (bin/): the archiver modules and the shared data (the help
+// page). The build sets both from its install layout.
+#ifndef SORVANE2_MODULES_FROM_BIN
+#define SORVANE2_MODULES_FROM_BIN "../lib/sorvane2"
+#endif
+#ifndef SORVANE2_DATA_FROM_BIN
+#define SORVANE2_DATA_FROM_BIN "../share/sorvane2"
+#endif
+
+bool isFileAt(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The folder `relative` names from the executable's folder, absolute and
+// resolved, or empty when there is no such folder.
+std::string installedFolder(const char* relative)
+{
+    const std::string candidate = childPath(executableFolder(), relative);
+    char* resolved = ::realpath(candidate.c_str(), nullptr);
+    if (!resolved)
+        return {};
+    std::string folder(resolved);
+    std::free(resolved);
+    struct stat info;
+    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? folder : std::string();
+}
+
+// The modules' folder when none is given: the executable's own folder when
+// UNLHA32.DLL is there (the build tree, a folder copied as a whole), else the
+// installed modules folder, else the executable's folder again.
+std::string defaultModuleFolder()
+{
+    const std::string own = executableFolder();
+    if (isFileAt(childPath(own, "UNLHA32.DLL")))
+        return own;
+    const std::string installed = installedFolder(SORVANE2_MODULES_FROM_BIN);
+    return installed.empty() ? own : installed;
+}
+
 } // namespace
 
 // ── Canonical paths ─────────────────────────────────────────────────────────
@@ -101,13 +143,24 @@ std::string systemFolder()
     const char* variable = std::getenv("SORVANE2_SYSTEM_DIR");
     Result<std::string> folder = (variable && *variable)
         ? (*variable == '/' ? toDialect(variable) : fullPath(variable))
-        : toDialect(executableFolder());
+        : toDialect(defaultModuleFolder());
     if (!folder)
         return {};
     std::string text = *folder;
     if (text.size() > 3 && text.back() == '\\')
         text.pop_back();
     return text;
+}
+
+std::string programFile(const std::string& name)
+{
+    const std::string own = childPath(executableFolder(), name);
+    if (isFileAt(own))
+        return own;
+    const std::string installed = installedFolder(SORVANE2_DATA_FROM_BIN);
+    if (!installed.empty() && isFileAt(childPath(installed, name)))
+        return childPath(installed, name);
+    return own;
 }
 
 Result<DiskFree> diskFree(std::string_view path)

@@ -156,8 +156,16 @@ Result<void> changeFolder(std::string_view path);
 std::string tempFolder();
 
 // systemFolder: the folder holding the archiver library modules, without a
-// trailing "\": SORVANE2_SYSTEM_DIR when set, else the executable's folder.
+// trailing "\": SORVANE2_SYSTEM_DIR when set, else the executable's folder
+// when UNLHA32.DLL is there, else the installed modules folder beside bin/
+// (../lib/sorvane2 or as installed) when it exists, else the executable's folder.
 std::string systemFolder();
+
+// programFile: native path of one of the program's own files (the help page):
+// beside the executable when it is there, else in the installed data folder
+// beside bin/ (../share/sorvane2) when it is there, else beside the
+// executable.
+std::string programFile(const std::string& name);
 
 struct DiskFree {
     std::uint64_t bytesPerSector = 0;

@@ -3,9 +3,9 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPushButton>
 
+#include "icon.h"
 #include "prompts.h"
 
 namespace ui {
@@ -19,35 +19,6 @@ QRect place(int left, int top, int width, int height)
 }
 
 } // namespace
-
-QPixmap programIcon()
-{
-    // Sixteen-colour look: flat fills from the classic palette, black outlines.
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setPen(Qt::black);
-    // The archive box behind.
-    painter.setBrush(QColor(128, 128, 0));
-    painter.drawRect(12, 14, 19, 17);
-    painter.setBrush(QColor(255, 255, 0));
-    painter.drawRect(12, 10, 19, 5);
-    // The floppy disk in front: body, shutter and label.
-    painter.setBrush(QColor(0, 0, 128));
-    painter.drawRect(1, 1, 20, 20);
-    painter.setBrush(QColor(192, 192, 192));
-    painter.drawRect(6, 1, 10, 7);
-    painter.setBrush(QColor(0, 0, 0));
-    painter.drawRect(12, 2, 2, 5);
-    painter.setBrush(Qt::white);
-    painter.drawRect(4, 11, 14, 10);
-    // The arrow from the disk into the box.
-    painter.setPen(QPen(QColor(255, 0, 0), 2));
-    painter.drawLine(16, 24, 24, 24);
-    painter.drawLine(21, 21, 24, 24);
-    painter.drawLine(21, 27, 24, 24);
-    return pixmap;
-}
 
 FrmAbout::FrmAbout(const engine::Availability& availability, QWidget* parent)
     : QDialog(parent)
@@ -84,7 +55,7 @@ FrmAbout::FrmAbout(const engine::Availability& availability, QWidget* parent)
         m_ver[at]->setObjectName(QStringLiteral("lblVer%1").arg(i));
     }
     m_picture->setObjectName(QStringLiteral("imgAbout"));
-    m_picture->setPixmap(programIcon());
+    m_picture->setPixmap(programIcon().pixmap(32, 32));
     m_picture->setGeometry(place(120, 2160, 480, 480));
     auto* ok = new QPushButton(QStringLiteral("Ok"), this);
     ok->setObjectName(QStringLiteral("btnOK"));

@@ -30,7 +30,4 @@ private:
     QLabel* m_picture;
 };
 
-// programIcon: the program's picture (a disk going into an archive box), 32 x 32.
-QPixmap programIcon();
-
 } // namespace ui

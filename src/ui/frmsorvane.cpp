@@ -2,7 +2,6 @@
 #include "frmsorvane.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -511,8 +510,7 @@ void FrmSorvane::mnuMkdir_Click()
 
 void FrmSorvane::mnuHelp_Click()
 {
-    QString folder = QCoreApplication::applicationDirPath();
-    m_prompts.openHelp(this, folder + QStringLiteral("/Sorvane2.html"));
+    m_prompts.openHelp(this, QString::fromStdString(platform::programFile("Sorvane2.html")));
 }
 
 void FrmSorvane::arrange()

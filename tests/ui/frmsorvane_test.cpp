@@ -31,6 +31,7 @@
 #include "support/testsupport.h"
 #include "ui/folderlist.h"
 #include "ui/frmabout.h"
+#include "ui/icon.h"
 #include "ui/frmdefault.h"
 #include "ui/frmmenumente.h"
 #include "ui/frmoption.h"
@@ -321,6 +322,29 @@ TEST_F(MainWindow, TheAboutBoxListsTheLibrariesFound)
     EXPECT_EQ(about.versionLine(0)->text(), QStringLiteral("1.10"));
     EXPECT_EQ(about.programLine(1)->text(), QStringLiteral("UNZIP32.DLL"));
     EXPECT_EQ(about.programLine(2)->text(), QStringLiteral("ZIP32J.DLL"));
+}
+
+TEST_F(MainWindow, TheAboutBoxAndTheWindowShowTheInstalledIcon)
+{
+    // The About box's 32-pixel picture is the one the desktop gets installed.
+    ui::FrmAbout about(m_libraries.availability);
+    auto* image = about.findChild<QLabel*>(QStringLiteral("imgAbout"));
+    ASSERT_NE(image, nullptr);
+    // Compared premultiplied, as the pixmap keeps it: edge pixels round otherwise.
+    const QImage shown = image->pixmap().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(shown.size(), QSize(32, 32));
+    const QImage installed = QImage(QStringLiteral(SORVANE2_ICON_DIR "/32.png")).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    ASSERT_FALSE(installed.isNull());
+    int differing = 0;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            differing += shown.pixel(x, y) != installed.pixel(x, y);
+    EXPECT_EQ(differing, 0);
+    // The window icon holds every rendered size, so no size is scaled from another.
+    const QList<QSize> sizes = ui::programIcon().availableSizes();
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        EXPECT_TRUE(sizes.contains(QSize(size, size))) << size;
+    EXPECT_NE(shown.pixelColor(16, 16).alpha(), 0);
 }
 
 TEST_F(MainWindow, DefaultDialogsTakeTheirValueOnlyOnConfirm)
