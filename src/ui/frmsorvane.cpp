@@ -91,6 +91,7 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
     setCentralWidget(central);
 
     m_inDir = new MdiInDir;
+    m_inDir->setPrompts(&m_prompts);
     m_file = new MdiFile(*m_inDir, m_prompts);
     m_outDir = new MdiOutDir(m_prompts);
     m_status = new MdiStatus(m_prompts);
@@ -176,6 +177,7 @@ void FrmSorvane::restoreState()
     const settings::Location inDir = settings::windowLocation("InDir").value_or(settings::Location{settings::kApplication});
     m_dirIn = readKey(inDir, "Dir_In", here);
     m_dirInInForce = settings::parseBoolean(readKey(inDir, "Dir_In_Yuko", "True")).value_or(true);
+    m_inDir->restoreImage(readKey(inDir, "OldImage_In", std::string()));
     m_inDir->setDriveName(qs(m_dirInInForce ? m_dirIn : readKey(inDir, "OldDir_In", here)));
     m_file->RefreshForm();
 
@@ -258,6 +260,7 @@ void FrmSorvane::saveState()
     writeKey("Dir_In", m_dirIn);
     writeKey("Dir_In_Yuko", settings::formatBoolean(m_dirInInForce));
     writeKey("OldDir_In", m_inDir->DriveName().toStdString());
+    writeKey("OldImage_In", platform::attachedImage());
     writeKey("Dir_Out", m_dirOut);
     writeKey("Dir_Out_Yuko", settings::formatBoolean(m_dirOutInForce));
     writeKey("OldDir_Out", m_outDir->DirName().toStdString());
