@@ -47,6 +47,40 @@ std::string childPath(const std::string& folder, const std::string& name)
 
 } // namespace
 
+// ── Canonical paths ─────────────────────────────────────────────────────────
+
+Result<std::string> canonicalPath(std::string_view path)
+{
+    Result<std::string> native = toNative(path);
+    if (!native)
+        return native.error();
+    // Follow the links of the longest part that exists; keep the rest as given.
+    std::string existing = *native;
+    std::string rest;
+    while (true) {
+        if (char* real = ::realpath(existing.c_str(), nullptr)) {
+            std::string resolved = real;
+            std::free(real);
+            return rest.empty() ? resolved : childPath(resolved, rest);
+        }
+        if (errno != ENOENT && errno != ENOTDIR)
+            return systemError(existing);
+        const size_t slash = existing.rfind('/');
+        if (slash == std::string::npos || existing == "/")
+            return systemError(*native);
+        const std::string element = existing.substr(slash + 1);
+        rest = rest.empty() ? element : element + "/" + rest;
+        existing = slash == 0 ? "/" : existing.substr(0, slash);
+    }
+}
+
+bool isInsideOrSame(std::string_view inner, std::string_view outer)
+{
+    if (inner == outer || outer == "/")
+        return true;
+    return inner.size() > outer.size() && inner.substr(0, outer.size()) == outer && inner[outer.size()] == '/';
+}
+
 // ── Special folders and space ───────────────────────────────────────────────
 
 std::string tempFolder()

@@ -122,6 +122,16 @@ Result<std::string> toNative(std::string_view path);
 // that are not UTF-8).
 Result<std::string> toDialect(std::string_view nativePath);
 
+// canonicalPath: the native path that `path` really reaches, for telling
+// whether two dialect paths (perhaps through other letters, "..", or links)
+// lie in one another: resolved like fullPath, then every symbolic link of its
+// existing part followed; elements that do not exist yet are appended as given.
+Result<std::string> canonicalPath(std::string_view path);
+
+// isInsideOrSame: true when the native path `inner` is `outer` or lies below it
+// (both as canonicalPath gives them).
+bool isInsideOrSame(std::string_view inner, std::string_view outer);
+
 // ── Current drive and folder ────────────────────────────────────────────────
 
 // currentDrive: the letter ('a'..'z') of the current drive.

@@ -150,7 +150,7 @@ TEST_F(PackEndToEnd, AFullStorageDriveFailsWithItsLine)
     EXPECT_NE(run.output.find("exit=1"), std::string::npos) << run.output;
 }
 
-TEST(PackCommand, BadInputGivesMessagesAndNonzeroExits)
+TEST(PackCommandInput, BadInputGivesMessagesAndNonzeroExits)
 {
     TempDir dir;
     makeDirs(dir / "disk");

@@ -22,6 +22,7 @@ struct TreeFile {
     std::string content;
     std::int64_t mtime = 0;
     bool folder = false;
+    bool operator==(const TreeFile&) const = default;
 };
 
 // readTree: every file and folder below `root` by relative path ("SUB/x").

@@ -1,5 +1,6 @@
-// The -lh5-/-lh6-/-lh7- encoder: hash-chain LZSS with one-step lazy matching,
-// then static Huffman blocks.
+// The -lh5-/-lh6-/-lh7- encoder: binary-tree match finding, a price-based
+// parse of each block (the cheapest way through it by the code lengths of the
+// block before, worked out again by its own), then static Huffman blocks.
 #include "lzh_codec.h"
 
 #include <algorithm>
@@ -21,32 +22,28 @@ namespace {
 // Tuning
 // ═════════════════════════════════════════════════════════════════════════════
 
-// How hard the match finder looks. Longer chains find longer and nearer
-// matches at the cost of speed. -lh5- is the everyday method and must keep
-// pace with a disk drive: 32 candidates cost 0.1 % in size against 64 and
-// 0.2 % against 128, and save a fifth of the time. -lh7- is the method chosen
-// when size matters most.
+// -lh5- is the everyday method and must keep pace with a disk drive; -lh7- is
+// the method chosen when size matters most.
 struct Tuning {
-    unsigned maxChain;   // candidates examined per position
-    unsigned niceLength; // a match this long ends the search
-    unsigned maxLazy;    // look for a better match at the next byte only below this length
-    unsigned goodLength; // with a pending match this long, a quarter of the chain is enough
+    unsigned maxDepth;   // tree nodes visited per position
+    unsigned niceLength; // a match this long ends the search, and the positions it covers are not searched
+    unsigned passes;     // parses of a block after the one by the block before's prices
+    size_t chunk;        // source bytes per block (the block's codes stay below 65536)
 };
 
 Tuning tuningFor(Method method)
 {
     switch (method) {
-    case Method::Lh5: return {32, 128, 24, 12};
-    case Method::Lh6: return {512, 256, 128, 32};
-    default: return {1024, 256, 256, 64};
+    case Method::Lh5: return {16, 64, 1, 16384};
+    case Method::Lh6: return {48, 160, 2, 32768};
+    default: return {64, 256, 2, 32768};
     }
 }
 
-// Codes per block. A block carries its own tables (a few dozen bytes), so
-// long blocks cost less; shorter ones follow changes in the data. On mixed
-// disk contents 8192 measured 0.3 % smaller than 32768 and 0.5 % smaller
-// than 65535, and 4096 no better.
-constexpr size_t kBlockCodes = 8192;
+// A code the block before did not use is priced as this many bits: it may
+// well be needed again, but it would lengthen the tables.
+constexpr std::uint32_t kUnseenSymbol = 12;
+constexpr std::uint32_t kUnseenPosition = 6;
 
 // Hash of three bytes into at most this many chain heads; small files use
 // fewer, so that clearing the heads costs little next to the file.
@@ -57,15 +54,11 @@ constexpr unsigned kMinHashBits = 10;
 // compressed pictures and archives would only cost time.
 constexpr std::uint64_t kIncompressibleProbe = 256 * 1024;
 
-// A match of the shortest length at a greater distance than this is coded
-// as literals: its position needs more extra bits than three literals take.
-constexpr unsigned kFarForShortest = 4096;
-
 // Source bytes read per call.
 constexpr size_t kReadChunk = 64 * 1024;
 
 // The look-ahead buffer holds at least this much, even for small windows:
-// sliding it costs a pass over the hash chains, so it should be rare.
+// sliding it costs a pass over the trees, so it should be rare.
 constexpr size_t kMinBuffer = 256 * 1024;
 
 // ═════════════════════════════════════════════════════════════════════════════
@@ -323,27 +316,48 @@ void writeBlock(BitWriter& out, const std::vector<Token>& tokens, const BlockCou
 }
 
 // ═════════════════════════════════════════════════════════════════════════════
-// Match finding
+// Match finding: binary trees
 // ═════════════════════════════════════════════════════════════════════════════
+
+// The positions whose first three bytes hash alike form one binary search
+// tree, ordered by the bytes that follow them, the newest at the root.
+// Putting a position in walks down from the root and passes, on the way, the
+// longest match of each length; every new best is recorded, so a position
+// gets its matches in order of growing length.
+
+struct Match {
+    std::uint16_t length;
+    std::uint16_t distance; // distance - 1
+};
 
 // Buffers kept from one file to the next in a thread.
 struct Workspace {
     std::vector<unsigned char> buffer;
     std::vector<std::int32_t> head;
-    std::vector<std::int32_t> prev;
+    std::vector<std::int32_t> child;        // two per buffer position: the smaller, the larger subtree
+    std::vector<std::uint32_t> firstMatch;  // per position of the chunk, where its matches start
+    std::vector<Match> matches;
+    std::vector<std::uint32_t> cost;        // bits from a position to the end of the chunk
+    std::vector<Match> choice;              // cheapest step from a position: length 1 is a literal
     std::vector<Token> tokens;
 };
 
-Workspace& workspace(size_t bufferSize, unsigned hashBits)
+Workspace& workspace(size_t bufferSize, unsigned hashBits, size_t chunk)
 {
     thread_local Workspace space;
     if (space.buffer.size() < bufferSize) {
         space.buffer.resize(bufferSize);
-        space.prev.resize(bufferSize);
+        space.child.resize(2 * bufferSize);
+    }
+    if (space.choice.size() < chunk) {
+        space.firstMatch.resize(chunk + 1);
+        space.cost.resize(chunk + 1);
+        space.choice.resize(chunk);
     }
     space.head.assign(size_t{1} << hashBits, -1);
+    space.matches.clear();
     space.tokens.clear();
-    space.tokens.reserve(kBlockCodes);
+    space.tokens.reserve(chunk);
     return space;
 }
 
@@ -355,6 +369,75 @@ unsigned hashBitsFor(std::uint64_t sizeHint)
     return bits;
 }
 
+// How many of the bytes from `length` on agree, up to `limit`.
+unsigned extend(const unsigned char* a, const unsigned char* b, unsigned length, unsigned limit)
+{
+    while (length + 8 <= limit) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + length, 8);
+        std::memcpy(&y, b + length, 8);
+        if (x != y)
+            return length + static_cast<unsigned>(__builtin_ctzll(x ^ y) / 8);
+        length += 8;
+    }
+    while (length < limit && a[length] == b[length])
+        ++length;
+    return length;
+}
+
+// ═════════════════════════════════════════════════════════════════════════════
+// Prices
+// ═════════════════════════════════════════════════════════════════════════════
+
+// What a code costs in bits, by the Huffman lengths of the block before (or
+// of the parse before, when a block is parsed again).
+struct Prices {
+    std::uint32_t symbol[kLiteralSymbols];  // literal or match length
+    std::uint32_t position[24];              // position slot with its extra bits
+};
+
+unsigned extraBitsOf(unsigned slot)
+{
+    return slot > 1 ? slot - 1 : 0;
+}
+
+// Before any block: a literal 8 bits, longer matches a little more than short ones.
+Prices firstPrices()
+{
+    Prices prices;
+    for (unsigned s = 0; s < 256; ++s)
+        prices.symbol[s] = 8;
+    for (unsigned length = kMinMatch; length <= kMaxMatch; ++length)
+        prices.symbol[256 + length - kMinMatch] = 5 + (length > 4) + (length > 8) + (length > 16) + (length > 32)
+            + (length > 64);
+    for (unsigned slot = 0; slot < 24; ++slot)
+        prices.position[slot] = 4 + extraBitsOf(slot);
+    return prices;
+}
+
+Prices pricesOf(const BlockCounts& counts, unsigned positionSymbols)
+{
+    const std::vector<std::uint8_t> symbols
+        = buildCodeLengths(std::span<const std::uint32_t>(counts.literals, kLiteralSymbols), kMaxCodeLength);
+    const std::vector<std::uint8_t> positions
+        = buildCodeLengths(std::span<const std::uint32_t>(counts.positions, positionSymbols), kMaxCodeLength);
+    Prices prices;
+    for (unsigned s = 0; s < kLiteralSymbols; ++s)
+        prices.symbol[s] = symbols[s] ? symbols[s] : kUnseenSymbol;
+    for (unsigned slot = 0; slot < 24; ++slot)
+        prices.position[slot] = (slot < positionSymbols && positions[slot] ? positions[slot] : kUnseenPosition)
+            + extraBitsOf(slot);
+    return prices;
+}
+
+// ═════════════════════════════════════════════════════════════════════════════
+// The encoder
+// ═════════════════════════════════════════════════════════════════════════════
+
+// Every chunk of the source is one block. Its matches are found once; then
+// the cheapest way through it is worked out backwards from its end by the
+// prices of the block before, the codes are counted, and the way is worked
+// out again by the prices of that count, as many passes as the method asks.
 class Encoder {
 public:
     Encoder(Method method, archivers::ByteSource& source, archivers::ByteSink& sink,
@@ -362,12 +445,12 @@ public:
         : m_parameters(streamParameters(method))
         , m_tuning(tuningFor(method))
         , m_window(1u << m_parameters.dictionaryBits)
-        , m_bufferSize(std::max<size_t>(2 * m_window, kMinBuffer) + 2 * kMaxMatch)
+        , m_bufferSize(std::max<size_t>(m_window + m_tuning.chunk, kMinBuffer) + 2 * kMaxMatch)
         , m_hashBits(hashBitsFor(sizeHint))
-        , m_space(workspace(m_bufferSize, m_hashBits))
+        , m_space(workspace(m_bufferSize, m_hashBits, m_tuning.chunk))
         , m_buffer(m_space.buffer)
         , m_head(m_space.head)
-        , m_prev(m_space.prev)
+        , m_child(m_space.child)
         , m_tokens(m_space.tokens)
         , m_source(source)
         , m_out(sink)
@@ -388,71 +471,143 @@ private:
         return (three * 2654435761u) >> (32 - m_hashBits);
     }
 
-    void insert(std::int64_t pos)
+    // Puts `pos` into its tree; with `record`, its matches go to the match list.
+    // Returns the longest match length met.
+    unsigned insert(std::int64_t pos, bool record)
     {
-        if (pos + 2 >= m_end)
-            return;
-        insertHashed(pos, hashAt(pos));
-    }
-
-    void insertHashed(std::int64_t pos, std::uint32_t hash)
-    {
-        m_prev[static_cast<size_t>(pos)] = m_head[hash];
+        const std::int64_t available = m_end - pos;
+        if (available < static_cast<std::int64_t>(kMinMatch))
+            return 0;
+        const unsigned limit = static_cast<unsigned>(std::min<std::int64_t>(kMaxMatch, available));
+        const unsigned nice = std::min(m_tuning.niceLength, limit);
+        const std::uint32_t hash = hashAt(pos);
+        std::int32_t node = m_head[hash];
         m_head[hash] = static_cast<std::int32_t>(pos);
-    }
-
-    // Longest match for `pos` (whose hash is `hash`) among earlier positions
-    // in the window.
-    unsigned findMatch(std::int64_t pos, std::uint32_t hash, unsigned pendingLength, unsigned* distance) const
-    {
-        const unsigned limit = static_cast<unsigned>(std::min<std::int64_t>(kMaxMatch, m_end - pos));
-        if (limit < kMinMatch)
-            return 0;
-        unsigned best = kMinMatch - 1;
-        unsigned chain = pendingLength >= m_tuning.goodLength ? m_tuning.maxChain / 4 : m_tuning.maxChain;
+        std::int32_t* smaller = &m_child[2 * static_cast<size_t>(pos)];
+        std::int32_t* larger = smaller + 1;
         const unsigned char* here = &m_buffer[static_cast<size_t>(pos)];
-        for (std::int32_t candidate = m_head[hash]; candidate >= 0 && chain-- > 0;
-             candidate = m_prev[static_cast<size_t>(candidate)]) {
-            const std::int64_t gap = pos - candidate;
-            if (gap > static_cast<std::int64_t>(m_window) || gap <= 0)
-                break;
-            const unsigned char* there = &m_buffer[static_cast<size_t>(candidate)];
-            if (there[best] != here[best] || there[0] != here[0] || there[1] != here[1])
-                continue;
-            unsigned length = 2;
-            // Eight bytes at a time, then the rest one by one.
-            while (length + 8 <= limit) {
-                std::uint64_t a, b;
-                std::memcpy(&a, there + length, 8);
-                std::memcpy(&b, here + length, 8);
-                if (a != b) {
-                    length += static_cast<unsigned>(__builtin_ctzll(a ^ b) / 8);
-                    goto measured;
+        unsigned smallerLength = 0;
+        unsigned largerLength = 0;
+        unsigned length = 0;
+        unsigned best = 0;
+        for (unsigned depth = m_tuning.maxDepth;; --depth) {
+            if (node < 0 || pos - node > static_cast<std::int64_t>(m_window) || depth == 0) {
+                *smaller = *larger = -1;
+                return best;
+            }
+            const unsigned char* there = &m_buffer[static_cast<size_t>(node)];
+            std::int32_t* children = &m_child[2 * static_cast<size_t>(node)];
+            if (there[length] == here[length]) {
+                length = extend(there, here, length + 1, limit);
+                if (length > best) {
+                    best = length;
+                    if (record && length >= kMinMatch)
+                        m_space.matches.push_back(
+                            {static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(pos - node - 1)});
                 }
-                length += 8;
+                if (length >= nice) {
+                    // The same bytes as far as we look: `pos` takes the node's place.
+                    *smaller = children[0];
+                    *larger = children[1];
+                    return best;
+                }
             }
-            while (length < limit && there[length] == here[length])
-                ++length;
-        measured:
-            if (length > best) {
-                best = length;
-                *distance = static_cast<unsigned>(gap);
-                if (length >= m_tuning.niceLength || length == limit)
-                    break;
+            if (there[length] < here[length]) {
+                *smaller = node;
+                smaller = &children[1];
+                node = *smaller;
+                smallerLength = length;
+            } else {
+                *larger = node;
+                larger = &children[0];
+                node = *larger;
+                largerLength = length;
             }
+            length = std::min(smallerLength, largerLength);
         }
-        // A shortest match far back costs more bits than its three literals.
-        if (best == kMinMatch && *distance > kFarForShortest)
-            return 0;
-        return best >= kMinMatch ? best : 0;
     }
 
-    // Reads more source so that a whole match fits after `m_pos`.
-    CodecStatus refill()
+    // The matches of the `count` positions from m_pos. After a match of nice
+    // length the positions it covers go into the trees without a search of
+    // their own: the parse would hardly use them.
+    void findMatches(size_t count)
     {
-        if (m_eof || m_end - m_pos >= static_cast<std::int64_t>(kMaxMatch + kMinMatch))
+        m_space.matches.clear();
+        unsigned skip = 0;
+        for (size_t i = 0; i < count; ++i) {
+            m_space.firstMatch[i] = static_cast<std::uint32_t>(m_space.matches.size());
+            const std::int64_t pos = m_pos + static_cast<std::int64_t>(i);
+            if (skip) {
+                --skip;
+                insert(pos, false);
+                continue;
+            }
+            const unsigned longest = insert(pos, true);
+            if (longest >= m_tuning.niceLength)
+                skip = longest - 1;
+        }
+        m_space.firstMatch[count] = static_cast<std::uint32_t>(m_space.matches.size());
+    }
+
+    // The cheapest way from each of the `count` positions to the chunk's end.
+    void parse(size_t count, const Prices& prices)
+    {
+        std::uint32_t* cost = m_space.cost.data();
+        Match* choice = m_space.choice.data();
+        const Match* matches = m_space.matches.data();
+        const std::uint32_t* first = m_space.firstMatch.data();
+        const unsigned char* bytes = &m_buffer[static_cast<size_t>(m_pos)];
+        cost[count] = 0;
+        for (size_t i = count; i-- > 0;) {
+            std::uint32_t best = cost[i + 1] + prices.symbol[bytes[i]];
+            Match step{1, 0};
+            const unsigned room = static_cast<unsigned>(std::min<size_t>(kMaxMatch, count - i));
+            unsigned length = kMinMatch;
+            for (std::uint32_t k = first[i]; k < first[i + 1] && length <= room; ++k) {
+                const Match match = matches[k];
+                const std::uint32_t position = prices.position[positionSlot(match.distance)];
+                const unsigned top = std::min<unsigned>(match.length, room);
+                for (; length <= top; ++length) {
+                    const std::uint32_t total = cost[i + length] + prices.symbol[256 + length - kMinMatch] + position;
+                    if (total < best) {
+                        best = total;
+                        step = {static_cast<std::uint16_t>(length), match.distance};
+                    }
+                }
+            }
+            cost[i] = best;
+            choice[i] = step;
+        }
+    }
+
+    // Follows the cheapest way and counts its codes; with `keep`, as tokens.
+    void follow(size_t count, BlockCounts& counts, bool keep)
+    {
+        counts = BlockCounts{};
+        const unsigned char* bytes = &m_buffer[static_cast<size_t>(m_pos)];
+        const Match* choice = m_space.choice.data();
+        for (size_t i = 0; i < count;) {
+            const Match step = choice[i];
+            Token token;
+            if (step.length == 1) {
+                token = {bytes[i], 0};
+            } else {
+                token = {static_cast<std::uint16_t>(step.length - kMinMatch + 256), step.distance};
+                counts.positions[positionSlot(step.distance)]++;
+            }
+            counts.literals[token.code]++;
+            if (keep)
+                m_tokens.push_back(token);
+            i += step.length;
+        }
+    }
+
+    // Reads more source so that `need` bytes follow m_pos, or to the end.
+    CodecStatus refill(size_t need)
+    {
+        if (m_eof || m_end - m_pos >= static_cast<std::int64_t>(need))
             return CodecStatus::Ok;
-        if (m_end == static_cast<std::int64_t>(m_bufferSize))
+        if (m_pos + static_cast<std::int64_t>(need) > static_cast<std::int64_t>(m_bufferSize))
             slide();
         while (!m_eof && m_end < static_cast<std::int64_t>(m_bufferSize)) {
             const size_t room = std::min(kReadChunk, m_bufferSize - static_cast<size_t>(m_end));
@@ -474,42 +629,29 @@ private:
         return CodecStatus::Ok;
     }
 
-    // Drops all but the last window before `m_pos`.
+    // Drops all but the last window before m_pos.
     void slide()
     {
         const std::int64_t shift = m_pos - static_cast<std::int64_t>(m_window);
         if (shift <= 0)
             return;
-        std::memmove(m_buffer.data(), m_buffer.data() + shift, static_cast<size_t>(m_end - shift));
-        std::memmove(m_prev.data(), m_prev.data() + shift, static_cast<size_t>(m_end - shift) * sizeof(std::int32_t));
+        const size_t kept = static_cast<size_t>(m_end - shift);
+        std::memmove(m_buffer.data(), m_buffer.data() + shift, kept);
+        std::memmove(m_child.data(), m_child.data() + 2 * shift, 2 * kept * sizeof(std::int32_t));
         auto rebase = [shift](std::int32_t& value) {
             value = value >= shift ? static_cast<std::int32_t>(value - shift) : -1;
         };
         std::for_each(m_head.begin(), m_head.end(), rebase);
-        std::for_each(m_prev.begin(), m_prev.begin() + (m_end - shift), rebase);
+        std::for_each(m_child.begin(), m_child.begin() + static_cast<std::ptrdiff_t>(2 * kept), rebase);
         m_end -= shift;
         m_pos -= shift;
     }
 
-    CodecStatus emit(std::uint16_t code, std::uint16_t distance, unsigned covered)
+    CodecStatus writeChunk(const BlockCounts& counts, size_t count)
     {
-        m_tokens.push_back({code, distance});
-        m_counts.literals[code]++;
-        if (code >= 256)
-            m_counts.positions[positionSlot(distance)]++;
-        m_coded += covered;
-        if (m_tokens.size() < kBlockCodes)
-            return CodecStatus::Ok;
-        return flushBlock();
-    }
-
-    CodecStatus flushBlock()
-    {
-        if (m_tokens.empty())
-            return CodecStatus::Ok;
-        writeBlock(m_out, m_tokens, m_counts, m_parameters);
+        writeBlock(m_out, m_tokens, counts, m_parameters);
         m_tokens.clear();
-        m_counts = BlockCounts{};
+        m_coded += count;
         if (!m_out.flush())
             return CodecStatus::WriteError;
         if (!m_probed && m_coded >= kIncompressibleProbe) {
@@ -520,13 +662,6 @@ private:
         return CodecStatus::Ok;
     }
 
-    CodecStatus literal(std::int64_t at) { return emit(m_buffer[static_cast<size_t>(at)], 0, 1); }
-    CodecStatus match(unsigned length, unsigned distance)
-    {
-        return emit(static_cast<std::uint16_t>(length - kMinMatch + 256), static_cast<std::uint16_t>(distance - 1),
-            length);
-    }
-
     StreamParameters m_parameters;
     Tuning m_tuning;
     unsigned m_window;
@@ -535,14 +670,13 @@ private:
     Workspace& m_space;
     std::vector<unsigned char>& m_buffer;
     std::vector<std::int32_t>& m_head;
-    std::vector<std::int32_t>& m_prev;
+    std::vector<std::int32_t>& m_child;
     std::vector<Token>& m_tokens;
     std::int64_t m_pos = 0;
     std::int64_t m_end = 0;
     bool m_eof = false;
     std::uint64_t m_coded = 0;
     bool m_probed = false;
-    BlockCounts m_counts;
     archivers::ByteSource& m_source;
     BitWriter m_out;
     archivers::Progress& m_progress;
@@ -559,44 +693,26 @@ private:
 
 CodecStatus Encoder::run()
 {
-    bool pending = false; // a match or literal found at m_pos - 1 waits for a better one
-    unsigned pendingLength = 0;
-    unsigned pendingDistance = 0;
+    Prices prices = firstPrices();
+    bool first = true;
+    BlockCounts counts;
     for (;;) {
-        CHECK(refill());
+        CHECK(refill(m_tuning.chunk + 2 * kMaxMatch));
         if (m_pos >= m_end)
             break;
-        unsigned distance = 0;
-        unsigned length = 0;
-        if (m_pos + 2 < m_end) {
-            const std::uint32_t hash = hashAt(m_pos);
-            if (!pending || pendingLength < m_tuning.maxLazy)
-                length = findMatch(m_pos, hash, pending ? pendingLength : 0, &distance);
-            insertHashed(m_pos, hash);
+        const size_t count = static_cast<size_t>(std::min<std::int64_t>(m_tuning.chunk, m_end - m_pos));
+        findMatches(count);
+        // The first block has no block before it to take prices from: one pass more.
+        const unsigned passes = m_tuning.passes + (first ? 1 : 0);
+        for (unsigned pass = 1; pass <= passes; ++pass) {
+            parse(count, prices);
+            follow(count, counts, pass == passes);
+            prices = pricesOf(counts, m_parameters.positionSymbols);
         }
-        if (pending && pendingLength >= kMinMatch && length <= pendingLength) {
-            CHECK(match(pendingLength, pendingDistance));
-            const std::int64_t last = m_pos - 1 + pendingLength;
-            for (std::int64_t at = m_pos + 1; at < last; ++at)
-                insert(at);
-            m_pos = last;
-            pending = false;
-            continue;
-        }
-        if (pending)
-            CHECK(literal(m_pos - 1));
-        pending = true;
-        pendingLength = length;
-        pendingDistance = distance;
-        ++m_pos;
+        first = false;
+        CHECK(writeChunk(counts, count));
+        m_pos += static_cast<std::int64_t>(count);
     }
-    if (pending) {
-        if (pendingLength >= kMinMatch)
-            CHECK(match(pendingLength, pendingDistance));
-        else
-            CHECK(literal(m_pos - 1));
-    }
-    CHECK(flushBlock());
     if (!m_out.finish())
         return CodecStatus::WriteError;
     m_result.compressedSize = m_out.written();

@@ -176,18 +176,21 @@ int collectSources(const std::vector<std::string>& patterns, const ZipOptions& o
     return kOk;
 }
 
-// Small files are read and deflated ahead, by as many threads as there are
-// cores, while the writer puts finished ones into the archive in order. The
-// window bounds what waits in memory: at most kAheadFiles files of at most
-// kAheadSize bytes each.
-constexpr std::uint64_t kAheadSize = 1u << 20;
+// Files that fit the deflater's buffer are read and deflated ahead, by as
+// many threads as there are cores, while the writer puts finished ones into
+// the archive in order. The window bounds what waits in memory: at most
+// kAheadFiles files, and no more than kAheadBytes of them past the one the
+// writer waits for.
 constexpr size_t kAheadFiles = 32;
+constexpr std::uint64_t kAheadBytes = 16u << 20;
 
 class Precompressor {
 public:
     Precompressor(const std::vector<Source>& sources, int level)
-        : m_sources(sources), m_level(level), m_results(sources.size())
+        : m_sources(sources), m_level(level), m_results(sources.size()), m_before(sources.size() + 1, 0)
     {
+        for (size_t i = 0; i < sources.size(); ++i)
+            m_before[i + 1] = m_before[i] + (qualifies(sources[i]) ? sources[i].size : 0);
         const unsigned threads = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
         for (unsigned t = 0; t < threads; ++t)
             m_threads.emplace_back([this] { run(); });
@@ -233,11 +236,20 @@ public:
 private:
     bool qualifies(const Source& source) const
     {
-        return !source.folder && m_level > 0 && source.size > 0 && source.size <= kAheadSize;
+        return !source.folder && m_level > 0 && source.size > 0 && source.size <= kBufferedFileSize;
+    }
+
+    // inWindow: whether file `index` may be prepared now (the file the writer
+    // waits for always may).
+    bool inWindow(size_t index) const
+    {
+        return index <= m_taken
+            || (index < m_taken + kAheadFiles && m_before[index + 1] - m_before[m_taken] <= kAheadBytes);
     }
 
     void run()
     {
+        BufferDeflater deflater(m_level);
         for (;;) {
             size_t index;
             {
@@ -247,11 +259,11 @@ private:
                 if (m_next >= m_sources.size())
                     return;
                 index = m_next++;
-                m_wake.wait(guard, [&] { return m_stop || index < m_taken + kAheadFiles; });
+                m_wake.wait(guard, [&] { return m_stop || inWindow(index); });
                 if (m_stop)
                     return;
             }
-            Prepared prepared = prepareFile(m_sources[index].native, m_level);
+            Prepared prepared = prepareFile(m_sources[index].native, deflater);
             {
                 std::lock_guard guard(m_lock);
                 m_results[index] = std::move(prepared);
@@ -263,6 +275,7 @@ private:
     const std::vector<Source>& m_sources;
     int m_level;
     std::vector<std::optional<Prepared>> m_results;
+    std::vector<std::uint64_t> m_before; // bytes of the files prepared ahead before each index
     std::mutex m_lock;
     std::condition_variable m_wake; // workers: room in the window, or stop
     std::condition_variable m_done; // writer: a result arrived

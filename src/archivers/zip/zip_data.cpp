@@ -6,6 +6,7 @@
 #include <ctime>
 #include <memory>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include "common/archive_target.h"
@@ -24,6 +25,9 @@ constexpr size_t kChunk = 256 * 1024;
 
 // A file whose first stretch does not shrink is stored instead.
 constexpr std::uint64_t kIncompressibleProbe = 256 * 1024;
+
+// libdeflate's slowest and strongest parse.
+constexpr int kStrongestLevel = 12;
 
 // Sizes from here on need the Zip64 fields (with room for deflate's growth).
 constexpr std::uint64_t kZip64Threshold = 0xFFFFFFFFull - (64u << 20);
@@ -308,38 +312,49 @@ Pass writeData(ByteSource& source, ByteSink& sink, int level, Progress& progress
 
 } // namespace
 
-namespace {
+int bufferLevelFor(int level)
+{
+    // Levels 1..6 parse alike in both libraries; above, libdeflate's lazy
+    // parsers (8, 9) and its near-optimal ones (10..12) take over.
+    static constexpr int kLevels[10] = {0, 1, 2, 3, 4, 5, 6, 8, 10, kStrongestLevel};
+    return kLevels[std::clamp(level, 1, 9)];
+}
 
-// Output into memory, for files compressed ahead of time.
-class StringSink final : public ByteSink {
-public:
-    explicit StringSink(std::string& bytes) : m_bytes(bytes) {}
-    bool write(const void* data, size_t size) override
-    {
-        m_bytes.append(static_cast<const char*>(data), size);
-        return true;
+BufferDeflater::BufferDeflater(int level)
+    : m_compressor(::libdeflate_alloc_compressor(bufferLevelFor(level)))
+    , m_probe(::libdeflate_alloc_compressor(1))
+{
+}
+
+BufferDeflater::~BufferDeflater()
+{
+    ::libdeflate_free_compressor(m_compressor);
+    ::libdeflate_free_compressor(m_probe);
+}
+
+bool BufferDeflater::deflate(const unsigned char* data, size_t size, std::string& out)
+{
+    out.clear();
+    if (!m_compressor || !m_probe || size == 0)
+        return false;
+    if (size > kIncompressibleProbe) {
+        // Pictures and archives: a quick look at the first stretch saves the slow parse.
+        out.resize(kIncompressibleProbe);
+        const size_t probed = ::libdeflate_deflate_compress(m_probe, data, kIncompressibleProbe, out.data(),
+            kIncompressibleProbe - 1);
+        if (probed == 0) {
+            out.clear();
+            return false;
+        }
     }
-    bool writeAt(std::uint64_t offset, const void* data, size_t size) override
-    {
-        m_bytes.replace(static_cast<size_t>(offset), size, static_cast<const char*>(data), size);
-        return true;
-    }
-    bool truncate(std::uint64_t size) override
-    {
-        m_bytes.resize(static_cast<size_t>(size));
-        return true;
-    }
-    bool flush() override { return true; }
-    std::uint64_t position() const override { return m_bytes.size(); }
-    int error() const override { return 0; }
+    // Room for one byte less than the data: a result that does not fit is not smaller.
+    out.resize(size - 1);
+    const size_t made = size > 1 ? ::libdeflate_deflate_compress(m_compressor, data, size, out.data(), size - 1) : 0;
+    out.resize(made);
+    return made > 0;
+}
 
-private:
-    std::string& m_bytes;
-};
-
-} // namespace
-
-Prepared prepareFile(const std::string& nativePath, int level)
+Prepared prepareFile(const std::string& nativePath, BufferDeflater& deflater)
 {
     Prepared prepared;
     std::unique_ptr<ByteSource> source = openSource(nativePath);
@@ -348,16 +363,26 @@ Prepared prepareFile(const std::string& nativePath, int level)
         prepared.error = errno;
         return prepared;
     }
-    StringSink sink(prepared.data);
-    Progress silent;
-    const Pass pass = writeData(*source, sink, level, silent, nativePath, 0);
-    prepared.readFailed = pass.readFailed;
-    prepared.error = pass.readError;
-    prepared.size = pass.size;
-    prepared.crc = pass.crc;
-    prepared.deflated = !pass.incompressible && !pass.readFailed && pass.written < pass.size;
-    if (!prepared.deflated)
-        prepared.data.clear();
+    std::string bytes;
+    for (;;) {
+        const size_t at = bytes.size();
+        const size_t want = static_cast<size_t>(std::min<std::uint64_t>(kChunk, kBufferedFileSize + 1 - at));
+        if (want == 0)
+            break;
+        bytes.resize(at + want);
+        const long got = source->read(bytes.data() + at, want);
+        if (got < 0) {
+            prepared.readFailed = true;
+            prepared.error = source->error();
+            return prepared;
+        }
+        bytes.resize(at + static_cast<size_t>(got));
+        if (got == 0)
+            break;
+    }
+    prepared.size = bytes.size();
+    prepared.crc = ::libdeflate_crc32(0, bytes.data(), bytes.size());
+    prepared.deflated = deflater.deflate(bytesOf(bytes), bytes.size(), prepared.data);
     return prepared;
 }
 

@@ -11,6 +11,8 @@
 #include "zip_directory.h"
 #include "zip_format.h"
 
+struct libdeflate_compressor;
+
 namespace zipfmt {
 
 // What a writer knows of a new entry.
@@ -33,8 +35,37 @@ struct Prepared {
     std::string data;
 };
 
-// prepareFile: read and deflate the whole file; safe to call from any thread.
-Prepared prepareFile(const std::string& nativePath, int level);
+// Deflates whole buffers with the near-optimal parser of libdeflate; one per
+// thread (it holds a few megabytes of work tables).
+class BufferDeflater {
+public:
+    // level: the command line's 1..9.
+    explicit BufferDeflater(int level);
+    ~BufferDeflater();
+    BufferDeflater(const BufferDeflater&) = delete;
+    BufferDeflater& operator=(const BufferDeflater&) = delete;
+
+    // deflate: the raw deflate stream of `size` bytes into `out`; false (and
+    // `out` empty) when it would not be smaller than the data, or when a
+    // first stretch of a larger file does not shrink at all.
+    bool deflate(const unsigned char* data, size_t size, std::string& out);
+
+private:
+    ::libdeflate_compressor* m_compressor = nullptr;
+    ::libdeflate_compressor* m_probe = nullptr;
+};
+
+// The libdeflate level for the command line's 1..9: -9 takes the strongest parse.
+int bufferLevelFor(int level);
+
+// Files up to this size are read whole and deflated by a BufferDeflater;
+// larger ones are deflated as a stream by zlib.
+constexpr std::uint64_t kBufferedFileSize = 4u << 20;
+
+// prepareFile: read and deflate the whole file (at most kBufferedFileSize
+// bytes and one more, so that a grown file shows); safe to call from any
+// thread with its own deflater.
+Prepared prepareFile(const std::string& nativePath, BufferDeflater& deflater);
 
 class ZipWriter {
 public:
