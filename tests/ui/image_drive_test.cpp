@@ -27,9 +27,9 @@ struct Messages : ui::Prompts {
     QStringList shown;
     void message(QWidget*, const QString& text) override { shown << text; }
     bool question(QWidget*, const QString&) override { return true; }
-    QString saveFile(QWidget*, const QString&) override { return {}; }
+    QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
     bool chooseFont(QWidget*, QFont&) override { return false; }
-    void openHelp(const QString&) override {}
+    void openHelp(QWidget*, const QString&) override {}
     void runModal(QDialog&) override {}
     QString inputText(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
 };
