@@ -90,8 +90,9 @@ fuzz: deps
 		CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 			-DSORVANE2_FUZZ=ON -DSORVANE2_SANITIZE=ON; \
 	fi
-	cmake --build build-fuzz -j $(JOBS) --target lzh_reader_fuzz zip_reader_fuzz
-	mkdir -p build-fuzz/corpus build-fuzz/zip-corpus
+	cmake --build build-fuzz -j $(JOBS) --target lzh_reader_fuzz zip_reader_fuzz fat_image_fuzz
+	mkdir -p build-fuzz/corpus build-fuzz/zip-corpus build-fuzz/fat-corpus
+	-cp tests/fuzz/fat-regressions/* build-fuzz/fat-corpus/
 	-for f in $$(find ../shared/lzh-samples/archives -name '*.lzh' -size -200k 2>/dev/null); do \
 		{ printf '\000'; cat "$$f"; } > build-fuzz/corpus/$$(basename $$(dirname $$f))_$$(basename $$f); done
 	-cd build-fuzz/zip-corpus && printf 'hello' > a.txt && zip -q -9 seed1.zip a.txt && zip -q -0 seed2.zip a.txt && rm -f a.txt
@@ -99,6 +100,8 @@ fuzz: deps
 		-max_len=65536 -timeout=5 -rss_limit_mb=512 -artifact_prefix=../tests/fuzz/regressions/ corpus
 	cd build-fuzz && ASAN_OPTIONS=detect_leaks=1 ./bin/zip_reader_fuzz -max_total_time=$(FUZZ_SECONDS) \
 		-max_len=65536 -timeout=5 -rss_limit_mb=512 -artifact_prefix=../tests/fuzz/zip-regressions/ zip-corpus
+	cd build-fuzz && ASAN_OPTIONS=detect_leaks=1 ./bin/fat_image_fuzz -max_total_time=$(FUZZ_SECONDS) \
+		-max_len=65536 -timeout=5 -rss_limit_mb=512 -artifact_prefix=../tests/fuzz/fat-regressions/ fat-corpus
 
 # Our LZH and ZIP writers against jlha, Info-ZIP, 7-Zip and bsdtar on the benchmark corpora.
 bench: deps

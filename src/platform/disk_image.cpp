@@ -23,6 +23,26 @@ Disk::Disk(std::shared_ptr<const ByteFile> file, std::string format, std::vector
         [](const Stretch& a, const Stretch& b) { return a.diskOffset < b.diskOffset; });
 }
 
+bool Disk::holds(std::uint64_t offset, std::uint64_t size) const
+{
+    if (offset > m_size || size > m_size - offset)
+        return false;
+    while (size > 0) {
+        auto after = std::upper_bound(m_stretches.begin(), m_stretches.end(), offset,
+            [](std::uint64_t value, const Stretch& s) { return value < s.diskOffset; });
+        if (after == m_stretches.begin())
+            return false;
+        const Stretch& stretch = *(after - 1);
+        const std::uint64_t end = stretch.diskOffset + stretch.length;
+        if (offset >= end || stretch.fileOffset + stretch.length > m_file->size())
+            return false;
+        const std::uint64_t count = std::min(size, end - offset);
+        offset += count;
+        size -= count;
+    }
+    return true;
+}
+
 Result<void> Disk::read(std::uint64_t offset, void* buffer, std::size_t size) const
 {
     auto* out = static_cast<unsigned char*>(buffer);

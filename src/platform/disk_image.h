@@ -57,6 +57,8 @@ public:
 
     // read: exactly `size` bytes at disk offset `offset`.
     Result<void> read(std::uint64_t offset, void* buffer, std::size_t size) const;
+    // holds: true when the image has data for all of [offset, offset + size).
+    bool holds(std::uint64_t offset, std::uint64_t size) const;
     std::uint64_t size() const { return m_size; }
     const std::string& format() const { return m_format; }
     // sectorSize: the container's own sector size (0 when it does not say, as for raw images).
@@ -149,6 +151,8 @@ public:
     std::uint32_t next(std::uint32_t cluster) const;
     bool isEnd(std::uint32_t value) const;
     bool isData(std::uint32_t value) const { return value >= 2 && value < m_geometry.clusterCount + 2; }
+    // clusterHeld: true when the image holds all of cluster `cluster`.
+    bool clusterHeld(std::uint32_t cluster) const;
     // readCluster: `size` bytes at `offset` inside cluster `cluster`.
     Result<void> readCluster(std::uint32_t cluster, std::uint32_t offset, void* buffer, std::size_t size) const;
 
@@ -156,6 +160,7 @@ private:
     Volume(std::shared_ptr<const Disk> disk, Geometry geometry) : m_disk(std::move(disk)), m_geometry(geometry) {}
     Result<void> loadFat();
     Result<std::string> folderBytes(std::uint32_t cluster) const;
+    std::uint64_t clusterOffset(std::uint32_t cluster) const;
 
     std::shared_ptr<const Disk> m_disk;
     Geometry m_geometry;

@@ -384,16 +384,24 @@ bool Volume::isEnd(std::uint32_t value) const
     }
 }
 
+std::uint64_t Volume::clusterOffset(std::uint32_t cluster) const
+{
+    const Geometry& g = m_geometry;
+    const std::uint64_t rootSectors = (std::uint64_t{g.rootEntries} * 32 + g.bytesPerSector - 1) / g.bytesPerSector;
+    const std::uint64_t firstData = g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat + rootSectors;
+    return g.volumeOffset + (firstData + std::uint64_t{cluster - 2} * g.sectorsPerCluster) * g.bytesPerSector;
+}
+
+bool Volume::clusterHeld(std::uint32_t cluster) const
+{
+    return isData(cluster) && m_disk->holds(clusterOffset(cluster), bytesPerCluster());
+}
+
 Result<void> Volume::readCluster(std::uint32_t cluster, std::uint32_t offset, void* buffer, std::size_t size) const
 {
     if (!isData(cluster) || offset + size > bytesPerCluster())
         return Error{EIO, "cluster " + std::to_string(cluster) + " is out of range"};
-    const Geometry& g = m_geometry;
-    const std::uint64_t rootSectors = (std::uint64_t{g.rootEntries} * 32 + g.bytesPerSector - 1) / g.bytesPerSector;
-    const std::uint64_t firstData = g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat + rootSectors;
-    const std::uint64_t at = g.volumeOffset
-        + (firstData + std::uint64_t{cluster - 2} * g.sectorsPerCluster) * g.bytesPerSector + offset;
-    return m_disk->read(at, buffer, size);
+    return m_disk->read(clusterOffset(cluster) + offset, buffer, size);
 }
 
 Result<std::uint32_t> Volume::chainLength(std::uint32_t cluster) const
@@ -633,6 +641,10 @@ struct FatWalker {
                 return Error{EIO, pathOf(relative) + ": its cluster chain " + (count ? "loops or crosses" : "starts in")
                                       + " another chain at cluster " + std::to_string(cluster) + " (a damaged image)"};
             used[cluster] = true;
+            // Only the clusters a file needs must be there: a chain may run on past the size.
+            if (count < needed && !volume.clusterHeld(cluster))
+                return Error{EIO, pathOf(relative) + ": cluster " + std::to_string(cluster)
+                                      + " lies past the end of the image (a truncated image)"};
             if (++count > limit)
                 return Error{EIO, pathOf(relative) + ": its cluster chain loops (a damaged image)"};
             const std::uint32_t following = volume.next(cluster);

@@ -20,6 +20,9 @@ namespace {
 constexpr const char* kAttachedVariable = "SORVANE2_ATTACHED_IMAGE";
 constexpr std::size_t kOpenImages = 8;
 
+// Made present before threads start, so that attaching later only replaces its value.
+[[maybe_unused]] const bool g_attachedPresent = ::setenv(kAttachedVariable, "", 0) == 0;
+
 // The image file, opened read only; reading it never changes its access time
 // where the system lets us ask for that.
 class ImageFile final : public image::ByteFile {

@@ -104,6 +104,7 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
     setCentralWidget(central);
 
     m_inDir = new MdiInDir;
+    m_inDir->setPrompts(&m_prompts);
     m_file = new MdiFile(*m_inDir, m_prompts);
     m_outDir = new MdiOutDir(m_prompts);
     m_status = new MdiStatus(m_prompts);
@@ -247,6 +248,7 @@ void FrmSorvane::loadPanel(size_t index)
         m_dirIn = readKey(where, "Dir_In", here);
         m_dirInInForce = settings::parseBoolean(readKey(where, "Dir_In_Yuko", "True")).value_or(true);
         // Choosing the drive refreshes the archive name panel: only this drive's label is read.
+        m_inDir->restoreImage(readKey(where, "OldImage_In", std::string()));
         m_inDir->setDriveName(qs(m_dirInInForce ? m_dirIn : readKey(where, "OldDir_In", here)));
     } else if (index == 2) {
         m_dirOut = readKey(where, "Dir_Out", here);
@@ -321,6 +323,7 @@ void FrmSorvane::saveState()
     writeKey("Dir_In", m_dirIn);
     writeKey("Dir_In_Yuko", settings::formatBoolean(m_dirInInForce));
     writeKey("OldDir_In", m_inDir->DriveName().toStdString());
+    writeKey("OldImage_In", platform::attachedImage());
     writeKey("Dir_Out", m_dirOut);
     writeKey("Dir_Out_Yuko", settings::formatBoolean(m_dirOutInForce));
     writeKey("OldDir_Out", m_outDir->DirName().toStdString());

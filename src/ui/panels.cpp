@@ -5,7 +5,11 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -100,8 +104,60 @@ MdiInDir::MdiInDir(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_drives);
     layout->addStretch();
-    addPopup(this, nullptr, {{seriesText(1005), [this] { RefreshForm(); }}});
+    addPopup(this, nullptr, {{seriesText(1005), [this] { RefreshForm(); }},
+                                {QStringLiteral("ディスクイメージをドライブに(&I)..."), [this] { chooseImage(); }}});
+    setAcceptDrops(true);
+    m_chooser = [this] {
+        return QFileDialog::getOpenFileName(this, QStringLiteral("ディスクイメージを開く"), QString(),
+            QStringLiteral("ディスクイメージ (*.img *.ima *.vfd *.flp *.dsk *.hdm *.xdf *.d88 *.d68 *.d77 *.d98 "
+                           "*.88d *.98d *.fdi *.IMG *.IMA *.VFD *.FLP *.DSK *.HDM *.XDF *.D88 *.D68 *.D77 *.D98 "
+                           "*.88D *.98D *.FDI);;すべてのファイル (*)"));
+    };
     RefreshForm();
+}
+
+bool MdiInDir::useImage(const QString& path)
+{
+    const platform::Result<char> letter = platform::attachImage(QFileInfo(path).absoluteFilePath().toStdString());
+    if (!letter) {
+        if (m_prompts)
+            m_prompts->message(this, QStringLiteral("ディスクイメージとして読めません。\n") + qs(letter.error().message));
+        return false;
+    }
+    RefreshForm();
+    const int index = m_drives->findText(QString(QChar(*letter)) + QStringLiteral(":"), Qt::MatchStartsWith);
+    if (index >= 0)
+        m_drives->setCurrentIndex(index);
+    return true;
+}
+
+void MdiInDir::chooseImage()
+{
+    const QString path = m_chooser ? m_chooser() : QString();
+    if (!path.isEmpty())
+        useImage(path);
+}
+
+void MdiInDir::restoreImage(const std::string& path)
+{
+    if (!path.empty() && path[0] == '/' && platform::isDiskImage(path) && platform::attachImage(path).ok())
+        RefreshForm();
+}
+
+void MdiInDir::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.first().isLocalFile() && QFileInfo(urls.first().toLocalFile()).isFile())
+        event->acceptProposedAction();
+}
+
+void MdiInDir::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.first().isLocalFile()) {
+        event->acceptProposedAction();
+        useImage(urls.first().toLocalFile());
+    }
 }
 
 void MdiInDir::RefreshForm()

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <string>
 
 #include "folders/alias_list.h"
@@ -13,6 +14,8 @@ class QAction;
 class QCheckBox;
 class QMenu;
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QLineEdit;
 class QListWidget;
 class QRadioButton;
@@ -35,8 +38,27 @@ public:
     void RefreshForm();
     QComboBox* drives() const { return m_drives; }
 
+    // Disk images as drives: the popup's entry asks for an image file (through
+    // `chooser`, a file dialog unless a test sets it), a file dropped on the
+    // panel is taken the same way. useImage attaches the image at the native
+    // path `path` as a drive and selects it; false (after a message through
+    // `prompts`, when set) when the file is not an image this program reads.
+    bool useImage(const QString& path);
+    void chooseImage();
+    void setImageChooser(std::function<QString()> chooser) { m_chooser = std::move(chooser); }
+    void setPrompts(Prompts* prompts) { m_prompts = prompts; }
+    // restoreImage: attach the image kept from the last session, quietly;
+    // nothing when it is gone or no longer an image.
+    void restoreImage(const std::string& path);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     QComboBox* m_drives;
+    std::function<QString()> m_chooser;
+    Prompts* m_prompts = nullptr;
 };
 
 // mdiFile: the archive's base name: the label, a typed name, or a typed name

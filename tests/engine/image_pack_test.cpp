@@ -1,0 +1,202 @@
+// Pack runs whose source is a disk image: the archive holds what packing the
+// files mcopy extracts gives, the image never changes, and a pile of images
+// packs in one batch that names its failures.
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "support/archive_support.h"
+#include "support/disk_images.h"
+#include "support/testsupport.h"
+
+namespace {
+
+using namespace testsupport;
+
+// The files and their times as bsdtar extracts them from an archive.
+std::map<std::string, TreeFile> unpacked(const std::string& archive, const std::string& out)
+{
+    makeDirs(out);
+    const CommandResult extracted = shell("bsdtar -xf " + quote(archive) + " -C " + quote(out) + " 2>&1");
+    EXPECT_EQ(extracted.exitCode, 0) << extracted.output;
+    std::map<std::string, TreeFile> files;
+    for (auto& [path, file] : readTree(out))
+        if (!file.folder)
+            files[path] = file;
+    return files;
+}
+
+// 7-Zip's listing: path -> attribute letters.
+std::map<std::string, std::string> listed(const std::string& archive)
+{
+    const CommandResult run = shell("7zz l -slt " + quote(archive) + " 2>&1");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    std::map<std::string, std::string> out;
+    std::istringstream lines(run.output);
+    std::string line, path;
+    bool entries = false;
+    while (std::getline(lines, line)) {
+        if (line == "----------")
+            entries = true;
+        if (entries && line.rfind("Path = ", 0) == 0)
+            out[path = line.substr(7)] = "";
+        if (entries && line.rfind("Attributes = ", 0) == 0)
+            out[path] = line.substr(13);
+    }
+    return out;
+}
+
+struct PackCase {
+    std::string format;    // "F144M", "PC98"
+    std::string container; // "raw", "D88", "FDI"
+    std::string archive;   // "lzh", "zip"
+    bool hidden = false;
+};
+
+class ImagePack : public ::testing::TestWithParam<PackCase> {};
+
+TEST_P(ImagePack, SameContentAsTheFilesMcopyExtracts)
+{
+    const PackCase& run = GetParam();
+    TempDir dir;
+    ImageFormat format;
+    for (const ImageFormat& f : imageFormats())
+        if (f.name == run.format)
+            format = f;
+    const std::string raw = dir / "disk.raw";
+    makeImage(format, raw, "GAME01");
+    ASSERT_FALSE(HasFatalFailure());
+    std::string image = raw;
+    if (run.container == "D88")
+        writeFile(image = dir / "GAME01.D88", d88Of(readFile(raw), format.sectorSize, format.sectorsPerTrack, format.heads));
+    if (run.container == "FDI")
+        writeFile(image = dir / "GAME01.FDI", fdiOf(readFile(raw), format.sectorSize, format.sectorsPerTrack, format.heads));
+    mtoolsExtract(format, raw, dir / "files");
+    makeDirs(dir / "arc");
+    makeDirs(dir / "tmp");
+    const std::string before = fileState(image);
+
+    const std::string env = "SORVANE2_DRIVES=" + quote("a=" + image + ";b=" + dir.path() + "/files;c=" + dir.path()
+        + "/arc;d=" + dir.path() + "/tmp") + " SORVANE2_SYSTEM_DIR=" + quote(binaryDir()) + " SORVANE2_CONFIG_DIR="
+        + quote(dir.path()) + " ";
+    const std::string options = " --folder 'C:\\' --tmp 'D:\\' --format " + run.archive
+        + (run.hidden ? " --hidden" : " --no-hidden");
+    const CommandResult fromImage = shell(env + quote(binaryDir() + "/sorvane2-pack") + " --drive a: --label" + options + " 2>&1");
+    ASSERT_EQ(fromImage.exitCode, 0) << fromImage.output;
+    const CommandResult fromFolder = shell(env + quote(binaryDir() + "/sorvane2-pack") + " --drive b: --name FILES" + options + " 2>&1");
+    ASSERT_EQ(fromFolder.exitCode, 0) << fromFolder.output;
+    const std::string extension = run.archive == "lzh" ? ".LZH" : ".ZIP";
+    const std::string imageArchive = dir / ("arc/GAME01" + extension);
+    const std::string folderArchive = dir / ("arc/FILES" + extension);
+
+    // Bytes and times: the folder's archive, less the hidden and system files when they are left out.
+    std::map<std::string, TreeFile> expected = unpacked(folderArchive, dir / "x-folder");
+    if (!run.hidden) {
+        expected.erase("HIDDEN.TXT");
+        expected.erase("SYSTEM.SYS");
+    }
+    const std::map<std::string, TreeFile> got = unpacked(imageArchive, dir / "x-image");
+    ASSERT_EQ(got.size(), expected.size());
+    for (const auto& [path, file] : expected) {
+        ASSERT_TRUE(got.count(path)) << path;
+        EXPECT_EQ(got.at(path).content, file.content) << path;
+        EXPECT_EQ(got.at(path).mtime, file.mtime) << path;
+    }
+    // Names, folders included, as 7-Zip lists them; the image's attributes kept.
+    std::map<std::string, std::string> names = listed(imageArchive);
+    std::set<std::string> imageNames, folderNames;
+    for (const auto& [path, attributes] : names)
+        imageNames.insert(path);
+    for (const auto& [path, attributes] : listed(folderArchive))
+        if (run.hidden || (path != "HIDDEN.TXT" && path != "SYSTEM.SYS"))
+            folderNames.insert(path);
+    EXPECT_EQ(imageNames, folderNames);
+    if (run.hidden && run.archive == "zip") { // 7-Zip shows the DOS attributes of ZIP entries
+        EXPECT_NE(names["HIDDEN.TXT"].find('H'), std::string::npos) << names["HIDDEN.TXT"];
+        EXPECT_NE(names["SYSTEM.SYS"].find('S'), std::string::npos) << names["SYSTEM.SYS"];
+    }
+    const CommandResult tested = shell(run.archive == "lzh" ? "lhasa t " + quote(imageArchive) + " 2>&1"
+                                                            : "unzip -tq " + quote(imageArchive) + " 2>&1");
+    EXPECT_EQ(tested.exitCode, 0) << tested.output;
+
+    EXPECT_EQ(fileState(image), before) << "the image file changed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, ImagePack,
+    ::testing::Values(PackCase{"F144M", "raw", "lzh", false}, PackCase{"F144M", "raw", "zip", true},
+        PackCase{"F144M", "raw", "lzh", true}, PackCase{"PC98", "D88", "lzh", true}, PackCase{"PC98", "FDI", "zip", false},
+        PackCase{"F144M", "D88", "zip", false}),
+    [](const ::testing::TestParamInfo<PackCase>& info) {
+        return info.param.format + "_" + info.param.container + "_" + info.param.archive
+            + (info.param.hidden ? "_hidden" : "");
+    });
+
+TEST(ImageBatch, TwentyImagesOneDamaged)
+{
+    TempDir dir;
+    makeImage(imageFormats()[1], dir / "one.img", "FIRST");
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    makeDirs(dir / "pile");
+    makeDirs(dir / "arc");
+    makeDirs(dir / "tmp");
+    const std::string good = readFile(dir / "one.img");
+    std::map<std::string, std::string> states;
+    for (int i = 1; i <= 20; ++i) {
+        const std::string name = std::string("IMG") + (i < 10 ? "0" : "") + std::to_string(i) + ".IMG";
+        // The seventh ends before its files' data: a truncated dump.
+        writeFile(dir / ("pile/" + name), i == 7 ? good.substr(0, 40000) : good);
+        states[name] = fileState(dir / ("pile/" + name));
+    }
+    writeFile(dir / "pile/README.TXT", "not an image, and not taken for one");
+
+    const std::string env = "SORVANE2_DRIVES=" + quote("c=" + dir.path() + "/arc;d=" + dir.path() + "/tmp")
+        + " SORVANE2_SYSTEM_DIR=" + quote(binaryDir()) + " SORVANE2_CONFIG_DIR=" + quote(dir.path()) + " ";
+    const CommandResult run = shell(env + quote(binaryDir() + "/sorvane2-pack") + " --images " + quote(dir / "pile")
+        + " --name DISK01 --folder 'C:\\' --tmp 'D:\\' 2>&1");
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    std::set<std::string> archives;
+    for (const auto& [path, file] : readTree(dir / "arc"))
+        archives.insert(path);
+    std::set<std::string> expected;
+    for (int i = 1; i <= 20; ++i)
+        if (i != 7)
+            expected.insert(std::string("DISK") + (i < 10 ? "0" : "") + std::to_string(i) + ".LZH");
+    EXPECT_EQ(archives, expected);
+    EXPECT_NE(run.output.find("Images: 19 packed, 1 failed: IMG07.IMG"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("truncated"), std::string::npos) << run.output;
+    EXPECT_EQ(shell("lhasa t " + quote(dir / "arc/DISK20.LZH")).exitCode, 0);
+    for (const auto& [name, state] : states)
+        EXPECT_EQ(fileState(dir / ("pile/" + name)), state) << name;
+}
+
+TEST(ImageBatch, LabelsNameTheArchivesAndATakenNameFails)
+{
+    TempDir dir;
+    makeImage(imageFormats()[0], dir / "a.img", "ALPHA");
+    makeImage(imageFormats()[0], dir / "b.img", "BETA");
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    writeFile(dir / "c.img", readFile(dir / "a.img")); // ALPHA again
+    makeDirs(dir / "arc");
+    const std::string env = "SORVANE2_DRIVES=" + quote("c=" + dir.path() + "/arc;d=" + dir.path())
+        + " SORVANE2_SYSTEM_DIR=" + quote(binaryDir()) + " SORVANE2_CONFIG_DIR=" + quote(dir.path()) + " ";
+    const std::string tool = quote(binaryDir() + "/sorvane2-pack");
+    CommandResult run = shell(env + tool + " --images " + quote(dir / "a.img") + " " + quote(dir / "b.img") + " "
+        + quote(dir / "c.img") + " --label --format zip --folder 'C:\\' --tmp 'D:\\' 2>&1");
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_TRUE(exists(dir / "arc/ALPHA.ZIP"));
+    EXPECT_TRUE(exists(dir / "arc/BETA.ZIP"));
+    EXPECT_NE(run.output.find("Images: 2 packed, 1 failed: c.img"), std::string::npos) << run.output;
+    EXPECT_EQ(shell("unzip -tq " + quote(dir / "arc/BETA.ZIP")).exitCode, 0);
+
+    // A name that cannot count up packs nothing; a bad command line is refused.
+    run = shell(env + tool + " --images " + quote(dir / "a.img") + " " + quote(dir / "b.img")
+        + " --name DISK --folder 'C:\\' --tmp 'D:\\' 2>&1");
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_FALSE(exists(dir / "arc/DISK.LZH"));
+    EXPECT_EQ(shell(env + tool + " --images --name X --folder 'C:\\'").exitCode, 2);
+    EXPECT_EQ(shell(env + tool + " --images " + quote(dir / "a.img") + " --drive a: --name X --folder 'C:\\'").exitCode, 2);
+}
+
+} // namespace

@@ -1,0 +1,269 @@
+// Disk images for the tests.
+#include "disk_images.h"
+
+#include <cstring>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "archive_support.h"
+#include "testsupport.h"
+
+namespace testsupport {
+
+namespace {
+
+// mtools takes names in the locale's encoding and may refuse odd geometries.
+const std::string kMtools = "LANG=C.UTF-8 LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null ";
+
+void put16(std::string& b, std::size_t at, std::uint32_t v)
+{
+    b[at] = static_cast<char>(v & 0xFF);
+    b[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+}
+
+void put32(std::string& b, std::size_t at, std::uint32_t v)
+{
+    put16(b, at, v & 0xFFFF);
+    put16(b, at + 2, v >> 16);
+}
+
+std::string expand(std::string text, const std::string& image, const std::string& label)
+{
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"$IMG", quote(image)}, {"$LABEL", label}}) {
+        for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size()))
+            text.replace(at, key.size(), value);
+    }
+    return text;
+}
+
+} // namespace
+
+std::vector<ImageFormat> imageFormats()
+{
+    return {
+        {"F720K", "mformat -i $IMG -C -f 720 -v $LABEL ::", "$IMG", 512, 9, 2},
+        {"F144M", "mformat -i $IMG -C -f 1440 -v $LABEL ::", "$IMG", 512, 18, 2},
+        {"F12M", "mformat -i $IMG -C -f 1200 -v $LABEL ::", "$IMG", 512, 15, 2},
+        {"PC98", "mformat -i $IMG -C -t 77 -h 2 -s 8 -S 3 -v $LABEL ::", "$IMG", 1024, 8, 2},
+        {"Fat16", "mkfs.fat -C -F 16 -n $LABEL $IMG 16384 >/dev/null", "$IMG", 512, 32, 2},
+        {"Fat32", "mkfs.fat -C -F 32 -s 1 -n $LABEL $IMG 40960 >/dev/null", "$IMG", 512, 32, 2},
+        // A card image: an MBR whose one partition (FAT32 LBA) starts at 1 MiB.
+        {"Card",
+            "truncate -s 48M $IMG && python3 -c \"import sys,struct; f=open(sys.argv[1],'r+b'); "
+            "f.seek(446); f.write(bytes([0,0,0,0,0x0C,0,0,0])+struct.pack('<II',2048,96256)); "
+            "f.seek(510); f.write(b'\\x55\\xaa')\" $IMG && "
+            "mkfs.fat -F 32 -s 1 --offset 2048 -n $LABEL $IMG 48128 >/dev/null",
+            "$IMG@@1M", 512, 32, 2},
+    };
+}
+
+std::vector<SampleFile> sampleFiles()
+{
+    std::string data;
+    for (int i = 0; i < 70000; ++i)
+        data += static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return {
+        {"README.TXT", "hello\r\n", 0},
+        {"A long file name.text", "long\n", 0},
+        {"日本語ファイル名.txt", "nihongo", 0},
+        {"ソ表.TXT", "so-hyo", 0},
+        {"MiXed.Txt", "mixed", 0},
+        {"ZERO.DAT", "", 0},
+        {"HIDDEN.TXT", "hidden", 'h'},
+        {"SYSTEM.SYS", "system", 's'},
+        {"RDONLY.TXT", "read only", 'r'},
+        {"EMPTY/", "", 0},
+        {"SUB/", "", 0},
+        {"SUB/DATA.BIN", data, 0},
+        {"SUB/DEEP/", "", 0},
+        {"SUB/DEEP/x.txt", "deep", 0},
+    };
+}
+
+void makeImage(const ImageFormat& format, const std::string& image, const std::string& label)
+{
+    const CommandResult made = shell(kMtools + expand(format.make, image, label) + " 2>&1");
+    ASSERT_EQ(made.exitCode, 0) << format.name << ": " << made.output;
+    const std::string source = image + ".src";
+    shell("rm -rf " + quote(source));
+    makeDirs(source);
+    std::int64_t stamp = 981173106; // 2001-02-03 04:05:06, an even second as DOS keeps them
+    for (const SampleFile& file : sampleFiles()) {
+        if (file.path.back() == '/') {
+            makeDirs(source + "/" + file.path);
+            continue;
+        }
+        writeFile(source + "/" + file.path, file.content);
+        setMtime(source + "/" + file.path, stamp += 86400 + 3600 + 62);
+    }
+    const std::string target = expand(format.mtoolsTarget, image, label);
+    const CommandResult copied = shell("cd " + quote(source) + " && " + kMtools + "mcopy -s -m -i " + target + " * :: 2>&1");
+    ASSERT_EQ(copied.exitCode, 0) << format.name << ": " << copied.output;
+    for (const SampleFile& file : sampleFiles()) {
+        if (file.attribute) {
+            const CommandResult marked = shell(kMtools + "mattrib -i " + target + " +" + file.attribute + " ::/"
+                + quote(file.path) + " 2>&1");
+            ASSERT_EQ(marked.exitCode, 0) << marked.output;
+        }
+    }
+    shell("rm -rf " + quote(source));
+}
+
+void mtoolsExtract(const ImageFormat& format, const std::string& image, const std::string& folder)
+{
+    makeDirs(folder);
+    const CommandResult copied = shell(kMtools + "mcopy -s -m -n -i " + expand(format.mtoolsTarget, image, "")
+        + " '::*' " + quote(folder) + " 2>&1");
+    ASSERT_EQ(copied.exitCode, 0) << copied.output;
+}
+
+std::string d88Of(const std::string& raw, std::uint32_t sectorSize, std::uint32_t sectorsPerTrack,
+                  std::uint32_t heads, std::uint8_t mediaType)
+{
+    const std::uint32_t trackBytes = sectorSize * sectorsPerTrack;
+    const std::uint32_t tracks = static_cast<std::uint32_t>(raw.size() / trackBytes);
+    std::string out(0x2B0, '\0');
+    std::memcpy(out.data(), "TESTDISK", 8);
+    out[0x1B] = static_cast<char>(mediaType);
+    std::uint8_t n = 0;
+    while ((128u << n) < sectorSize)
+        ++n;
+    for (std::uint32_t t = 0; t < tracks; ++t) {
+        put32(out, 0x20 + 4 * t, static_cast<std::uint32_t>(out.size()));
+        for (std::uint32_t k = sectorsPerTrack; k-- > 0;) {
+            std::string header(16, '\0');
+            header[0] = static_cast<char>(t / heads);
+            header[1] = static_cast<char>(t % heads);
+            header[2] = static_cast<char>(k + 1);
+            header[3] = static_cast<char>(n);
+            put16(header, 4, sectorsPerTrack);
+            put16(header, 0x0E, sectorSize);
+            out += header;
+            out += raw.substr(std::size_t{t} * trackBytes + std::size_t{k} * sectorSize, sectorSize);
+        }
+    }
+    put32(out, 0x1C, static_cast<std::uint32_t>(out.size()));
+    return out;
+}
+
+std::string fdiOf(const std::string& raw, std::uint32_t sectorSize, std::uint32_t sectorsPerTrack,
+                  std::uint32_t heads, std::uint32_t driveType)
+{
+    std::string header(4096, '\0');
+    put32(header, 4, driveType);
+    put32(header, 8, 4096);
+    put32(header, 12, static_cast<std::uint32_t>(raw.size()));
+    put32(header, 16, sectorSize);
+    put32(header, 20, sectorsPerTrack);
+    put32(header, 24, heads);
+    put32(header, 28, static_cast<std::uint32_t>(raw.size() / (std::size_t{sectorSize} * sectorsPerTrack * heads)));
+    return header + raw;
+}
+
+Floppy::Floppy()
+    : m_bytes(1474560, '\0')
+{
+    const unsigned char boot[] = {0xEB, 0x3C, 0x90, 'M', 'S', 'D', 'O', 'S', '5', '.', '0'};
+    std::memcpy(m_bytes.data(), boot, sizeof boot);
+    put16(m_bytes, 11, 512);
+    m_bytes[13] = 1;
+    put16(m_bytes, 14, 1);
+    m_bytes[16] = 2;
+    put16(m_bytes, 17, 224);
+    put16(m_bytes, 19, 2880);
+    m_bytes[21] = static_cast<char>(0xF0);
+    put16(m_bytes, 22, 9);
+    put16(m_bytes, 24, 18);
+    put16(m_bytes, 26, 2);
+    m_bytes[38] = 0x29;
+    std::memcpy(m_bytes.data() + 43, "NO NAME    FAT12   ", 19);
+    m_bytes[510] = 0x55;
+    m_bytes[511] = static_cast<char>(0xAA);
+    setFat(0, 0xFF0);
+    setFat(1, 0xFFF);
+}
+
+std::string Floppy::entry(const std::string& name11, std::uint8_t attributes, std::uint16_t cluster,
+                          std::uint32_t size, std::uint8_t caseFlags)
+{
+    std::string e(32, '\0');
+    std::memcpy(e.data(), name11.data(), std::min<std::size_t>(11, name11.size()));
+    e[11] = static_cast<char>(attributes);
+    e[12] = static_cast<char>(caseFlags);
+    put16(e, 22, (10 << 11) | (20 << 5) | 15);         // 10:20:30
+    put16(e, 24, ((2001 - 1980) << 9) | (2 << 5) | 3); // 2001-02-03
+    put16(e, 26, cluster);
+    put32(e, 28, size);
+    return e;
+}
+
+std::vector<std::string> Floppy::longNameEntries(const std::u16string& name, const std::string& name11,
+                                                 bool badChecksum)
+{
+    std::uint8_t sum = 0;
+    for (int i = 0; i < 11; ++i)
+        sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + static_cast<unsigned char>(name11[i]));
+    if (badChecksum)
+        sum = static_cast<std::uint8_t>(sum + 1);
+    std::u16string units = name;
+    if (units.size() % 13)
+        units.push_back(0);
+    while (units.size() % 13)
+        units.push_back(0xFFFF);
+    const int count = static_cast<int>(units.size() / 13);
+    std::vector<std::string> entries;
+    for (int ordinal = count; ordinal >= 1; --ordinal) {
+        std::string e(32, '\0');
+        e[0] = static_cast<char>(ordinal | (ordinal == count ? 0x40 : 0));
+        e[11] = 0x0F;
+        e[13] = static_cast<char>(sum);
+        const int offsets[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+        for (int i = 0; i < 13; ++i)
+            put16(e, static_cast<std::size_t>(offsets[i]), units[static_cast<std::size_t>((ordinal - 1) * 13 + i)]);
+        entries.push_back(e);
+    }
+    return entries;
+}
+
+void Floppy::putRoot(int slot, const std::string& entry32)
+{
+    m_bytes.replace(kRoot + static_cast<std::size_t>(slot) * 32, 32, entry32);
+}
+
+void Floppy::putInCluster(std::uint16_t cluster, int slot, const std::string& entry32)
+{
+    m_bytes.replace(kData + (cluster - 2u) * 512u + static_cast<std::size_t>(slot) * 32, 32, entry32);
+}
+
+void Floppy::setFat(std::uint16_t cluster, std::uint16_t value)
+{
+    for (std::size_t fat : {512u, 512u * 10}) {
+        const std::size_t at = fat + cluster * 3u / 2;
+        auto* b = reinterpret_cast<unsigned char*>(m_bytes.data());
+        if (cluster & 1) {
+            b[at] = static_cast<unsigned char>((b[at] & 0x0F) | ((value << 4) & 0xF0));
+            b[at + 1] = static_cast<unsigned char>(value >> 4);
+        } else {
+            b[at] = static_cast<unsigned char>(value & 0xFF);
+            b[at + 1] = static_cast<unsigned char>((b[at + 1] & 0xF0) | ((value >> 8) & 0x0F));
+        }
+    }
+}
+
+void Floppy::putData(std::uint16_t cluster, const std::string& data)
+{
+    m_bytes.replace(kData + (cluster - 2u) * 512u, data.size(), data);
+}
+
+std::string fileState(const std::string& path)
+{
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0)
+        return "missing";
+    return readFile(path) + "|" + std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec)
+        + "|" + std::to_string(info.st_size);
+}
+
+} // namespace testsupport

@@ -1,0 +1,78 @@
+// Disk images for the tests: made by mtools and dosfstools, wrapped in D88
+// and FDI containers after their published layouts, or built byte by byte
+// for the damaged ones no tool would write.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A format the tests make with mformat or mkfs.fat.
+struct ImageFormat {
+    std::string name;        // for test names
+    std::string make;        // shell command making the empty image at $IMG (with $LABEL)
+    std::string mtoolsTarget; // what mtools commands take after -i ("$IMG", "$IMG@@1M")
+    std::uint32_t sectorSize = 512;
+    std::uint32_t sectorsPerTrack = 18;
+    std::uint32_t heads = 2;
+};
+
+// The formats of the round trips: 720 K, 1.44 M, 1.2 M, the PC-98 1.23 M of
+// 1024-byte sectors, FAT16 and FAT32 by mkfs.fat, and a partitioned card image.
+std::vector<ImageFormat> imageFormats();
+
+// The files the tests put on every image: long names, Japanese names,
+// subfolders, an empty folder, empty and large files; the hidden, system and
+// read-only ones are marked by name.
+struct SampleFile {
+    std::string path;     // "SUB/DATA.BIN"; a trailing "/" makes a folder
+    std::string content;
+    char attribute = 0;   // 'h', 's', 'r' or 0
+};
+std::vector<SampleFile> sampleFiles();
+
+// makeImage: an image of `format` at `image` holding sampleFiles() with the
+// label `label`; the files' times are set before they are copied in. Fails the
+// test when a tool fails.
+void makeImage(const ImageFormat& format, const std::string& image, const std::string& label);
+
+// mtoolsExtract: `mcopy -s -m` of the whole image into `folder` (made here).
+void mtoolsExtract(const ImageFormat& format, const std::string& image, const std::string& folder);
+
+// d88Of / fdiOf: the raw sector image `raw` in a D88 container (each track's
+// sectors stored in reverse order, as interleaved dumps have them) or an FDI one.
+std::string d88Of(const std::string& raw, std::uint32_t sectorSize, std::uint32_t sectorsPerTrack,
+                  std::uint32_t heads, std::uint8_t mediaType = 0x20);
+std::string fdiOf(const std::string& raw, std::uint32_t sectorSize, std::uint32_t sectorsPerTrack,
+                  std::uint32_t heads, std::uint32_t driveType = 0x90);
+
+// A 1.44 MB FAT12 floppy built byte by byte: 512-byte sectors, one per
+// cluster, the root folder at sector 19, cluster 2 at sector 33.
+class Floppy {
+public:
+    Floppy();
+    std::string& bytes() { return m_bytes; }
+    // entry: a 32-byte folder entry (name11 is the raw 11-byte 8.3 field).
+    static std::string entry(const std::string& name11, std::uint8_t attributes, std::uint16_t cluster,
+                             std::uint32_t size, std::uint8_t caseFlags = 0);
+    // longNameEntries: the VFAT entries that go before the 8.3 entry `name11`.
+    static std::vector<std::string> longNameEntries(const std::u16string& name, const std::string& name11,
+                                                    bool badChecksum = false);
+    void putRoot(int slot, const std::string& entry32);
+    void putInCluster(std::uint16_t cluster, int slot, const std::string& entry32);
+    void setFat(std::uint16_t cluster, std::uint16_t value); // both copies
+    void putData(std::uint16_t cluster, const std::string& data);
+    static constexpr std::size_t kRoot = 19 * 512;
+    static constexpr std::size_t kData = 33 * 512;
+
+private:
+    std::string m_bytes;
+};
+
+// fileState: the bytes and modification time of a file, to show it unchanged.
+std::string fileState(const std::string& path);
+
+} // namespace testsupport
