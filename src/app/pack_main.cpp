@@ -48,6 +48,7 @@ Overrides for this run only (the store is not changed):
                        folder gives its image files) into its own archive,
                        named by its label (--label) or by the count-up from
                        --name (DISK01, DISK02 ...); ends with a summary line
+  --version            the program's version
   --help               this text
 
 Paths are drive paths ("C:\ARC", never "/home/me/arc"): on Linux, drives are
