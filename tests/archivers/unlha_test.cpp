@@ -201,6 +201,48 @@ TEST_F(UnlhaModule, DoubleCompressionStagesAndUpdateExtraction)
     EXPECT_EQ(readFile(m_dir / "tmp/DISK01.LZH"), inner);
 }
 
+// Runs of one byte end the stream with blocks whose codes can take no bits;
+// libarchive needs the last block's tables well before the end of the stream.
+// Sizes on and around the writer's block boundaries, every method, read back
+// by bsdtar and lhasa byte for byte.
+TEST_F(UnlhaModule, RunsOfOneByteEndingOnBlockBoundariesAreReadByEveryReader)
+{
+    const std::string runs = m_dir / "runs";
+    makeDirs(runs);
+    std::map<std::string, TreeFile> want;
+    int n = 0;
+    for (unsigned blocks : {1u, 2u, 5u, 20u, 32u, 33u, 64u}) {
+        for (unsigned tail : {0u, 1u, 3u, 255u, 256u, 257u, 4000u}) {
+            const size_t size = blocks * 16384u + tail;
+            const char fill = (n % 3 == 0) ? '\0' : (n % 3 == 1 ? 'a' : '\xFF');
+            std::string content(size, fill);
+            if (n % 5 == 4)
+                content.back() = 'x'; // a last literal of its own
+            const std::string name = "R" + std::to_string(n++) + ".BIN";
+            writeFile(runs + "/" + name, content);
+            want[name] = TreeFile{content, 0, false};
+        }
+    }
+    ASSERT_EQ(::chdir(runs.c_str()), 0);
+    for (const char* method : {"-jm2", "-jm3", "-jm4"}) {
+        const std::string archive = m_dir / ("out/RUNS" + std::string(1, method[3]) + ".LZH");
+        std::string report;
+        ASSERT_EQ(m_module.run(std::string("u -+ -x ") + method + " \"D:\\RUNS" + method[3] + ".LZH\" \"*.*\"", &report), 0)
+            << report;
+        const std::string bsd = m_dir / ("runs-bsd" + std::string(1, method[3]));
+        const std::string lhasaDir = m_dir / ("runs-lhasa" + std::string(1, method[3]));
+        makeDirs(bsd);
+        makeDirs(lhasaDir);
+        const CommandResult extracted = shell("bsdtar -xf " + quote(archive) + " -C " + quote(bsd));
+        ASSERT_EQ(extracted.exitCode, 0) << method << "\n" << extracted.output;
+        ASSERT_EQ(shell("cd " + quote(lhasaDir) + " && lhasa xq " + quote(archive)).exitCode, 0) << method;
+        for (const auto& [name, file] : want) {
+            EXPECT_TRUE(readFile(bsd + "/" + name) == file.content) << method << " bsdtar " << name;
+            EXPECT_TRUE(readFile(lhasaDir + "/" + lhasaSpelling(name)) == file.content) << method << " lhasa " << name;
+        }
+    }
+}
+
 TEST_F(UnlhaModule, UpdateReplacesExactlyTheNewerFiles)
 {
     const std::string line = lineFor(" -xra ", false, "D:\\DISK01.LZH");

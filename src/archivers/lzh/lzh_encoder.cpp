@@ -246,17 +246,27 @@ std::vector<std::uint32_t> packedCodes(const std::vector<std::uint8_t>& lengths,
     return packed;
 }
 
+// `last`: the stream's last block. libarchive refills its 64-bit cache before
+// a table field and fails when the stream ends before the cache is full, so
+// the last block's tables must end at least 64 bits before the stream does:
+// its codes never take 0 bits each (the caller gives it 64 codes or more).
 void writeBlock(BitWriter& out, const std::vector<Token>& tokens, const BlockCounts& counts,
-                const StreamParameters& parameters)
+                const StreamParameters& parameters, bool last)
 {
     const std::span<const std::uint32_t> literalFrequency(counts.literals, kLiteralSymbols);
     const std::span<const std::uint32_t> positionFrequency(counts.positions, parameters.positionSymbols);
 
     out.put(static_cast<std::uint32_t>(tokens.size()), 16);
 
-    const std::vector<std::uint8_t> literalLengths = buildCodeLengths(literalFrequency, kMaxCodeLength);
+    std::vector<std::uint8_t> literalLengths = buildCodeLengths(literalFrequency, kMaxCodeLength);
     unsigned lastLiteral = 0;
-    const unsigned usedLiterals = usedCount(literalLengths, &lastLiteral);
+    unsigned usedLiterals = usedCount(literalLengths, &lastLiteral);
+    if (last && usedLiterals == 1) {
+        // Two 1-bit codes, one of them unused: every code of the block takes a bit.
+        literalLengths[lastLiteral] = 1;
+        literalLengths[lastLiteral == 0 ? 1 : 0] = 1;
+        usedLiterals = usedCount(literalLengths, &lastLiteral);
+    }
     if (usedLiterals == 1) {
         // One symbol: both tables in their single-symbol form.
         out.put(0, kLengthBits);
@@ -647,11 +657,41 @@ private:
         m_pos -= shift;
     }
 
-    CodecStatus writeChunk(const BlockCounts& counts, size_t count)
+    // writeChunk: the chunk's tokens become a block. Each block waits until
+    // the next chunk is parsed, so that a short last chunk joins the block
+    // before it: the stream's last block holds 64 codes or more (see writeBlock).
+    CodecStatus writeChunk(const BlockCounts& counts, size_t count, bool last)
     {
-        writeBlock(m_out, m_tokens, counts, m_parameters);
+        constexpr size_t kLastBlockCodes = 64;
+        constexpr size_t kMaxBlockCodes = 65535;
+        if (last && m_pendingCount && m_tokens.size() < kLastBlockCodes
+            && m_pending.size() + m_tokens.size() <= kMaxBlockCodes) {
+            m_pending.insert(m_pending.end(), m_tokens.begin(), m_tokens.end());
+            for (size_t i = 0; i < kLiteralSymbols; ++i)
+                m_pendingCounts.literals[i] += counts.literals[i];
+            for (size_t i = 0; i < std::size(counts.positions); ++i)
+                m_pendingCounts.positions[i] += counts.positions[i];
+            m_pendingCount += count;
+            m_tokens.clear();
+            return writePending(true);
+        }
+        if (const CodecStatus status = writePending(false); status != CodecStatus::Ok)
+            return status;
+        m_pending.assign(m_tokens.begin(), m_tokens.end());
+        m_pendingCounts = counts;
+        m_pendingCount = count;
         m_tokens.clear();
-        m_coded += count;
+        return last ? writePending(true) : CodecStatus::Ok;
+    }
+
+    CodecStatus writePending(bool last)
+    {
+        if (!m_pendingCount)
+            return CodecStatus::Ok;
+        writeBlock(m_out, m_pending, m_pendingCounts, m_parameters, last);
+        m_pending.clear();
+        m_coded += m_pendingCount;
+        m_pendingCount = 0;
         if (!m_out.flush())
             return CodecStatus::WriteError;
         if (!m_probed && m_coded >= kIncompressibleProbe) {
@@ -675,6 +715,9 @@ private:
     std::int64_t m_pos = 0;
     std::int64_t m_end = 0;
     bool m_eof = false;
+    std::vector<Token> m_pending;  // the block written when the next chunk is known
+    BlockCounts m_pendingCounts;
+    size_t m_pendingCount = 0;     // its source bytes
     std::uint64_t m_coded = 0;
     bool m_probed = false;
     archivers::ByteSource& m_source;
@@ -710,7 +753,8 @@ CodecStatus Encoder::run()
             prices = pricesOf(counts, m_parameters.positionSymbols);
         }
         first = false;
-        CHECK(writeChunk(counts, count));
+        const bool last = m_eof && m_pos + static_cast<std::int64_t>(count) >= m_end;
+        CHECK(writeChunk(counts, count, last));
         m_pos += static_cast<std::int64_t>(count);
     }
     if (!m_out.finish())
