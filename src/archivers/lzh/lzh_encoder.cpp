@@ -33,6 +33,7 @@ struct Tuning {
 
 Tuning tuningFor(Method method)
 {
+    if (const char* t = std::getenv("LZHTUNE")) { Tuning x{}; std::sscanf(t, "%u,%u,%u,%zu", &x.maxDepth, &x.niceLength, &x.passes, &x.chunk); return x; }
     switch (method) {
     case Method::Lh5: return {16, 64, 1, 16384};
     case Method::Lh6: return {48, 160, 2, 32768};
@@ -42,8 +43,8 @@ Tuning tuningFor(Method method)
 
 // A code the block before did not use is priced as this many bits: it may
 // well be needed again, but it would lengthen the tables.
-constexpr std::uint32_t kUnseenSymbol = 12;
-constexpr std::uint32_t kUnseenPosition = 6;
+static std::uint32_t kUnseenSymbol = std::getenv("UNS") ? atoi(std::getenv("UNS")) : 12;
+static std::uint32_t kUnseenPosition = std::getenv("UNP") ? atoi(std::getenv("UNP")) : 6;
 
 // Hash of three bytes into at most this many chain heads; small files use
 // fewer, so that clearing the heads costs little next to the file.
@@ -569,7 +570,7 @@ private:
                 const unsigned top = std::min<unsigned>(match.length, room);
                 for (; length <= top; ++length) {
                     const std::uint32_t total = cost[i + length] + prices.symbol[256 + length - kMinMatch] + position;
-                    if (total < best) {
+                    if (total <= best) {
                         best = total;
                         step = {static_cast<std::uint16_t>(length), match.distance};
                     }
