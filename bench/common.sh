@@ -103,13 +103,13 @@ table() {
     { name[NR]=$1; size[NR]=$2; sec[NR]=$3; kb[NR]=$4; s[$1]=$2; t[$1]=$3 }
     END {
       printf "%-9s %12s %8s %8s %9s", "tool", "bytes", "s", "MB/s", "peak MiB"
-      for (r = 1; r <= nref; r++) printf " %10s %9s", "vs " ref[r], "speed/" ref[r]
+      for (r = 1; r <= nref; r++) printf " %12s %15s", "vs " ref[r], "speed/" ref[r]
       printf "\n"
       for (i = 1; i <= NR; i++) {
         printf "%-9s %12d %8.2f %8.1f %9.1f", name[i], size[i], sec[i],
           in_bytes / 1e6 / (sec[i] > 0 ? sec[i] : 0.001), kb[i] / 1024
         for (r = 1; r <= nref; r++)
-          printf " %10.4f %9.2f", size[i] / s[ref[r]], t[ref[r]] / (sec[i] > 0 ? sec[i] : 0.001)
+          printf " %12.4f %15.2f", size[i] / s[ref[r]], t[ref[r]] / (sec[i] > 0 ? sec[i] : 0.001)
         printf "\n"
       }
     }' "$results"
