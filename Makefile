@@ -19,8 +19,8 @@ PACKAGES = cmake ninja-build g++ pkg-config git \
 	qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
 	libzip-dev zlib1g-dev libdeflate-dev \
 	lhasa libarchive-tools 7zip unzip zip python3 \
-	strace libcap2-bin mtools xvfb xauth clang libclang-rt-14-dev \
-	fonts-ipafont-mincho fonts-ipafont-gothic
+	strace libcap2-bin mtools dosfstools xvfb xauth clang libclang-rt-14-dev \
+	fonts-ipafont-mincho fonts-ipafont-gothic qt6-translations-l10n
 
 .PHONY: all deps configure build test run demo clean fuzz bench
 
@@ -88,6 +88,6 @@ demo: build
 		./$(BUILD_DIR)/bin/sorvane2-pack --drive a: --name DISK$$mode --folder 'D:\' --tmp 'C:\' --mode $$mode || exit 1; \
 	done
 	ls -l $(DEMO)/arc
-	lha l $(DEMO)/arc/DISKNORMAL.LZH
+	lhasa l $(DEMO)/arc/DISKNORMAL.LZH
 	bsdtar -tvf $(DEMO)/arc/DISKSTORE.LZH
 	bsdtar -tvf $(DEMO)/arc/DISKDOUBLE.LZH.LZH

@@ -9,6 +9,7 @@
 #include "settings/settings.h"
 #include "ui/fonts.h"
 #include "ui/frmsorvane.h"
+#include "ui/language.h"
 #include "ui/prompts.h"
 #include "ui/startup.h"
 
@@ -18,6 +19,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Sorvane2"));
     QApplication::setOrganizationName(QStringLiteral("Brelmoor"));
     ui::installFontSubstitutions();
+    ui::installJapanese();
     ui::Prompts& prompts = ui::defaultPrompts();
 
     settings::ProgramSettings record;
@@ -29,10 +31,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "sorvane2: %s\n", problem.c_str());
     if (ui::startUp(arguments, prompts, record, libraries, progress) == ui::Start::End)
         return 0;
-    QFont font(QString::fromStdString(record.Font_Name), record.Font_Size > 0 ? record.Font_Size : 10);
-    font.setBold(record.Font_Bold);
-    font.setItalic(record.Font_Italic);
-    QApplication::setFont(font);
+    QApplication::setFont(ui::programFont(record));
 
     ui::FrmSorvane window(record, libraries, progress, prompts);
     if (!window.loadError().isEmpty()) {

@@ -3,11 +3,14 @@
 // as the program; history lines on stdout, message boxes on stderr.
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
+#include "app/image_batch.h"
 #include "engine/archiver_library.h"
 #include "engine/basvelt.h"
 #include "engine/pack_drive.h"
@@ -18,7 +21,7 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage: sorvane2-pack --drive a: (--name NAME | --label) --folder FOLDER [options]
+constexpr const char* kUsage = R"(Usage: sorvane2-pack --drive X: (--name NAME | --label) --folder FOLDER [options]
 
 Packs the whole drive into one archive in FOLDER, as the program's execute
 buttons do, with the stored settings (the program's Options) unless overridden.
@@ -26,10 +29,11 @@ buttons do, with the stored settings (the program's Options) unless overridden.
   --drive X:           the source drive (a drive letter and colon)
   --name NAME          the archive's base name (the extension is added)
   --label              name the archive after the drive's volume label
-  --folder FOLDER      the storage folder, such as "C:\ARC"
+                       (not with --name or --count-up)
+  --folder FOLDER      the storage folder, a drive path such as "C:\ARC"
   --mode MODE          normal (default), store or double
-  --count-up           after a successful run, print NAME with its trailing
-                       number raised by one (DISK09 -> DISK10) on stdout
+  --count-up           after a successful run, print the name that comes next
+                       (NAME with its trailing number raised by one)
 Overrides for this run only (the store is not changed):
   --format lzh|zip     archive format of normal and store runs
   --pattern 0..3       double compression: 0 .LZH.LZH, 1 .LZH.ZIP, 2 .ZIP.LZH, 3 .ZIP.ZIP
@@ -37,12 +41,29 @@ Overrides for this run only (the store is not changed):
   --hidden, --no-hidden            include hidden and system files
   --ucase, --no-ucase              upper-case the archive name
   --double-update, --no-double-update   update an existing double archive
-  --tmp FOLDER         the temporary folder
+  --tmp FOLDER         the temporary folder, a drive path; it must exist and
+                       lie off the source drive
+  --images FILE|FOLDER...
+                       instead of --drive: pack every disk image given (a
+                       folder gives its image files) into its own archive,
+                       named by its label (--label) or by the count-up from
+                       --name (DISK01, DISK02 ...); ends with a summary line
   --help               this text
 
-Paths are drive paths ("C:\ARC"); on Linux, drives are mapped folders (see
-SORVANE2_DRIVES in the README). Exit status: 0 when the run succeeded,
-1 when it was refused or failed, 2 for a bad command line.
+Paths are drive paths ("C:\ARC", never "/home/me/arc"): on Linux, drives are
+mapped folders: z: is /, c: your home folder, mounted volumes the free letters
+from a:, or what SORVANE2_DRIVES says ("a=/srv/floppy|LABEL;d=/srv/arc").
+
+Output: the history lines of the run on stdout, ending with the closing line;
+after a successful run the line "archive: " and the archive's drive path
+(such as "archive: C:\ARC\DISK01.LZH"), and with --count-up the line
+"next: " and the next name (DISK09 gives "next: DISK10"). Messages, the
+library's reason for a failure and progress (on a terminal) go to stderr.
+
+Exit status: 0 the archive was written (and counted up when asked);
+1 the run was refused or failed (nothing of the source or of an existing
+archive is changed then); 2 a bad command line or SORVANE2_DRIVES setting;
+3 the archive was written but the name cannot be counted up.
 )";
 
 struct Sinks : engine::HistorySink, engine::MessageBoxes {
@@ -95,12 +116,24 @@ int badLine(const std::string& why)
     return 2;
 }
 
+// A Linux path where a drive path belongs: say which drive path reaches it.
+std::optional<std::string> nativePathProblem(const char* option, const std::string& value)
+{
+    if (value.empty() || value[0] != '/')
+        return std::nullopt;
+    const platform::Result<std::string> dialect = platform::toDialect(value);
+    return std::string(option) + " takes a drive path, not the Linux path " + value
+        + (dialect ? " (try " + *dialect + ")" : "");
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     std::string drive, name, folder, mode = "normal", tmp;
     bool label = false, countUp = false;
+    std::vector<std::string> images;
+    bool imagesGiven = false;
     settings::ProgramSettings record;
     settings::LoadSettings(record);
     std::optional<bool> subdir, hidden, ucase, doubleUpdate;
@@ -134,6 +167,12 @@ int main(int argc, char* argv[])
             if (v->size() != 1 || (*v)[0] < '0' || (*v)[0] > '3')
                 return badLine("--pattern takes 0, 1, 2 or 3");
             pattern = static_cast<std::int16_t>((*v)[0] - '0');
+        } else if (arg == "--images") {
+            imagesGiven = true;
+            while (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0)
+                images.emplace_back(argv[++i]);
+            if (images.empty())
+                return badLine("--images needs image files or folders");
         } else if (arg == "--label") {
             label = true;
         } else if (arg == "--count-up") {
@@ -150,10 +189,23 @@ int main(int argc, char* argv[])
             return badLine("unknown or incomplete option " + arg);
         }
     }
-    if (drive.size() < 2 || drive[1] != ':' || !std::isalpha(static_cast<unsigned char>(drive[0])))
+    if (imagesGiven && !drive.empty())
+        return badLine("--images and --drive exclude each other");
+    if (!imagesGiven && (drive.size() != 2 || drive[1] != ':' || !std::isalpha(static_cast<unsigned char>(drive[0]))))
         return badLine("--drive needs a drive such as a:");
     if (folder.empty())
         return badLine("--folder is required");
+    if (label && !name.empty())
+        return badLine("--name and --label choose the name in two ways; give one");
+    if (label && countUp)
+        return badLine("--count-up counts a typed --name, not a label");
+    if (!label && name.empty())
+        return badLine("--name or --label is required");
+    for (const auto& [option, value] : {std::pair{"--folder", folder}, std::pair{"--tmp", tmp}})
+        if (const auto problem = nativePathProblem(option, value))
+            return badLine(*problem);
+    if (const std::string problem = platform::driveMapProblem(); !problem.empty())
+        return badLine("SORVANE2_DRIVES: " + problem);
     std::int16_t packMode;
     if (mode == "normal")
         packMode = engine::Normal;
@@ -176,8 +228,6 @@ int main(int argc, char* argv[])
 
     Sinks sinks;
     g_sinks = ::isatty(2) ? &sinks : nullptr;
-    if (const std::string problem = platform::driveMapProblem(); !problem.empty())
-        std::fprintf(stderr, "sorvane2-pack: %s\n", problem.c_str());
     engine::LibrarySet libraries = engine::loadLibraries(basVelt::GetSystemFolder(), g_sinks ? showProgress : nullptr);
     if (!libraries.availability.lzh) {
         sinks.show(message(205));
@@ -185,6 +235,26 @@ int main(int argc, char* argv[])
     }
     if (libraries.availability.lzhVersion < 104)
         sinks.show(message(206));
+
+    if (imagesGiven) {
+        app::BatchRequest request{images, label, name};
+        auto packOne = [&](char letter, const std::string& archiveName) {
+            Archives archives;
+            engine::Engine engine(pack, libraries, sinks, archives, sinks);
+            const std::int16_t outcome =
+                engine.PackDrive(std::string{letter, ':', '\\'}, archiveName, folder, packMode);
+            sinks.ListInAdd(std::string(resVelt::ResText(outcome == 0 ? 31 : 30)));
+            if (outcome != 0 && !engine.failureCause().empty())
+                std::fprintf(stderr, "sorvane2-pack: %s\n", engine.failureCause().c_str());
+            for (const std::string& path : archives.paths)
+                std::printf("archive: %s\n", path.c_str());
+            return outcome;
+        };
+        const char before = platform::currentDrive();
+        const int status = app::runImageBatch(request, packOne, [&](const std::string& line) { sinks.ListInAdd(line); });
+        (void)platform::changeDrive(before);
+        return status;
+    }
 
     // The pack run: the drive, the name, the engine, the closing line, the count.
     const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(drive[0])));
@@ -204,13 +274,21 @@ int main(int argc, char* argv[])
     const std::int16_t outcome =
         engine.PackDrive(std::string{letter, ':', '\\'}, archiveName, folder, packMode);
     sinks.ListInAdd(std::string(resVelt::ResText(outcome == 0 ? 31 : 30)));
-    if (outcome == 0 && countUp && !label) {
-        const naming::CountUp next = naming::countUp(name);
-        if (next.counted)
-            std::printf("%s\n", next.name.c_str());
-        else
-            sinks.show(message(next.messageId));
-    }
     (void)platform::changeDrive(before);
-    return outcome == 0 ? 0 : 1;
+    if (outcome != 0) {
+        if (!engine.failureCause().empty())
+            std::fprintf(stderr, "sorvane2-pack: %s\n", engine.failureCause().c_str());
+        return 1;
+    }
+    for (const std::string& path : archives.paths)
+        std::printf("archive: %s\n", path.c_str());
+    if (countUp) {
+        const naming::CountUp next = naming::countUp(name);
+        if (!next.counted) {
+            sinks.show(message(next.messageId));
+            return 3;
+        }
+        std::printf("next: %s\n", next.name.c_str());
+    }
+    return 0;
 }

@@ -2,8 +2,11 @@
 #include "archiver_library.h"
 
 #include <cstdio>
+#include <cstring>
+#include <optional>
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include "basvelt.h"
 #include "platform/platform.h"
@@ -17,6 +20,9 @@ using VersionFunction = unsigned short (*)();
 using RunningFunction = int (*)();
 using ProgressCallback = int (*)(void*, unsigned long long, unsigned long long, const char*);
 using SetProgressFunction = int (*)(ProgressCallback, void*);
+
+// Room for a library's report of one call; a longer report is cut.
+constexpr unsigned long kReportSize = 64 * 1024;
 
 struct ProgressBridge {
     ProgressHandler handler;
@@ -56,9 +62,14 @@ public:
 
     int command(const std::string& commandLine) override
     {
-        // The program never reads the library's report: an empty buffer.
-        return m_command(nullptr, commandLine.c_str(), nullptr, 0);
+        // The report names the file and the cause of a failure; kept for the caller.
+        std::string buffer(kReportSize, '\0');
+        const int code = m_command(nullptr, commandLine.c_str(), buffer.data(), kReportSize);
+        buffer.resize(std::strlen(buffer.c_str()));
+        m_report = std::move(buffer);
+        return code;
     }
+    std::string report() const override { return m_report; }
     bool running() override { return m_running() != 0; }
     std::int16_t version() override { return static_cast<std::int16_t>(m_version()); }
 
@@ -70,12 +81,8 @@ private:
     VersionFunction m_version = nullptr;
     RunningFunction m_running = nullptr;
     ProgressBridge m_bridge{};
+    std::string m_report;
 };
-
-std::string nativeOf(const std::string& dialectPath)
-{
-    return platform::toNative(dialectPath).valueOr(std::string());
-}
 
 } // namespace
 
@@ -99,27 +106,54 @@ std::vector<AboutLine> aboutLines(const Availability& availability)
     return lines;
 }
 
+namespace {
+
+// A module file of the system folder (a native folder), when it is there.
+std::optional<std::string> moduleFile(const std::string& folder, const char* name)
+{
+    const std::string path = folder + "/" + name;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return path;
+}
+
+} // namespace
+
 LibrarySet loadLibraries(const std::string& systemFolder, ProgressHandler progress, void* context)
 {
     LibrarySet set;
-    const std::string folder = systemFolder;
-    if (basVelt::FileExists(folder + "\\UNLHA32.DLL")) {
-        set.lzh = LoadedLibrary::load(nativeOf(folder + "\\UNLHA32.DLL"), "Unlha", progress, context);
-        if (!set.lzh)
-            return LibrarySet{}; // a failure during the check: nothing is available
-        set.availability.lzh = true;
-        set.availability.lzhVersion = set.lzh->version();
+    // Modules are code: they load only from an absolute folder, resolved to
+    // where it really is, never from a relative or empty one (that would be
+    // the current folder, which is the disk being packed during a run).
+    if (systemFolder.size() < 3 || systemFolder[1] != ':' || systemFolder[2] != '\\')
+        return set;
+    const platform::Result<std::string> folder = platform::canonicalPath(systemFolder);
+    if (!folder)
+        return set;
+    // Each library stands or falls on its own files.
+    if (auto file = moduleFile(*folder, "UNLHA32.DLL")) {
+        set.lzh = LoadedLibrary::load(*file, "Unlha", progress, context);
+        if (set.lzh) {
+            set.availability.lzh = true;
+            set.availability.lzhVersion = set.lzh->version();
+        }
     }
-    if (basVelt::FileExists(folder + "\\IZIP32J.DLL") && basVelt::FileExists(folder + "\\ZIP32J.DLL")
-        && basVelt::FileExists(folder + "\\UNZIP32.DLL")) {
-        set.zip = LoadedLibrary::load(nativeOf(folder + "\\ZIP32J.DLL"), "Zip", progress, context);
-        set.unzip = LoadedLibrary::load(nativeOf(folder + "\\UNZIP32.DLL"), "UnZip", progress, context);
-        if (!set.zip || !set.unzip)
-            return LibrarySet{};
-        set.availability.zip = true;
-        set.availability.zipVersion = set.zip->version();
-        set.availability.unzip = true;
-        set.availability.unzipVersion = set.unzip->version();
+    if (!moduleFile(*folder, "IZIP32J.DLL"))
+        return set; // the ZIP engine both ZIP modules need
+    if (auto file = moduleFile(*folder, "ZIP32J.DLL")) {
+        set.zip = LoadedLibrary::load(*file, "Zip", progress, context);
+        if (set.zip) {
+            set.availability.zip = true;
+            set.availability.zipVersion = set.zip->version();
+        }
+    }
+    if (auto file = moduleFile(*folder, "UNZIP32.DLL")) {
+        set.unzip = LoadedLibrary::load(*file, "UnZip", progress, context);
+        if (set.unzip) {
+            set.availability.unzip = true;
+            set.availability.unzipVersion = set.unzip->version();
+        }
     }
     return set;
 }

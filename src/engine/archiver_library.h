@@ -19,6 +19,9 @@ public:
     virtual bool running() = 0;
     // version: 100 times the version number.
     virtual std::int16_t version() = 0;
+    // report: what the library wrote about its last command (the file and the
+    // cause of a failure among it); empty when it wrote nothing.
+    virtual std::string report() const { return {}; }
 };
 
 // Availability record, filled once at start-up.
@@ -55,11 +58,12 @@ std::vector<AboutLine> aboutLines(const Availability& availability);
 // Progress of a library call: done and total bytes, entry; return true to cancel.
 using ProgressHandler = bool (*)(void* context, unsigned long long done, unsigned long long total, const char* entry);
 
-// loadLibraries: the availability check. LZH is available when UNLHA32.DLL is
-// in `systemFolder` (a dialect path) and loads; ZIP and UNZIP when IZIP32J.DLL,
-// ZIP32J.DLL and UNZIP32.DLL are all there and load. Any failure during the
-// check marks all three unavailable. `progress`, when given, is installed in
-// every loaded library.
+// loadLibraries: the availability check. `systemFolder` must be an absolute
+// dialect path ("C:\SORVANE2"); otherwise nothing is available. Each library
+// is decided on its own: LZH when UNLHA32.DLL is there and loads; ZIP when
+// ZIP32J.DLL loads and IZIP32J.DLL is there; UNZIP when UNZIP32.DLL loads and
+// IZIP32J.DLL is there. `progress`, when given, is installed in every loaded
+// library.
 LibrarySet loadLibraries(const std::string& systemFolder, ProgressHandler progress = nullptr,
                          void* context = nullptr);
 

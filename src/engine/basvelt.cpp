@@ -15,15 +15,16 @@ namespace basVelt {
 
 namespace {
 
-// The platform calls behind these procedures fill buffers of 255 characters.
-constexpr size_t kFolderBufferLength = 255;
+// The platform calls behind these procedures fill buffers of 255 characters
+// (UTF-16 units, as the platform counts them; not UTF-8 bytes).
+constexpr qsizetype kFolderBufferLength = 255;
 
 // A path of more elements than this is not one the file system can hold.
 constexpr size_t kMaxPathElements = 256;
 
 std::string limitFolder(std::string folder)
 {
-    return folder.size() < kFolderBufferLength ? folder : std::string();
+    return QString::fromStdString(folder).size() < kFolderBufferLength ? folder : std::string();
 }
 
 } // namespace

@@ -20,6 +20,19 @@ constexpr std::int32_t kCancelled = 32800; // 0x8020
 // Swap files that a disk of the old days may hold; never packed.
 constexpr const char* kExclusions = "-jx386SPART.PAR -jxWIN386.SWP -jxPAGEFILE.SYS";
 
+constexpr const char* kIdeographicSpace = "\u3000";
+
+// The last non-empty line of a library's report: the failure's file and cause.
+std::string lastLine(const std::string& report)
+{
+    const size_t end = report.find_last_not_of("\r\n \t");
+    if (end == std::string::npos)
+        return {};
+    const size_t newline = report.find_last_of('\n', end);
+    const size_t start = newline == std::string::npos ? 0 : newline + 1;
+    return report.substr(start, end + 1 - start);
+}
+
 std::string text(std::int16_t id)
 {
     return std::string(resSorvane::ResText(id));
@@ -132,6 +145,35 @@ bool Engine::CheckSourceFolder(const std::string& sourceRoot, const std::string&
         m_messages.show(text(20202));
         return false;
     }
+    // The texts may still lead into the source: a relative folder (the
+    // libraries resolve it against the source root, which is current now),
+    // "a:" alone, "..", another letter whose folder holds the source's, a link.
+    // So compare where the folders really are.
+    const platform::Result<std::string> source = platform::canonicalPath(sourceRoot);
+    if (!source) {
+        m_messages.show(text(20202));
+        return false;
+    }
+    if (const platform::Result<std::string> storage = platform::canonicalPath(storageFolder); storage) {
+        if (m_settings.SubDir ? platform::isInsideOrSame(*storage, *source) : *storage == *source) {
+            m_messages.show(text(20200));
+            return false;
+        }
+    }
+    // The temporary folder receives the staging archive of a double run; it
+    // must be a folder that exists, named absolutely, and off the source disk.
+    const bool absolute = (tmpFolder.size() >= 3 && tmpFolder[1] == ':' && tmpFolder[2] == '\\')
+        || tmpFolder.starts_with("\\\\");
+    const platform::Result<std::string> temp =
+        absolute ? platform::canonicalPath(tmpFolder) : platform::Result<std::string>(platform::Error{});
+    if (!absolute || !temp || !platform::isFolder(tmpFolder)) {
+        m_messages.show(text(20203) + "\n" + tmpFolder);
+        return false;
+    }
+    if (platform::isInsideOrSame(*temp, *source)) {
+        m_messages.show(text(20201));
+        return false;
+    }
     return true;
 }
 
@@ -164,15 +206,24 @@ int Engine::runLibrary(bool lzh, const std::string& commandLine)
         m_messages.show(text(lzh ? 20100 : 20101));
         return kBusy;
     }
-    return library->command(commandLine);
+    const int code = library->command(commandLine);
+    m_failureCause = code == 0 ? std::string() : lastLine(library->report());
+    return code;
 }
 
 std::int16_t Engine::PackDrive(const std::string& sourceRoot, const std::string& name, const std::string& storageFolder,
                                std::int16_t mode)
 {
+    m_failureCause.clear();
     bool checked = false;
     try {
-        checked = CheckSourceFolder(sourceRoot, storageFolder, m_settings.TmpDir);
+        // A quotation mark would end a quoted name of the command line early
+        // and turn the rest into other arguments; no Windows name holds one.
+        if (storageFolder.find('"') != std::string::npos || m_settings.TmpDir.find('"') != std::string::npos
+            || name.find('"') != std::string::npos)
+            m_messages.show(text(20205));
+        else
+            checked = CheckSourceFolder(sourceRoot, storageFolder, m_settings.TmpDir);
     } catch (...) {
         checked = false;
     }
@@ -186,6 +237,15 @@ std::int16_t Engine::PackDrive(const std::string& sourceRoot, const std::string&
         if (name.empty())
             throw std::runtime_error("no archive name");
         const CommandLines lines = buildCommandLines(m_settings, name, storageFolder, mode);
+        // The staging file is made, updated and deleted by this run alone: a
+        // file already there (another disk's leftover, the normal archive of
+        // the same name when the storage folder is the temporary folder) is
+        // someone else's and is never touched.
+        if (mode == Double && platform::onDiskName(lines.inner).ok()) {
+            m_messages.show(text(20204) + "\n" + lines.inner);
+            m_history.ListInAdd(text(20005));
+            return 1;
+        }
         const std::string sourceLine = "[ " + basVelt::ShortenPath(sourceRoot) + " ]";
         std::int32_t code = 0;
         if (mode != Double) {
@@ -228,6 +288,8 @@ std::int16_t Engine::PackDrive(const std::string& sourceRoot, const std::string&
         const std::int16_t outcome = ResultOutcome(code);
         if (outcome != 0) {
             m_history.ListInAdd(text(20004));
+            if (!m_failureCause.empty())
+                m_history.ListInAdd(kIdeographicSpace + m_failureCause);
             return outcome;
         }
         m_history.ListInAdd(text(20003));

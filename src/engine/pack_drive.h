@@ -65,6 +65,11 @@ public:
     // the three specific codes.
     std::int16_t ResultOutcome(std::int32_t code);
 
+    // failureCause: the library's own words on why the last run failed (the
+    // file and the cause), or the empty text. The history shows it after the
+    // failure line.
+    const std::string& failureCause() const { return m_failureCause; }
+
 private:
     int runLibrary(bool lzh, const std::string& commandLine);
 
@@ -73,6 +78,7 @@ private:
     HistorySink& m_history;
     ArchiveListSink& m_archives;
     MessageBoxes& m_messages;
+    std::string m_failureCause;
 };
 
 // The command lines of a run (for the engine and its tests).

@@ -9,6 +9,8 @@
 
 #include <unistd.h>
 
+#include "image_drive_posix.h"
+
 namespace platform::posix {
 
 namespace {
@@ -233,6 +235,8 @@ DriveMap loadDriveMap()
         Result<std::vector<MappedDrive>> parsed = parseDriveOverride(text);
         if (parsed) {
             result.drives = std::move(parsed).value();
+            markImages(result.drives);
+            applyAttachedImage(result.drives);
             return result;
         }
         result.problem = std::string(kOverrideVariable) + " ignored: " + parsed.error().message;
@@ -247,6 +251,7 @@ DriveMap loadDriveMap()
     }
     const char* home = std::getenv("HOME");
     result.drives = automaticDriveMap(mountinfo, home ? home : "/");
+    applyAttachedImage(result.drives);
     return result;
 }
 

@@ -11,6 +11,7 @@
 
 #include "dialect.h"
 #include "drivemap_posix.h"
+#include "image_drive_posix.h"
 
 namespace platform {
 
@@ -30,7 +31,44 @@ struct FolderState {
     char current = 'z';
     std::array<std::vector<std::string>, 26> folders;
     std::string lastNativeCwd;
+    std::string lastImageCwd;
 };
+
+// A drive image has no native folder to make the working folder, so while an
+// image drive is current its folder is kept in the environment, where every
+// copy of this code in the process (the library modules have their own) sees
+// it: "<pid>\t<working folder>\t<dialect folder>". It counts only while the
+// working folder is still the one it names and only in the process that set it.
+constexpr const char* kImageCwdVariable = "SORVANE2_IMAGE_CWD";
+
+// Made present before threads start, so that later changes only replace its value.
+[[maybe_unused]] const bool g_imageCwdPresent = ::setenv(kImageCwdVariable, "", 0) == 0;
+
+std::string imageCwdText()
+{
+    const char* text = std::getenv(kImageCwdVariable);
+    return text ? text : "";
+}
+
+// The dialect folder the environment holds for the working folder `cwd`, if any.
+std::optional<std::string> imageCwd(const std::string& text, const std::string& cwd)
+{
+    const size_t first = text.find('\t');
+    const size_t second = first == std::string::npos ? first : text.find('\t', first + 1);
+    if (second == std::string::npos || text.substr(0, first) != std::to_string(::getpid())
+        || text.substr(first + 1, second - first - 1) != cwd)
+        return std::nullopt;
+    return text.substr(second + 1);
+}
+
+void setImageCwd(FolderState& state, const std::string& folder)
+{
+    const std::string text = folder.empty() ? std::string()
+                                            : std::to_string(::getpid()) + "\t" + state.lastNativeCwd + "\t" + folder;
+    if (text != imageCwdText())
+        ::setenv(kImageCwdVariable, text.c_str(), 1);
+    state.lastImageCwd = text;
+}
 
 FolderState& folderState()
 {
@@ -54,10 +92,20 @@ std::string nativeCwd()
 void syncWithCwd(FolderState& state)
 {
     const std::string cwd = nativeCwd();
-    if (state.initialized && cwd == state.lastNativeCwd)
+    const std::string imageText = imageCwdText();
+    if (state.initialized && cwd == state.lastNativeCwd && imageText == state.lastImageCwd)
         return;
     state.initialized = true;
     state.lastNativeCwd = cwd;
+    state.lastImageCwd = imageText;
+    if (std::optional<std::string> onImage = imageCwd(imageText, cwd)) {
+        const dialect::ParsedPath parsed = dialect::parse(*onImage);
+        if (parsed.kind == dialect::PathKind::Absolute) {
+            state.current = parsed.drive;
+            state.folders[static_cast<size_t>(parsed.drive - 'a')] = parsed.parts;
+            return;
+        }
+    }
     Result<std::string> dialectCwd = toDialect(cwd);
     if (!dialectCwd)
         return;
@@ -132,6 +180,27 @@ bool folderReadable(const std::string& native)
         && ::access(native.c_str(), R_OK | X_OK) == 0;
 }
 
+// A folder inside a drive image, or the image's root.
+bool imageFolderReadable(const std::string& native)
+{
+    std::optional<posix::ImageLocation> where = posix::locateInImage(native);
+    if (!where)
+        return false;
+    Result<std::optional<image::Entry>> entry = posix::imageEntry(*where);
+    return entry && *entry && (**entry).isFolder();
+}
+
+bool driveReady(const MappedDrive& mapped)
+{
+    return mapped.drive.image.empty() ? folderReadable(mapped.root) : posix::imageVolume(mapped.drive.image).ok();
+}
+
+std::string imageLabel(const MappedDrive& mapped)
+{
+    Result<std::shared_ptr<const image::Volume>> volume = posix::imageVolume(mapped.drive.image);
+    return volume ? (*volume)->label() : std::string();
+}
+
 std::string childPath(const std::string& folder, const std::string& name)
 {
     return folder == "/" ? "/" + name : folder + "/" + name;
@@ -169,7 +238,9 @@ std::vector<Drive> drives()
     std::vector<Drive> list;
     for (const MappedDrive& mapped : map.drives) {
         Drive drive = mapped.drive;
-        if (!mapped.labelGiven && drive.kind != DriveKind::Network)
+        if (!mapped.labelGiven && !drive.image.empty())
+            drive.label = imageLabel(mapped);
+        else if (!mapped.labelGiven && drive.kind != DriveKind::Network)
             drive.label = posix::volumeLabelOf(mapped.device);
         list.push_back(std::move(drive));
     }
@@ -179,7 +250,10 @@ std::vector<Drive> drives()
 std::string driveEntryText(const Drive& drive)
 {
     std::string text{drive.letter, ':'};
-    if (drive.kind == DriveKind::Network && !drive.remotePath.empty())
+    if (!drive.image.empty()) {
+        if (!drive.label.empty())
+            text += " [" + drive.label + "]";
+    } else if (drive.kind == DriveKind::Network && !drive.remotePath.empty())
         text += " [" + drive.remotePath + "]";
     else if (drive.kind == DriveKind::Fixed && !drive.label.empty())
         text += " [" + drive.label + "]";
@@ -198,7 +272,7 @@ bool isDriveReady(char letter)
 {
     const posix::DriveMap map = posix::loadDriveMap();
     const MappedDrive* mapped = mappedDrive(map, letter);
-    return mapped && folderReadable(mapped->root);
+    return mapped && driveReady(*mapped);
 }
 
 Result<std::string> volumeLabel(char letter)
@@ -207,10 +281,12 @@ Result<std::string> volumeLabel(char letter)
     const MappedDrive* mapped = mappedDrive(map, letter);
     if (!mapped)
         return Error{ENODEV, std::string("drive ") + letter + ": does not exist"};
-    if (!folderReadable(mapped->root))
+    if (!driveReady(*mapped))
         return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
     if (mapped->labelGiven || mapped->drive.kind == DriveKind::Network)
         return mapped->drive.label;
+    if (!mapped->drive.image.empty())
+        return imageLabel(*mapped);
     return posix::volumeLabelOf(mapped->device);
 }
 
@@ -238,6 +314,8 @@ Result<std::string> toNative(std::string_view path)
     const MappedDrive* mapped = mappedDrive(map, where->drive);
     if (!mapped)
         return Error{ENODEV, std::string("drive ") + where->drive + ": does not exist"};
+    if (!mapped->drive.image.empty())
+        return posix::imageNative(mapped->drive.image, where->parts);
     std::string native = mapped->root;
     bool resolving = true;
     for (const std::string& part : where->parts) {
@@ -311,22 +389,29 @@ Result<void> changeDrive(char letter)
         letter = static_cast<char>(letter - 'A' + 'a');
     if (letter < 'a' || letter > 'z' || !isDriveReady(letter))
         return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
+    const posix::DriveMap map = posix::loadDriveMap();
+    const MappedDrive* mapped = mappedDrive(map, letter);
+    const bool onImage = mapped && !mapped->drive.image.empty();
+    auto readable = [&](const std::string& native) {
+        return onImage ? imageFolderReadable(native) : folderReadable(native);
+    };
     std::string target = currentFolder(letter);
     Result<std::string> native = toNative(target);
-    if (!native || !folderReadable(*native)) {
+    if (!native || !readable(*native)) {
         // The drive's folder has gone (another disk was put in): start at its root.
         target = dialect::join(letter, {});
         native = toNative(target);
     }
     if (!native)
         return native.error();
-    if (::chdir(native->c_str()) != 0)
+    if (!onImage && ::chdir(native->c_str()) != 0)
         return systemError(target);
     FolderState& state = folderState();
     std::lock_guard guard(state.lock);
     state.current = letter;
     state.folders[static_cast<size_t>(letter - 'a')] = dialect::parse(target).parts;
     state.lastNativeCwd = nativeCwd();
+    setImageCwd(state, onImage ? target : std::string());
     return {};
 }
 
@@ -339,18 +424,25 @@ Result<void> changeFolder(std::string_view path)
     Result<std::string> native = toNative(full);
     if (!native)
         return native.error();
-    struct stat info;
-    if (::stat(native->c_str(), &info) != 0)
-        return systemError(full);
-    if (!S_ISDIR(info.st_mode))
-        return Error{ENOTDIR, full + ": not a folder"};
+    const bool onImage = posix::locateInImage(*native).has_value();
+    if (onImage) {
+        if (!imageFolderReadable(*native))
+            return Error{ENOTDIR, full + ": not a folder"};
+    } else {
+        struct stat info;
+        if (::stat(native->c_str(), &info) != 0)
+            return systemError(full);
+        if (!S_ISDIR(info.st_mode))
+            return Error{ENOTDIR, full + ": not a folder"};
+    }
     FolderState& state = folderState();
     std::lock_guard guard(state.lock);
     syncWithCwd(state);
     if (where->drive == state.current) {
-        if (::chdir(native->c_str()) != 0)
+        if (!onImage && ::chdir(native->c_str()) != 0)
             return systemError(full);
         state.lastNativeCwd = nativeCwd();
+        setImageCwd(state, onImage ? full : std::string());
     }
     state.folders[static_cast<size_t>(where->drive - 'a')] = where->parts;
     return {};

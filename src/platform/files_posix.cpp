@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "dialect.h"
+#include "image_drive_posix.h"
 
 namespace platform {
 
@@ -45,6 +46,40 @@ std::string childPath(const std::string& folder, const std::string& name)
 }
 
 } // namespace
+
+// ── Canonical paths ─────────────────────────────────────────────────────────
+
+Result<std::string> canonicalPath(std::string_view path)
+{
+    Result<std::string> native = toNative(path);
+    if (!native)
+        return native.error();
+    // Follow the links of the longest part that exists; keep the rest as given.
+    std::string existing = *native;
+    std::string rest;
+    while (true) {
+        if (char* real = ::realpath(existing.c_str(), nullptr)) {
+            std::string resolved = real;
+            std::free(real);
+            return rest.empty() ? resolved : childPath(resolved, rest);
+        }
+        if (errno != ENOENT && errno != ENOTDIR)
+            return systemError(existing);
+        const size_t slash = existing.rfind('/');
+        if (slash == std::string::npos || existing == "/")
+            return systemError(*native);
+        const std::string element = existing.substr(slash + 1);
+        rest = rest.empty() ? element : element + "/" + rest;
+        existing = slash == 0 ? "/" : existing.substr(0, slash);
+    }
+}
+
+bool isInsideOrSame(std::string_view inner, std::string_view outer)
+{
+    if (inner == outer || outer == "/")
+        return true;
+    return inner.size() > outer.size() && inner.substr(0, outer.size()) == outer && inner[outer.size()] == '/';
+}
 
 // ── Special folders and space ───────────────────────────────────────────────
 
@@ -80,6 +115,17 @@ Result<DiskFree> diskFree(std::string_view path)
     Result<std::string> native = toNative(path);
     if (!native)
         return native.error();
+    if (std::optional<posix::ImageLocation> where = posix::locateInImage(*native)) {
+        // An image is read only: its clusters, none of them free.
+        Result<std::shared_ptr<const image::Volume>> volume = posix::imageVolume(where->image);
+        if (!volume)
+            return volume.error();
+        DiskFree space;
+        space.bytesPerSector = (*volume)->geometry().bytesPerSector;
+        space.sectorsPerCluster = (*volume)->geometry().sectorsPerCluster;
+        space.totalClusters = (*volume)->geometry().clusterCount;
+        return space;
+    }
     struct statvfs info;
     if (::statvfs(native->c_str(), &info) != 0)
         return systemError(std::string(path));
@@ -98,6 +144,10 @@ bool canOpenForReading(std::string_view path)
     Result<std::string> native = toNative(path);
     if (!native)
         return false;
+    if (std::optional<posix::ImageLocation> where = posix::locateInImage(*native)) {
+        Result<std::optional<image::Entry>> entry = posix::imageEntry(*where);
+        return entry && *entry && !(**entry).isFolder() && !where->parts.empty();
+    }
     const int fd = ::open(native->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
@@ -112,6 +162,14 @@ Result<std::string> onDiskName(std::string_view path)
     Result<std::string> native = toNative(path);
     if (!native)
         return native.error();
+    if (std::optional<posix::ImageLocation> where = posix::locateInImage(*native)) {
+        Result<std::optional<image::Entry>> entry = posix::imageEntry(*where);
+        if (!entry)
+            return entry.error();
+        if (!*entry)
+            return Error{ENOENT, std::string(path) + ": " + std::strerror(ENOENT)};
+        return where->parts.empty() ? std::string() : (**entry).name;
+    }
     struct stat info;
     if (::lstat(native->c_str(), &info) != 0)
         return systemError(std::string(path));
@@ -123,8 +181,14 @@ Result<std::string> onDiskName(std::string_view path)
 bool isFolder(std::string_view path)
 {
     Result<std::string> native = toNative(path);
+    if (!native)
+        return false;
+    if (std::optional<posix::ImageLocation> where = posix::locateInImage(*native)) {
+        Result<std::optional<image::Entry>> entry = posix::imageEntry(*where);
+        return entry && *entry && (**entry).isFolder();
+    }
     struct stat info;
-    return native && ::stat(native->c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return ::stat(native->c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 Result<void> makeFolder(std::string_view path)
@@ -132,6 +196,8 @@ Result<void> makeFolder(std::string_view path)
     Result<std::string> native = toNative(path);
     if (!native)
         return native.error();
+    if (posix::locateInImage(*native))
+        return Error{EROFS, std::string(path) + ": the drive is a disk image, read only"};
     if (::mkdir(native->c_str(), 0777) != 0)
         return systemError(std::string(path));
     return {};
@@ -142,6 +208,8 @@ Result<void> deleteFile(std::string_view path)
     Result<std::string> native = toNative(path);
     if (!native)
         return native.error();
+    if (posix::locateInImage(*native))
+        return Error{EROFS, std::string(path) + ": the drive is a disk image, read only"};
     struct stat info;
     if (::lstat(native->c_str(), &info) != 0)
         return systemError(std::string(path));
@@ -244,6 +312,8 @@ Result<void> walkFolder(std::string_view path, const WalkOptions& options,
     Result<std::string> native = toNative(path);
     if (!native)
         return native.error();
+    if (std::optional<posix::ImageLocation> where = posix::locateInImage(*native))
+        return posix::walkImage(*where, options, visit);
     Walker walker{options, visit};
     struct statfs fs;
     walker.onFat = ::statfs(native->c_str(), &fs) == 0 && fs.f_type == kMsdosMagic;

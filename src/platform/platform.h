@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,7 @@ struct Drive {
     DriveKind kind = DriveKind::Fixed;
     std::string label;      // volume label, empty when the volume has none
     std::string remotePath; // "\\server\share" for a network drive
+    std::string image;      // native path of the disk image the drive stands for; empty for a folder
 };
 
 // drives: every drive of the machine as it is now, in letter order. Drives
@@ -42,7 +44,8 @@ struct Drive {
 std::vector<Drive> drives();
 
 // driveEntryText: the text a drive list shows for `drive`: "a:", "c: [SYSTEM]",
-// "n: [\\server\share]" (letter always lower case).
+// "n: [\\server\share]" (letter always lower case); a disk image shows its
+// label when it has one, whatever the letter: "a: [GAME01]".
 std::string driveEntryText(const Drive& drive);
 
 // findDrive: the drive with this letter (either case), if the machine has it.
@@ -58,6 +61,47 @@ Result<std::string> volumeLabel(char letter);
 // driveMapProblem: why the SORVANE2_DRIVES setting was ignored (the automatic
 // map is used then), or the empty text when it was taken or is not set.
 std::string driveMapProblem();
+
+// ── Disk images as drives ───────────────────────────────────────────────────
+// A drive may stand for a disk image file (FAT12/16/32 in a raw sector image,
+// a partitioned card image, D88/D68/D77/D98 or FDI) instead of a folder:
+// SORVANE2_DRIVES takes an image file where it takes a folder, and
+// attachImage maps one more. Such a drive is read only (no free space, no
+// folder creation, no deletion); its files are walked, found and read through
+// this interface (openImageFile), and the image file is never written.
+
+// isDiskImage: true when the native file `nativePath` holds a FAT volume this
+// program reads (a quick check of its container and boot sector).
+bool isDiskImage(const std::string& nativePath);
+
+// checkDiskImage: why the image at `nativePath` cannot be used as a drive;
+// ok when it can.
+Result<void> checkDiskImage(const std::string& nativePath);
+
+// attachImage: map the image file `nativePath` as a drive (replacing the
+// image attached before): `letter` when given and free of folders, else the
+// first free letter from a:. The letter, or why it cannot be attached.
+Result<char> attachImage(const std::string& nativePath, char letter = 0);
+
+// detachImage: forget the attached image (a no-op when there is none).
+void detachImage();
+
+// attachedImage: the native path of the attached image; empty when none.
+std::string attachedImage();
+
+// A file read front to back.
+class FileStream {
+public:
+    virtual ~FileStream() = default;
+    // read: up to `size` bytes; 0 at the end; -1 on failure (error() tells why).
+    virtual long read(void* buffer, std::size_t size) = 0;
+    virtual int error() const = 0;
+};
+
+// openImageFile: a file inside a drive image, by the native path that
+// toNative or walkFolder gave for it; null with errno set when the path lies
+// in no mapped image or names no file there.
+std::unique_ptr<FileStream> openImageFile(const std::string& nativePath);
 
 // ── Paths ───────────────────────────────────────────────────────────────────
 
@@ -77,6 +121,16 @@ Result<std::string> toNative(std::string_view path);
 // wins). Fails for a name the dialect cannot hold ("\" inside a name, bytes
 // that are not UTF-8).
 Result<std::string> toDialect(std::string_view nativePath);
+
+// canonicalPath: the native path that `path` really reaches, for telling
+// whether two dialect paths (perhaps through other letters, "..", or links)
+// lie in one another: resolved like fullPath, then every symbolic link of its
+// existing part followed; elements that do not exist yet are appended as given.
+Result<std::string> canonicalPath(std::string_view path);
+
+// isInsideOrSame: true when the native path `inner` is `outer` or lies below it
+// (both as canonicalPath gives them).
+bool isInsideOrSame(std::string_view inner, std::string_view outer);
 
 // ── Current drive and folder ────────────────────────────────────────────────
 

@@ -1,9 +1,10 @@
 // The text form of a settings store file.
 //
 // Names and values are escaped so that every byte string survives a round trip:
-// "\\" for a backslash, "\n", "\r", "\t", and "\xHH" for other control bytes
-// and for the characters that would change a line's meaning ("=" in keys,
-// "]" in section names, and "[", ";", "#" or a blank at the start of a key).
+// "\\" for a backslash, and "\xHH" for control bytes and for the characters
+// that would change a line's meaning ("=" in keys, "]" in section names, "[",
+// ";", "#" or a blank at the start of a key, a blank at either end of a value).
+// Any other backslash reads as itself, for files edited by hand.
 #include "settings_ini.h"
 
 #include <cctype>
@@ -43,12 +44,6 @@ std::string escape(std::string_view text, Field field)
         const bool atStart = i == 0;
         if (c == '\\')
             out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\t')
-            out += "\\t";
         else if (c < 0x20 || c == 0x7F)
             appendHex(out, c);
         else if (field == Field::Key && (c == '=' || (atStart && (c == '[' || c == ';' || c == '#' || c == ' '))))
@@ -74,7 +69,17 @@ int hexValue(char c)
     return -1;
 }
 
-// False when an escape is malformed.
+// Whether the writer escapes `c` in some field; only such bytes are taken
+// from "\xHH" when reading, so a hand-written "C:\x86" stays as it is.
+bool escapedByWriter(unsigned char c)
+{
+    return c < 0x20 || c == 0x7F || c == '=' || c == '[' || c == ';' || c == '#' || c == ' ' || c == ']';
+}
+
+// The file is also edited by hand, where "D:\WORK\" means what it says: a
+// backslash that starts none of the writer's escapes ("\\", "\xHH" of a byte
+// the writer escapes) is a backslash. "\n", "\r" and "\t" were escapes of an
+// earlier writer; they are not taken, so "C:\temp" and "C:\new" survive.
 bool unescape(std::string_view text, std::string& out)
 {
     out.clear();
@@ -83,27 +88,21 @@ bool unescape(std::string_view text, std::string& out)
             out += text[i];
             continue;
         }
-        if (++i >= text.size())
-            return false;
-        switch (text[i]) {
-        case '\\': out += '\\'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'x': {
-            if (i + 2 >= text.size())
-                return false;
-            const int high = hexValue(text[i + 1]);
-            const int low = hexValue(text[i + 2]);
-            if (high < 0 || low < 0)
-                return false;
-            out += static_cast<char>(high * 16 + low);
-            i += 2;
-            break;
+        if (i + 1 < text.size() && text[i + 1] == '\\') {
+            out += '\\';
+            ++i;
+            continue;
         }
-        default:
-            return false;
+        if (i + 3 < text.size() && text[i + 1] == 'x') {
+            const int high = hexValue(text[i + 2]);
+            const int low = hexValue(text[i + 3]);
+            if (high >= 0 && low >= 0 && escapedByWriter(static_cast<unsigned char>(high * 16 + low))) {
+                out += static_cast<char>(high * 16 + low);
+                i += 3;
+                continue;
+            }
         }
+        out += '\\';
     }
     return true;
 }

@@ -105,13 +105,30 @@ Location programLocation()
     return Location{version == "0.00" ? kApplication : kLegacyApplication};
 }
 
-std::optional<Location> windowLocation(const std::string& prefix)
+std::optional<Location> windowLocation(const std::string& prefix, const std::vector<std::string>& otherKeys)
 {
-    const std::optional<std::int16_t> left =
-        parseInteger(platform::settingsRead(kLegacyApplication, kSection, prefix + "_Left", "-9999"));
-    if (!left)
+    // A text no store holds, to tell an absent key from any value.
+    static const std::string kAbsent = std::string("\x01") + "absent";
+    auto legacyHas = [](const std::string& key) {
+        return platform::settingsRead(kLegacyApplication, kSection, key, kAbsent) != kAbsent;
+    };
+    const std::string left = platform::settingsRead(kLegacyApplication, kSection, prefix + "_Left", kAbsent);
+    if (left == kAbsent) {
+        // Earlier versions wrote a panel's geometry only with Resize off, so
+        // its _Left is often missing while its folders and aliases are there.
+        std::vector<std::string> keys = {prefix + "_Top", prefix + "_Width", prefix + "_Height"};
+        keys.insert(keys.end(), otherKeys.begin(), otherKeys.end());
+        for (const std::string& key : keys)
+            if (legacyHas(key))
+                return Location{kLegacyApplication};
+        return Location{kApplication};
+    }
+    // Any number tells: positions were stored as numbers of twips, not only
+    // as 16-bit integers (38400, 1234.5).
+    const std::optional<float> number = parsePosition(left);
+    if (!number)
         return std::nullopt;
-    return Location{*left == -9999 ? kApplication : kLegacyApplication};
+    return Location{*number == -9999.0f ? kApplication : kLegacyApplication};
 }
 
 ProgramSettings defaults()

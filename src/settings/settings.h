@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace settings {
 
@@ -49,9 +50,11 @@ struct Location {
 Location programLocation();
 
 // windowLocation: legacy when the legacy store holds `prefix`_Left (such as
-// "Main_Left") as a number other than -9999; nullopt when that value does not
-// convert (the window's load fails then).
-std::optional<Location> windowLocation(const std::string& prefix);
+// "Main_Left") as a number other than -9999, or has no `prefix`_Left but one
+// of the window's other keys (its _Top, _Width, _Height and `otherKeys`, such
+// as "Dir_Out" and the aliases); nullopt when _Left is not a number (the
+// window's load fails then).
+std::optional<Location> windowLocation(const std::string& prefix, const std::vector<std::string>& otherKeys = {});
 
 // LoadSettings: fills `record` from the store, key by key in order; a key that
 // is missing takes its default, one that does not convert keeps its value.

@@ -105,6 +105,9 @@ constexpr CatalogueEntry kEntries[] = {
     {{20200}, "圧縮フォルダが圧縮ファイルフォルダを含んでいます"},  // The source folder contains the storage folder
     {{20201}, "圧縮フォルダがテンポラリフォルダを含んでいます"},  // The source folder contains the temporary folder
     {{20202}, "このフォルダは存在しません"},  // This folder does not exist
+    {{20203}, "テンポラリフォルダが正しくありません。実行できません。"},  // The temporary folder is not usable; cannot run
+    {{20204}, "２重圧縮の作業ファイルが既に存在します。実行できません。"},  // The double run's staging file exists already; cannot run
+    {{20205}, "フォルダ名または圧縮ファイル名に \" は使えません。実行できません。"},  // A folder or archive name holds a quotation mark; cannot run
 };
 
 } // namespace

@@ -1,7 +1,6 @@
 // Maps the Windows Japanese face names the settings store to installed faces.
 #include "fonts.h"
 
-#include <QFont>
 #include <QString>
 #include <QStringList>
 
@@ -21,6 +20,14 @@ void installFontSubstitutions()
     QFont::insertSubstitutions(QStringLiteral("MS PMincho"), {pMincho});
     QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"), {pGothic});
     QFont::insertSubstitutions(QStringLiteral("MS PGothic"), {pGothic});
+}
+
+QFont programFont(const settings::ProgramSettings& record)
+{
+    QFont font(QString::fromStdString(record.Font_Name), record.Font_Size > 0 ? record.Font_Size : 10);
+    font.setBold(record.Font_Bold);
+    font.setItalic(record.Font_Italic);
+    return font;
 }
 
 } // namespace ui

@@ -56,8 +56,14 @@ FrmDefault::FrmDefault(bool withFolder, QWidget* parent)
     }
     // The popup copies the current source drive, storage folder or temporary folder.
     m_popup->setObjectName(QStringLiteral("mnuPopup"));
+    // The source drive: the drive dialog takes the drive, a folder dialog
+    // opens that drive's current folder, as choosing it in the list does.
     m_popup->addAction(catalogueText(9005), this, [this] {
-        if (!m_withFolder && sourceDrive)
+        if (!sourceDrive)
+            return;
+        if (m_withFolder)
+            copyDriveFolder(sourceDrive());
+        else
             copyDrive(sourceDrive());
     });
     m_popup->addAction(catalogueText(9006), this, [this] {
@@ -183,6 +189,22 @@ void FrmDefault::copyDrive(const QString& path)
 {
     setDriveName(path.left(2));
     m_ok->setEnabled(true);
+}
+
+void FrmDefault::copyDriveFolder(const QString& drive)
+{
+    if (!m_folders)
+        return;
+    const QString before = DirName();
+    m_drives->blockSignals(true);
+    const bool selected = m_drives->selectDrive(drive.left(2));
+    m_drives->blockSignals(false);
+    if (!selected)
+        return;
+    openDriveFolder(*m_drives, *m_folders);
+    showFolderInfo();
+    if (DirName() != before)
+        m_ok->setEnabled(true);
 }
 
 void FrmDefault::copyFolder(const QString& path)

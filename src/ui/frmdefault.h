@@ -49,6 +49,9 @@ public:
     // copyFrom: the popup's copy commands, with the value to copy.
     void copyDrive(const QString& path);
     void copyFolder(const QString& path);
+    // copyDriveFolder: a folder dialog opens the current folder of `drive`
+    // ("a:"); a drive without a medium leaves the dialog as it was.
+    void copyDriveFolder(const QString& drive);
 
     QCheckBox* yukoBox() const { return m_yuko; }
     QLabel* label() const { return m_label; }

@@ -4,17 +4,24 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFontInfo>
 #include <QHBoxLayout>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
-#include <QProgressDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cmath>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -24,6 +31,7 @@
 #include "frmdefault.h"
 #include "frmmenumente.h"
 #include "frmoption.h"
+#include "fonts.h"
 #include "panels.h"
 #include "platform/platform.h"
 #include "prompts.h"
@@ -40,6 +48,11 @@ QString qs(const std::string& text)
 {
     return QString::fromStdString(text);
 }
+
+// A window whose stored values do not convert fails its load with its own message.
+struct LoadFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 // Geometry key prefixes of the five panels, in panel order.
 const char* const kPanelPrefixes[] = {"InDir", "File", "OutDir", "Status", "OutFile"};
@@ -66,6 +79,7 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
     , m_progress(progress)
     , m_prompts(prompts)
     , m_mdiArea(new QMdiArea)
+    , m_memo(twipsPerPixel(logicalDpiX()))
 {
     setObjectName(QStringLiteral("frmSorvane"));
     setWindowTitle(catalogueText(9999));
@@ -101,6 +115,7 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
         m_windows[i] = m_mdiArea->addSubWindow(panels[i], Qt::SubWindow | Qt::WindowTitleHint);
         m_windows[i]->setWindowTitle(panels[i]->windowTitle());
     }
+    m_about = new FrmAbout(m_libraries.availability, this);
     m_options = new FrmOption(m_settings, m_libraries.availability.zip, this);
     m_driveDialog = new FrmDefault(false, this);
     m_folderDialog = new FrmDefault(true, this);
@@ -113,7 +128,7 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
     SetToolTip(m_settings.Tip);
     try {
         restoreState();
-    } catch (const std::exception& failure) {
+    } catch (const LoadFailure& failure) {
         m_loadError = QString::fromUtf8(failure.what());
     }
     m_status->RefreshForm();
@@ -131,107 +146,156 @@ void writeKey(const char* key, const std::string& value)
     (void)platform::settingsWrite(settings::kApplication, settings::kSection, key, value);
 }
 
+// The keys besides its geometry that a window reads at load: they also tell
+// that an earlier version's store holds the window's settings.
+std::vector<std::string> otherKeysOf(const std::string& prefix)
+{
+    if (prefix == "InDir")
+        return {"Dir_In", "Dir_In_Yuko", "OldDir_In"};
+    if (prefix != "OutDir")
+        return {};
+    std::vector<std::string> keys = {"Dir_Out", "Dir_Out_Yuko", "OldDir_Out"};
+    for (char slot = '0'; slot <= '9'; ++slot) {
+        keys.push_back(std::string("Dir_Out_DirName") + slot);
+        keys.push_back(std::string("Dir_Out_DirDir") + slot);
+    }
+    return keys;
+}
+
+// placeOf: where a window reads its values, chosen by its "_Left" key (or,
+// without one, by its other keys in the earlier version's store).
+settings::Location placeOf(const std::string& prefix, const char* failure)
+{
+    const std::optional<settings::Location> where = settings::windowLocation(prefix, otherKeysOf(prefix));
+    if (!where)
+        throw LoadFailure(failure);
+    return *where;
+}
+
+// positionOf: one stored position in twips, `fallback` when the key is missing.
+float positionOf(const settings::Location& where, const std::string& key, float fallback, const char* failure)
+{
+    const std::optional<float> value =
+        settings::parsePosition(readKey(where, key.c_str(), settings::formatPosition(fallback)));
+    if (!value)
+        throw LoadFailure(failure);
+    return *value;
+}
+
+// Load messages of the five panels, in panel order.
+const char* const kPanelFailures[] = {"Sorvane2 mdiinDir Form_Load ERR", "Sorvane2 mdiFile Form_Load ERR",
+    "Sorvane2 mdiOutDir Form_Load ERR", "Sorvane2 mdiStatus Form_Load ERR", "Sorvane2 mdiOutFile Form_Load ERR"};
+
+// Each panel's designed place in the frame's inner area (twips; left, top,
+// width, height): the source drive over the double-height archive name on
+// the left, the storage folder, the history and the archive list on the
+// right, sized for the frame's default 8000 x 8000.
+constexpr float kPanelDesign[5][4] = {{0, 0, 3900, 2200}, {0, 2200, 3900, 4400}, {3900, 0, 3900, 2200},
+    {3900, 2200, 3900, 2200}, {3900, 4400, 3900, 2200}};
+
 } // namespace
 
 // A dialog's position (and size) from its keys, 1000 twips and 5000 twips by
-// default; a dialog off the screen comes back to 1000.
-void FrmSorvane::placeDialog(QWidget* dialog, const char* prefix, bool withSize)
+// default; a dialog off the screen comes back to 1000. A value that is not a
+// number fails the dialog's load with `failure`.
+void FrmSorvane::placeDialog(QWidget* dialog, const char* prefix, bool withSize, const char* failure)
 {
-    const settings::Location where =
-        settings::windowLocation(prefix).value_or(settings::Location{settings::kApplication});
     const std::string name = prefix;
-    auto value = [&](const char* suffix, float fallback) {
-        return settings::parsePosition(readKey(where, (name + suffix).c_str(), settings::formatPosition(fallback)))
-            .value_or(fallback);
-    };
-    const double twips = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
+    const settings::Location where = placeOf(name, failure);
+    const double twips = m_memo.scale();
     const QSize screen = this->screen() ? this->screen()->geometry().size() : QSize(1920, 1080);
-    float left = value("_Left", 1000), top = value("_Top", 1000);
+    float left = positionOf(where, name + "_Left", 1000, failure);
     if (left < 0 || left > screen.width() * twips)
         left = 1000;
+    float top = positionOf(where, name + "_Top", 1000, failure);
     if (top < 0 || top > screen.height() * twips)
         top = 1000;
-    dialog->move(static_cast<int>(left / twips), static_cast<int>(top / twips));
+    QSize size = dialog->size();
+    if (withSize) {
+        size.setWidth(m_memo.pixels(name + "_Width", positionOf(where, name + "_Width", 5000, failure)));
+        size.setHeight(m_memo.pixels(name + "_Height", positionOf(where, name + "_Height", 5000, failure)));
+    }
+    dialog->move(m_memo.pixels(name + "_Left", left), m_memo.pixels(name + "_Top", top));
     if (withSize)
-        dialog->resize(static_cast<int>(value("_Width", 5000) / twips), static_cast<int>(value("_Height", 5000) / twips));
+        dialog->resize(size);
+}
+
+void FrmSorvane::writePosition(const std::string& key, int pixels)
+{
+    writeKey(key.c_str(), settings::formatPosition(m_memo.twips(key, pixels)));
 }
 
 void FrmSorvane::storeDialog(QWidget* dialog, const char* prefix, bool withSize)
 {
-    const double twips = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
     const std::string name = prefix;
-    writeKey((name + "_Left").c_str(), settings::formatPosition(static_cast<float>(dialog->x() * twips)));
-    writeKey((name + "_Top").c_str(), settings::formatPosition(static_cast<float>(dialog->y() * twips)));
+    writePosition(name + "_Left", dialog->x());
+    writePosition(name + "_Top", dialog->y());
     if (withSize) {
-        writeKey((name + "_Width").c_str(), settings::formatPosition(static_cast<float>(dialog->width() * twips)));
-        writeKey((name + "_Height").c_str(), settings::formatPosition(static_cast<float>(dialog->height() * twips)));
+        writePosition(name + "_Width", dialog->width());
+        writePosition(name + "_Height", dialog->height());
     }
 }
 
-// The start-up drive and folder and the frame's geometry, each group from
-// the location its own "_Left" key chooses.
+// One panel's load: its own start-up values, then its place unless the
+// panels follow the frame. A panel without stored places takes its designed one.
+void FrmSorvane::loadPanel(size_t index)
+{
+    const std::string prefix = kPanelPrefixes[index];
+    const char* failure = kPanelFailures[index];
+    const settings::Location where = placeOf(prefix, failure);
+    const std::string here = platform::currentFolder();
+    if (index == 0) {
+        m_dirIn = readKey(where, "Dir_In", here);
+        m_dirInInForce = settings::parseBoolean(readKey(where, "Dir_In_Yuko", "True")).value_or(true);
+        // Choosing the drive refreshes the archive name panel: only this drive's label is read.
+        m_inDir->setDriveName(qs(m_dirInInForce ? m_dirIn : readKey(where, "OldDir_In", here)));
+    } else if (index == 2) {
+        m_dirOut = readKey(where, "Dir_Out", here);
+        m_dirOutInForce = settings::parseBoolean(readKey(where, "Dir_Out_Yuko", "True")).value_or(true);
+        const std::string folder = m_dirOutInForce ? m_dirOut : readKey(where, "OldDir_Out", here);
+        m_outDir->aliases().load([&](const std::string& key) { return readKey(where, key.c_str(), std::string()); });
+        m_outDir->refreshAliasMenu();
+        m_outDir->setDirName(qs(platform::isFolder(folder) ? folder : here));
+    }
+    if (m_settings.Resize)
+        return;
+    const float* design = kPanelDesign[index];
+    const char* const suffixes[] = {"_Left", "_Top", "_Width", "_Height"};
+    int place[4];
+    for (int i = 0; i < 4; ++i) {
+        const std::string key = prefix + suffixes[i];
+        place[i] = m_memo.pixels(key, positionOf(where, key, design[i], failure));
+    }
+    m_windows[index]->setGeometry(place[0], place[1], place[2], place[3]);
+}
+
+// The start-up of every window in the frame's order: the five panels, the
+// About box, the folder and drive dialogs, the Options and the alias
+// maintenance dialogs, then the frame's own geometry. The first window whose
+// stored values do not convert ends the load with its message.
 void FrmSorvane::restoreState()
 {
-    const std::string here = platform::currentFolder();
-    const settings::Location inDir = settings::windowLocation("InDir").value_or(settings::Location{settings::kApplication});
-    m_dirIn = readKey(inDir, "Dir_In", here);
-    m_dirInInForce = settings::parseBoolean(readKey(inDir, "Dir_In_Yuko", "True")).value_or(true);
-    m_inDir->setDriveName(qs(m_dirInInForce ? m_dirIn : readKey(inDir, "OldDir_In", here)));
-    m_file->RefreshForm();
+    for (size_t i = 0; i < m_windows.size(); ++i)
+        loadPanel(i);
 
-    const settings::Location outDir = settings::windowLocation("OutDir").value_or(settings::Location{settings::kApplication});
-    m_dirOut = readKey(outDir, "Dir_Out", here);
-    m_dirOutInForce = settings::parseBoolean(readKey(outDir, "Dir_Out_Yuko", "True")).value_or(true);
-    const std::string folder = m_dirOutInForce ? m_dirOut : readKey(outDir, "OldDir_Out", here);
-    m_outDir->aliases().load([&](const std::string& key) { return readKey(outDir, key.c_str(), std::string()); });
-    m_outDir->refreshAliasMenu();
-    m_outDir->setDirName(qs(platform::isFolder(folder) ? folder : here));
-
-    // Each panel where it was left, unless the panels follow the frame.
-    if (!m_settings.Resize) {
-        for (size_t i = 0; i < m_windows.size(); ++i) {
-            const std::string prefix = kPanelPrefixes[i];
-            const auto where = settings::windowLocation(prefix).value_or(settings::Location{settings::kApplication});
-            const double scale = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
-            const QRect now = m_windows[i]->geometry();
-            auto key = [&](const char* suffix, int current) {
-                const float fallback = static_cast<float>(current * scale);
-                const auto value = settings::parsePosition(
-                    readKey(where, (prefix + suffix).c_str(), settings::formatPosition(fallback)));
-                if (!value) // a stored position that is not a number fails the panel's load
-                    throw std::runtime_error(std::string(i == 0 ? "Sorvane2 mdiinDir" : i == 1 ? "Sorvane2 mdiFile"
-                            : i == 2 ? "Sorvane2 mdiOutDir" : i == 3 ? "Sorvane2 mdiStatus" : "Sorvane2 mdiOutFile")
-                        + " Form_Load ERR");
-                return static_cast<int>(*value / scale);
-            };
-            m_windows[i]->setGeometry(key("_Left", now.left()), key("_Top", now.top()), key("_Width", now.width()),
-                key("_Height", now.height()));
-        }
+    // The About box empties its library lines instead of failing the start.
+    try {
+        placeDialog(m_about, "About", false, "");
+    } catch (const LoadFailure&) {
+        m_about->clearLibraryLines();
     }
-
-    // The dialogs where they were left; a dialog off the screen comes back.
-    placeDialog(m_options, "Option", false);
-    placeDialog(m_driveDialog, "DefaultDrive", true);
-    placeDialog(m_folderDialog, "Default", true);
-    placeDialog(m_outDir->menuMente(), "MenuMente", false);
-    {
-        QDialog about;
-        placeDialog(&about, "About", false);
-        m_aboutPlace = about.pos();
-    }
+    placeDialog(m_folderDialog, "Default", true, "Sorvane2 frmDefault Form_Load ERR");
+    placeDialog(m_driveDialog, "DefaultDrive", true, "Sorvane2 frmDefaultDrive Form_Load ERR");
+    placeDialog(m_options, "Option", false, "Sorvane2 frmOption Form_Load ERR");
+    placeDialog(m_outDir->menuMente(), "MenuMente", false, "frmMenuMente Form_Load ERR");
 
     // Frame geometry in twips; a frame off the screen or too small comes back.
-    const settings::Location main = settings::windowLocation("Main").value_or(settings::Location{settings::kApplication});
-    auto position = [&](const char* key, float fallback) {
-        const auto value = settings::parsePosition(readKey(main, key, settings::formatPosition(fallback)));
-        if (!value)
-            throw std::runtime_error("Sorvane2 frmSorvane MDIForm_Load ERR");
-        return *value;
-    };
-    const double twips = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
+    const char* failure = "Sorvane2 frmSorvane MDIForm_Load ERR";
+    const settings::Location main = placeOf("Main", failure);
+    const double twips = m_memo.scale();
     const QSize screen = this->screen() ? this->screen()->geometry().size() : QSize(1920, 1080);
-    float left = position("Main_Left", 1000), top = position("Main_Top", 1000);
-    float width = position("Main_Width", 8000), height = position("Main_Height", 8000);
+    float left = positionOf(main, "Main_Left", 1000, failure), top = positionOf(main, "Main_Top", 1000, failure);
+    float width = positionOf(main, "Main_Width", 8000, failure), height = positionOf(main, "Main_Height", 8000, failure);
     if (left < 0 || left > screen.width() * twips)
         left = 1000;
     if (top < 0 || top > screen.height() * twips)
@@ -240,11 +304,11 @@ void FrmSorvane::restoreState()
         width = 8000;
     if (height < 500)
         height = 8000;
-    setGeometry(static_cast<int>(left / twips), static_cast<int>(top / twips), static_cast<int>(width / twips),
-        static_cast<int>(height / twips));
+    setGeometry(m_memo.pixels("Main_Left", left), m_memo.pixels("Main_Top", top), m_memo.pixels("Main_Width", width),
+        m_memo.pixels("Main_Height", height));
     const auto stored = settings::parseInteger(readKey(main, "Main_WindowState", "0"));
     if (!stored)
-        throw std::runtime_error("Sorvane2 frmSorvane MDIForm_Load ERR");
+        throw LoadFailure(failure);
     const auto state = *stored;
     if (state == 1)
         setWindowState(Qt::WindowMinimized);
@@ -264,33 +328,27 @@ void FrmSorvane::saveState()
     m_outDir->aliases().save([](const std::string& key, const std::string& value) { writeKey(key.c_str(), value); });
     const int state = isMinimized() ? 1 : isMaximized() ? 2 : 0;
     if (state == 0 && !m_settings.Resize) {
-        const double scale = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
         for (size_t i = 0; i < m_windows.size(); ++i) {
             const std::string prefix = kPanelPrefixes[i];
             const QRect place = m_windows[i]->geometry();
-            writeKey((prefix + "_Left").c_str(), settings::formatPosition(static_cast<float>(place.left() * scale)));
-            writeKey((prefix + "_Top").c_str(), settings::formatPosition(static_cast<float>(place.top() * scale)));
-            writeKey((prefix + "_Width").c_str(), settings::formatPosition(static_cast<float>(place.width() * scale)));
-            writeKey((prefix + "_Height").c_str(), settings::formatPosition(static_cast<float>(place.height() * scale)));
+            writePosition(prefix + "_Left", place.left());
+            writePosition(prefix + "_Top", place.top());
+            writePosition(prefix + "_Width", place.width());
+            writePosition(prefix + "_Height", place.height());
         }
     }
-    storeDialog(m_options, "Option", false);
-    storeDialog(m_driveDialog, "DefaultDrive", true);
+    storeDialog(m_about, "About", false);
     storeDialog(m_folderDialog, "Default", true);
+    storeDialog(m_driveDialog, "DefaultDrive", true);
+    storeDialog(m_options, "Option", false);
     storeDialog(m_outDir->menuMente(), "MenuMente", false);
-    {
-        QDialog about;
-        about.move(m_aboutPlace);
-        storeDialog(&about, "About", false);
-    }
     writeKey("Main_WindowState", std::to_string(state));
     if (state == 0) {
-        const double twips = 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
         const QRect frame = geometry();
-        writeKey("Main_Left", settings::formatPosition(static_cast<float>(frame.left() * twips)));
-        writeKey("Main_Top", settings::formatPosition(static_cast<float>(frame.top() * twips)));
-        writeKey("Main_Width", settings::formatPosition(static_cast<float>(frame.width() * twips)));
-        writeKey("Main_Height", settings::formatPosition(static_cast<float>(frame.height() * twips)));
+        writePosition("Main_Left", frame.left());
+        writePosition("Main_Top", frame.top());
+        writePosition("Main_Width", frame.width());
+        writePosition("Main_Height", frame.height());
     }
 }
 
@@ -309,12 +367,7 @@ void FrmSorvane::buildMenus()
     bar->addAction(QStringLiteral("(&O)ption"), this, &FrmSorvane::mnuOption_Click);
     bar->addAction(QStringLiteral("M(&k)dir"), this, &FrmSorvane::mnuMkdir_Click);
     bar->addAction(QStringLiteral("(&H)elp"), this, &FrmSorvane::mnuHelp_Click);
-    bar->addAction(QStringLiteral("(&A)bout"), this, [this] {
-        FrmAbout about(m_libraries.availability, this);
-        about.move(m_aboutPlace);
-        m_prompts.runModal(about);
-        m_aboutPlace = about.pos();
-    });
+    bar->addAction(QStringLiteral("(&A)bout"), this, &FrmSorvane::mnuAbout_Click);
 }
 
 void FrmSorvane::SetToolTip(bool on)
@@ -334,33 +387,41 @@ void FrmSorvane::SetToolTip(bool on)
 
 void FrmSorvane::SetFontData()
 {
-    QFont font(QString::fromStdString(m_settings.Font_Name), m_settings.Font_Size > 0 ? m_settings.Font_Size : 10);
-    font.setBold(m_settings.Font_Bold);
-    font.setItalic(m_settings.Font_Italic);
+    const QFont font = programFont(m_settings);
     for (QPushButton* button : m_buttons)
         button->setFont(font);
     for (QMdiSubWindow* window : m_windows)
         window->widget()->setFont(font);
+    // The dialogs take it too; the alias maintenance dialog keeps the font it was made with.
+    for (QWidget* dialog : std::initializer_list<QWidget*>{m_about, m_folderDialog, m_driveDialog, m_options})
+        dialog->setFont(font);
     arrange();
 }
 
 void FrmSorvane::mnuFont_Click()
 {
-    QFont font(QString::fromStdString(m_settings.Font_Name), m_settings.Font_Size);
-    font.setBold(m_settings.Font_Bold);
-    font.setItalic(m_settings.Font_Italic);
+    // The dialog lists installed faces only, so a stored Windows face name
+    // ("ＭＳ 明朝") opens as the face that stands for it; taking that face
+    // back unchanged is no change.
+    QFont font = programFont(m_settings);
+    const QString shown = QFontInfo(font).family();
+    font.setFamily(shown);
     if (!m_prompts.chooseFont(this, font))
         return;
-    const std::string name = font.family().toStdString();
-    const auto size = static_cast<std::int16_t>(font.pointSizeF() + 0.5);
-    if (name == m_settings.Font_Name && size == m_settings.Font_Size && font.bold() == m_settings.Font_Bold
-        && font.italic() == m_settings.Font_Italic)
-        return; // unchanged: nothing is refreshed
-    m_settings.Font_Name = name;
+    const auto size = static_cast<std::int16_t>(std::lround(font.pointSizeF()));
+    if (font.family() == shown && font.pointSizeF() == static_cast<double>(m_settings.Font_Size)
+        && font.bold() == m_settings.Font_Bold && font.italic() == m_settings.Font_Italic)
+        return; // unchanged: nothing is refreshed, nothing is stored
+    m_settings.Font_Name = font.family() == shown ? m_settings.Font_Name : font.family().toStdString();
     m_settings.Font_Size = size;
     m_settings.Font_Bold = font.bold();
     m_settings.Font_Italic = font.italic();
     SetFontData();
+}
+
+void FrmSorvane::mnuAbout_Click()
+{
+    m_prompts.runModal(*m_about);
 }
 
 void FrmSorvane::mnuOption_Click()
@@ -451,7 +512,7 @@ void FrmSorvane::mnuMkdir_Click()
 void FrmSorvane::mnuHelp_Click()
 {
     QString folder = QCoreApplication::applicationDirPath();
-    m_prompts.openHelp(folder + QStringLiteral("/Sorvane2.html"));
+    m_prompts.openHelp(this, folder + QStringLiteral("/Sorvane2.html"));
 }
 
 void FrmSorvane::arrange()
@@ -503,13 +564,90 @@ void FrmSorvane::lock(bool locked)
     menuBar()->setEnabled(!locked);
 }
 
+namespace {
+
+// A library whose calls mark themselves in the run's progress: the progress
+// window shows only while one of them runs.
+class MarkedLibrary final : public engine::ArchiverLibrary {
+public:
+    MarkedLibrary(std::shared_ptr<engine::ArchiverLibrary> inner, RunProgress& progress)
+        : m_inner(std::move(inner))
+        , m_progress(progress)
+    {
+    }
+    int command(const std::string& commandLine) override
+    {
+        struct Mark {
+            std::atomic<bool>& flag;
+            explicit Mark(std::atomic<bool>& f) : flag(f) { flag = true; }
+            ~Mark() { flag = false; }
+        } mark(m_progress.inCall);
+        return m_inner->command(commandLine);
+    }
+    bool running() override { return m_inner->running(); }
+    std::int16_t version() override { return m_inner->version(); }
+
+private:
+    std::shared_ptr<engine::ArchiverLibrary> m_inner;
+    RunProgress& m_progress;
+};
+
+// How long a library call runs before its progress window appears: short
+// calls (a small floppy) pass without a window flashing up.
+constexpr int kProgressDelayMs = 300;
+
+// The progress window of a run: the bytes done, the entry at work and
+// Cancel. It shows and hides only when told to; Cancel, Esc and its close
+// button ask the library call to stop, and the window goes when the call ends.
+class ProgressWindow final : public QDialog {
+public:
+    ProgressWindow(QWidget* parent, std::function<void()> cancel)
+        : QDialog(parent)
+        , m_cancel(std::move(cancel))
+        , m_label(new QLabel(this))
+        , m_bar(new QProgressBar(this))
+    {
+        setObjectName(QStringLiteral("progress"));
+        setWindowTitle(catalogueText(9999));
+        m_bar->setRange(0, 1000);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+        connect(buttons, &QDialogButtonBox::rejected, this, [this] { reject(); });
+        auto* column = new QVBoxLayout(this);
+        column->addWidget(m_label);
+        column->addWidget(m_bar);
+        column->addWidget(buttons);
+        setMinimumWidth(360);
+    }
+    void showProgress(const QString& text, int permille)
+    {
+        m_label->setText(text);
+        m_bar->setValue(permille);
+    }
+    void reject() override { m_cancel(); }
+
+private:
+    std::function<void()> m_cancel;
+    QLabel* m_label;
+    QProgressBar* m_bar;
+};
+
+} // namespace
+
 // Runs PackDrive in a worker thread; the window keeps repainting and shows
-// the library's progress with a Cancel button. Sinks and message boxes come
-// back to this thread.
+// the library's progress with a Cancel button while a library call runs.
+// Sinks and message boxes come back to this thread; a message box of the
+// run first takes the progress window away, so nothing ever hides it.
 std::int16_t FrmSorvane::runEngine(const std::string& root, const std::string& name, const std::string& folder, int mode)
 {
+    m_progress.done = 0;
+    m_progress.total = 0;
+    m_progress.cancel = false;
+    m_progress.inCall = false;
+    ProgressWindow dialog(this, [this] { requestCancel(); });
+
     struct Forward : engine::HistorySink, engine::ArchiveListSink, engine::MessageBoxes {
         FrmSorvane* frame;
+        QDialog* progress;
         bool archives = false;
         void ListInAdd(const std::string& line) override
         {
@@ -524,14 +662,18 @@ std::int16_t FrmSorvane::runEngine(const std::string& root, const std::string& n
         void show(const std::string& text) override
         {
             const QString message = qs(text);
-            QMetaObject::invokeMethod(frame, [this, message] { frame->m_prompts.message(frame, message); },
-                Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(frame, [this, message] {
+                progress->hide();
+                frame->m_prompts.message(frame, message);
+            }, Qt::BlockingQueuedConnection);
         }
     };
     Forward history;
     history.frame = this;
+    history.progress = &dialog;
     Forward archives;
     archives.frame = this;
+    archives.progress = &dialog;
     archives.archives = true;
 
     engine::PackSettings pack;
@@ -543,39 +685,51 @@ std::int16_t FrmSorvane::runEngine(const std::string& root, const std::string& n
     pack.Double = m_settings.Double;
     pack.Pattern = m_settings.Pattern;
     pack.AshukuExe = m_settings.AshukuExe;
+    engine::LibrarySet libraries = m_libraries;
+    for (std::shared_ptr<engine::ArchiverLibrary>* slot : {&libraries.lzh, &libraries.zip, &libraries.unzip})
+        if (*slot)
+            *slot = std::make_shared<MarkedLibrary>(*slot, m_progress);
 
-    m_progress.done = 0;
-    m_progress.total = 0;
-    m_progress.cancel = false;
-    QProgressDialog dialog(this);
-    dialog.setObjectName(QStringLiteral("progress"));
-    dialog.setWindowModality(Qt::NonModal);
-    dialog.setMinimumDuration(300);
-    dialog.setRange(0, 1000);
-    connect(&dialog, &QProgressDialog::canceled, this, [this] { requestCancel(); });
+    // The window appears once a library call has run for a moment and goes
+    // as soon as no call runs.
+    QElapsedTimer callTime;
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, this, [&] {
+        if (!m_progress.inCall) {
+            callTime.invalidate();
+            dialog.hide();
+            return;
+        }
+        if (!callTime.isValid())
+            callTime.start();
         const unsigned long long total = m_progress.total;
-        dialog.setValue(total ? static_cast<int>(m_progress.done * 1000 / total) : 0);
-        std::lock_guard guard(m_progress.lock);
-        dialog.setLabelText(QStringLiteral("%1 / %2 MB\n%3")
-                                .arg(static_cast<double>(m_progress.done) / 1e6, 0, 'f', 1)
+        const unsigned long long done = m_progress.done;
+        QString entry;
+        {
+            std::lock_guard guard(m_progress.lock);
+            entry = qs(m_progress.entry);
+        }
+        dialog.showProgress(QStringLiteral("%1 / %2 MB\n%3")
+                                .arg(static_cast<double>(done) / 1e6, 0, 'f', 1)
                                 .arg(static_cast<double>(total) / 1e6, 0, 'f', 1)
-                                .arg(qs(m_progress.entry)));
+                                .arg(entry),
+            total ? static_cast<int>(std::min(done, total) * 1000 / total) : 0);
+        if (!dialog.isVisible() && callTime.elapsed() >= kProgressDelayMs)
+            dialog.show();
     });
     ticker.start(100);
 
     std::int16_t outcome = 1;
     QEventLoop loop;
     std::thread worker([&] {
-        engine::Engine engine(pack, m_libraries, history, archives, history);
+        engine::Engine engine(pack, libraries, history, archives, history);
         outcome = engine.PackDrive(root, name, folder, static_cast<std::int16_t>(mode));
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
     worker.join();
     ticker.stop();
-    dialog.reset();
+    dialog.hide();
     return outcome;
 }
 

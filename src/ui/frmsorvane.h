@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/archiver_library.h"
+#include "geometry.h"
 #include "settings/settings.h"
 
 class QMdiArea;
@@ -26,6 +27,7 @@ class MdiStatus;
 class MdiOutFile;
 class FrmOption;
 class FrmDefault;
+class FrmAbout;
 
 // Progress of the library call in progress, shared with the library's
 // callback (which runs in the worker thread).
@@ -33,6 +35,7 @@ struct RunProgress {
     std::atomic<unsigned long long> done{0};
     std::atomic<unsigned long long> total{0};
     std::atomic<bool> cancel{false};
+    std::atomic<bool> inCall{false}; // a library call runs (the progress window may show)
     std::mutex lock;
     std::string entry;
 
@@ -69,6 +72,9 @@ public:
     void mnuTmpDirDefault_Click();
     FrmDefault* driveDialog() const { return m_driveDialog; }
     FrmDefault* folderDialog() const { return m_folderDialog; }
+    FrmAbout* about() const { return m_about; }
+    // mnuAbout_Click: the About box, modally.
+    void mnuAbout_Click();
     const std::string& defaultDrive() const { return m_dirIn; }
     bool defaultDriveInForce() const { return m_dirInInForce; }
     const std::string& defaultFolder() const { return m_dirOut; }
@@ -98,8 +104,10 @@ private:
     void lock(bool locked);
     void restoreState();
     void saveState();
-    void placeDialog(QWidget* dialog, const char* prefix, bool withSize);
+    void loadPanel(size_t index);
+    void placeDialog(QWidget* dialog, const char* prefix, bool withSize, const char* failure);
     void storeDialog(QWidget* dialog, const char* prefix, bool withSize);
+    void writePosition(const std::string& key, int pixels);
     std::int16_t runEngine(const std::string& root, const std::string& name, const std::string& folder, int mode);
 
     settings::ProgramSettings& m_settings;
@@ -117,7 +125,8 @@ private:
     FrmOption* m_options = nullptr;
     FrmDefault* m_driveDialog = nullptr;
     FrmDefault* m_folderDialog = nullptr;
-    QPoint m_aboutPlace;
+    FrmAbout* m_about = nullptr;
+    GeometryMemo m_memo;
     QString m_loadError;
     bool m_running = false;
     bool m_activated = false;

@@ -11,9 +11,13 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QRadioButton>
+#include <QResizeEvent>
+#include <QStyle>
+#include <QStyleOption>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -48,9 +52,13 @@ public:
 protected:
     QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override
     {
+        // Every selected entry from first to last in list order, whatever the order of the clicks.
+        QList<QListWidgetItem*> ordered = items;
+        std::sort(ordered.begin(), ordered.end(),
+            [this](QListWidgetItem* a, QListWidgetItem* b) { return row(a) < row(b); });
         auto* data = new QMimeData;
         QList<QUrl> urls;
-        for (const QListWidgetItem* item : items) {
+        for (const QListWidgetItem* item : ordered) {
             const auto native = platform::toNative(item->text().toStdString());
             if (native)
                 urls.push_back(QUrl::fromLocalFile(qs(*native)));
@@ -103,8 +111,10 @@ void MdiInDir::RefreshForm()
     m_drives->clear();
     for (const platform::Drive& drive : platform::drives())
         m_drives->addItem(qs(platform::driveEntryText(drive)));
-    const int index = m_drives->findText(current, Qt::MatchStartsWith);
-    m_drives->setCurrentIndex(index >= 0 ? index : m_drives->currentIndex());
+    // Nothing chosen yet stays so: the start-up drive is chosen by the frame,
+    // and no other drive's label is read before it.
+    const int index = current.isEmpty() ? -1 : m_drives->findText(current, Qt::MatchStartsWith);
+    m_drives->setCurrentIndex(index >= 0 || current.isEmpty() ? index : m_drives->currentIndex());
     m_drives->blockSignals(false);
 }
 
@@ -160,7 +170,6 @@ MdiFile::MdiFile(MdiInDir& source, Prompts& prompts, QWidget* parent)
     for (QWidget* widget : std::initializer_list<QWidget*>{m_optLabel, m_txtLabel, m_optFile, m_txtFile, m_cbxAuto})
         layout->addWidget(widget);
     layout->addStretch();
-    RefreshForm();
     m_optLabel->setChecked(true);
     m_cbxAuto->setChecked(true);
     m_cbxAuto->setEnabled(false);
@@ -317,9 +326,51 @@ void MdiOutDir::refreshDirText()
 {
     const std::string spelled = basVelt::LongPathName(m_folders->folder().toStdString());
     m_folder->setText(qs(basVelt::ShortenPath(spelled)));
-    setWindowTitle(catalogueText(4000) + qs(basVelt::FreeSpaceText(m_drives->drive().toStdString())));
-    if (parentWidget())
-        parentWidget()->setWindowTitle(windowTitle());
+    m_freeSpace = qs(basVelt::FreeSpaceText(m_drives->drive().toStdString()));
+    setWindowTitle(catalogueText(4000) + m_freeSpace);
+    showCaption();
+}
+
+// The frame's title bar shows the free space in full; the caption before it
+// gives way first.
+void MdiOutDir::showCaption()
+{
+    QWidget* frame = parentWidget();
+    if (!frame)
+        return;
+    frame->setWindowTitle(fittedTitle(*frame, catalogueText(4000), m_freeSpace));
+}
+
+void MdiOutDir::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    showCaption();
+}
+
+QString fittedTitle(const QWidget& frame, const QString& head, const QString& tail)
+{
+    // The label part of the title bar as the frame lays it out.
+    QStyleOptionTitleBar option;
+    option.initFrom(&frame);
+    option.subControls = QStyle::SC_All;
+    option.titleBarFlags = frame.windowFlags();
+    option.titleBarState = frame.windowState();
+    const int border = 4;
+    const int height = frame.style()->pixelMetric(QStyle::PM_TitleBarHeight, &option, &frame);
+    option.rect = QRect(border, border, frame.width() - 2 * border, height);
+    option.text = head + tail;
+    const QFontMetrics metrics(QApplication::font("QMdiSubWindowTitleBar"));
+    option.fontMetrics = metrics;
+    // The style cuts its own margin off the label again when it paints (14
+    // pixels in Fusion).
+    const int room =
+        frame.style()->subControlRect(QStyle::CC_TitleBar, &option, QStyle::SC_TitleBarLabel, &frame).width() - 16;
+    if (metrics.horizontalAdvance(head + tail) <= room)
+        return head + tail;
+    const int left = room - metrics.horizontalAdvance(tail) - 2; // a little slack for kerning at the seam
+    if (left <= 0)
+        return tail;
+    return metrics.elidedText(head, Qt::ElideRight, left) + tail;
 }
 
 // ── Execution history ───────────────────────────────────────────────────────
@@ -364,6 +415,10 @@ QStringList MdiStatus::lines() const
 
 void MdiStatus::LogCopy()
 {
+    // An empty history copies nothing: whatever the user had on the
+    // clipboard stays there.
+    if (m_list->count() == 0)
+        return;
     QApplication::clipboard()->setText(lines().join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
 }
 
@@ -374,9 +429,11 @@ void MdiStatus::LogSave()
     QStringList filters;
     for (int i = 0; i + 1 < parts.size(); i += 2)
         filters << parts[i];
-    const QString path = m_prompts.saveFile(this, filters.join(QStringLiteral(";;")));
+    const QString path = m_prompts.saveFile(this, filters.join(QStringLiteral(";;")), QStringLiteral("LOG"));
     if (path.isEmpty())
         return;
+    if (m_list->count() == 0)
+        return; // nothing to keep: no question, no file, an existing log stays as it is
     if (QFile::exists(path) && !m_prompts.question(this, seriesText(5100)))
         return;
     std::vector<std::string> text;

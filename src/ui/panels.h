@@ -95,8 +95,12 @@ public:
     QMenu* popup() const { return m_popup; }
     FrmMenuMente* menuMente() const { return m_mente_dialog; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void refreshDirText();
+    void showCaption();
 
     Prompts& m_prompts;
     folders::AliasList m_aliases;
@@ -109,7 +113,13 @@ private:
     DriveList* m_drives;
     FolderList* m_folders;
     QLineEdit* m_folder;
+    QString m_freeSpace;
 };
+
+// fittedTitle: `head` followed by `tail` as a sub-window `frame` can show it
+// in its title bar: when both do not fit, `head` is shortened with an
+// ellipsis and `tail` stays whole.
+QString fittedTitle(const QWidget& frame, const QString& head, const QString& tail);
 
 // mdiStatus: the execution history.
 class MdiStatus : public QWidget {

@@ -10,6 +10,7 @@
 #include <QUrl>
 #include <QMessageBox>
 
+#include "helpwindow.h"
 #include "text/catalogue.h"
 
 namespace ui {
@@ -28,25 +29,40 @@ public:
         QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Yes | QMessageBox::No, parent);
         return box.exec() == QMessageBox::Yes;
     }
-    QString saveFile(QWidget* parent, const QString& filter) override
+    QString saveFile(QWidget* parent, const QString& filter, const QString& suffix) override
     {
-        return QFileDialog::getSaveFileName(parent, QString(), QString(), filter, nullptr,
-            QFileDialog::DontConfirmOverwrite);
+        // The program asks about an existing file itself.
+        QFileDialog dialog(parent, QString(), QString(), filter);
+        dialog.setObjectName(QStringLiteral("cdlSorvane"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        dialog.setDefaultSuffix(suffix);
+        if (dialog.exec() != QDialog::Accepted)
+            return QString();
+        return dialog.selectedFiles().value(0);
     }
     bool chooseFont(QWidget* parent, QFont& current) override
     {
-        bool ok = false;
-        const QFont chosen = QFontDialog::getFont(&ok, current, parent, QString(), QFontDialog::ScalableFonts);
-        if (ok)
-            current = chosen;
-        return ok;
+        QFontDialog dialog(current, parent);
+        dialog.setObjectName(QStringLiteral("cdlSorvane"));
+        dialog.setOption(QFontDialog::ScalableFonts);
+        dialog.setCurrentFont(current);
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        current = dialog.selectedFont();
+        return true;
     }
-    void openHelp(const QString& path) override { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+    void openHelp(QWidget* parent, const QString& path) override
+    {
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+            showHelpWindow(parent, path);
+    }
     void runModal(QDialog& dialog) override { dialog.exec(); }
     QString inputText(QWidget* parent, const QString& prompt, const QString& title, const QString& initial) override
     {
         bool ok = false;
-        const QString text = QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, initial, &ok);
+        const QString text = QInputDialog::getText(parent, title, promptLines(prompt), QLineEdit::Normal, initial, &ok);
         return ok ? text : QString();
     }
 };
@@ -57,6 +73,14 @@ QString fromView(std::string_view text)
 }
 
 } // namespace
+
+QString promptLines(const QString& prompt)
+{
+    QString lines = prompt;
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return lines;
+}
 
 Prompts& defaultPrompts()
 {

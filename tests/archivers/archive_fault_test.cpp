@@ -37,7 +37,7 @@ struct Writer {
 const Writer kWriters[] = {
     {"lzh", "UNLHA32.DLL", "Unlha", ".~lzh-", "LZH", "u -x \"D:\\DISK01.LZH\" \"README.TXT\"",
         "u -+ -xra  \"-wD:\\\"  -jx386SPART.PAR \"D:\\DISK01.LZH\" \"*.*\"", "a -xr \"D:\\DISK01.LZH\" \"%s\"",
-        "lha t %s", "bsdtar -tf %s"},
+        "lhasa t %s", "bsdtar -tf %s"},
     {"zip", "ZIP32J.DLL", "Zip", ".~zip-", "ZIP", "-D \"D:\\DISK01.ZIP\" \"README.TXT\"",
         " -r -S  -9 \"D:\\DISK01.ZIP\" \"*.*\"", "-r \"D:\\DISK01.ZIP\" \"%s\"", "unzip -tq %s", "bsdtar -tf %s"},
 };

@@ -2,7 +2,10 @@
 // refusals, history lines, busy and missing libraries, the double-mode flow.
 #include "engine/pack_drive.h"
 
+#include <algorithm>
 #include <deque>
+#include <filesystem>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +24,8 @@ public:
     {
         lines.push_back(line);
         currentFolders.push_back(platform::currentFolder());
+        if (effect)
+            effect(line);
         if (results.empty())
             return 0;
         const int result = results.front();
@@ -29,7 +34,10 @@ public:
     }
     bool running() override { return busy; }
     std::int16_t version() override { return 110; }
+    std::string report() const override { return reportText; }
 
+    std::function<void(const std::string&)> effect; // what the call does to the disk
+    std::string reportText;
     std::vector<std::string> lines;
     std::vector<std::string> currentFolders;
     std::deque<int> results;
@@ -153,6 +161,15 @@ protected:
         m_libraries.availability = {true, 110, true, 110, true, 110};
     }
 
+    // The first stage leaves the staging file, as a library would.
+    void stageOnFirstCall(const std::string& content)
+    {
+        m_lzh->effect = [this, content](const std::string&) {
+            if (m_lzh->lines.size() == 1)
+                testsupport::writeFile(m_dir / "c/TEMP/DISK01.LZH", content);
+        };
+    }
+
     std::int16_t pack(std::int16_t mode, const std::string& folder = "D:\\ARC", const std::string& source = "a:\\")
     {
         engine::Engine engine(m_settings, m_libraries, m_out.history, m_out.archives, m_out);
@@ -210,6 +227,116 @@ TEST_F(PackDrive, FoldersInsideTheSourceAreRefused)
     EXPECT_EQ(m_out.messages, (std::vector<std::string>{res(20201)}));
 }
 
+// The dialect form of a native path through z:, the drive of "/".
+std::string throughZ(const std::string& native)
+{
+    std::string path = "Z:" + native;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+TEST_F(PackDrive, StorageFoldersThatReachTheSourceOtherwiseAreRefused)
+{
+    makeDirs(m_dir / "a/ARC");
+    std::filesystem::create_directory_symlink(m_dir / "a", m_dir / "d/LINK");
+    const std::string rows[] = {
+        "a:",                               // the current folder of a:, its root during the run
+        "\\ARC",                            // the root of the current drive, the source
+        "ARC",                              // relative to the source root
+        "A:\\ARC\\..\\SUB\\.",                // folded back into the source
+        throughZ(m_dir / "a/ARC"),          // the same folder through another letter
+        "D:\\LINK\\ARC",                     // through a link
+    };
+    for (const std::string& folder : rows) {
+        m_out = Recorder{};
+        EXPECT_EQ(pack(engine::Normal, folder), 1) << folder;
+        EXPECT_EQ(m_out.messages, (std::vector<std::string>{res(20200)})) << folder;
+        EXPECT_EQ(m_out.history.lines, (std::vector<std::string>{res(20005)})) << folder;
+    }
+    // Without subfolders only the source root itself, however it is written.
+    m_settings.SubDir = false;
+    for (const std::string& folder : {std::string("a:"), std::string("\\"), throughZ(m_dir / "a"), std::string("D:\\LINK")}) {
+        m_out = Recorder{};
+        EXPECT_EQ(pack(engine::Normal, folder), 1) << folder;
+        EXPECT_EQ(m_out.messages, (std::vector<std::string>{res(20200)})) << folder;
+    }
+    EXPECT_TRUE(m_lzh->lines.empty());
+}
+
+TEST_F(PackDrive, AnUnusableTemporaryFolderIsRefusedBeforeAnyCall)
+{
+    makeDirs(m_dir / "a/WORK");
+    const struct {
+        std::string tmp;
+        std::int16_t message;
+    } rows[] = {
+        {"", 20203},                             // would be the root of the current drive: the source
+        {"WORK", 20203},                         // relative: inside the source during the run
+        {"\\TEMP\\", 20203},                     // the current drive's root: the source
+        {"C:\\NOPE\\", 20203},                   // missing
+        {"Q:\\", 20203},                          // no such drive
+        {throughZ(m_dir / "a/WORK"), 20201},    // the source through another letter
+    };
+    for (const auto& row : rows) {
+        for (std::int16_t mode : {engine::Normal, engine::Double}) {
+            m_settings.TmpDir = row.tmp;
+            m_out = Recorder{};
+            EXPECT_EQ(pack(mode), 1) << row.tmp;
+            ASSERT_EQ(m_out.messages.size(), 1u) << row.tmp;
+            EXPECT_TRUE(m_out.messages[0].starts_with(res(row.message))) << row.tmp << " " << m_out.messages[0];
+            EXPECT_EQ(m_out.history.lines, (std::vector<std::string>{res(20005)})) << row.tmp;
+        }
+    }
+    // Without subfolders the temporary folder is still refused anywhere on the source.
+    m_settings.SubDir = false;
+    m_settings.TmpDir = "A:\\WORK\\";
+    m_out = Recorder{};
+    EXPECT_EQ(pack(engine::Double), 1);
+    EXPECT_EQ(m_out.messages, (std::vector<std::string>{res(20201)}));
+    EXPECT_TRUE(m_lzh->lines.empty());
+    EXPECT_TRUE(m_zip->lines.empty());
+}
+
+TEST_F(PackDrive, AQuotationMarkInAFolderOrNameIsRefused)
+{
+    engine::Engine engine(m_settings, m_libraries, m_out.history, m_out.archives, m_out);
+    EXPECT_EQ(engine.PackDrive("a:\\", "DISK01", "D:\\my\"arc", engine::Normal), 1);
+    EXPECT_EQ(engine.PackDrive("a:\\", "DI\"SK", "D:\\ARC", engine::Normal), 1);
+    m_settings.TmpDir = "C:\\TE\"MP\\";
+    EXPECT_EQ(engine.PackDrive("a:\\", "DISK01", "D:\\ARC", engine::Double), 1);
+    EXPECT_EQ(m_out.messages, (std::vector<std::string>(3, res(20205))));
+    EXPECT_EQ(m_out.history.lines, (std::vector<std::string>(3, res(20005))));
+    EXPECT_TRUE(m_lzh->lines.empty());
+}
+
+TEST_F(PackDrive, AStagingFileThatIsAlreadyThereIsNeverTouched)
+{
+    m_settings.Pattern = 0;
+    m_settings.Double = true;
+    testsupport::writeFile(m_dir / "c/TEMP/DISK01.LZH", "another disk's leftover");
+    testsupport::writeFile(m_dir / "d/ARC/DISK01.LZH.LZH", "the double archive");
+    EXPECT_EQ(pack(engine::Double), 1);
+    ASSERT_EQ(m_out.messages.size(), 1u);
+    EXPECT_EQ(m_out.messages[0], res(20204) + "\n" + "C:\\TEMP\\DISK01.LZH");
+    EXPECT_EQ(m_out.history.lines, (std::vector<std::string>{res(20005)}));
+    EXPECT_TRUE(m_lzh->lines.empty()) << "no extraction over it, no update of it";
+    EXPECT_EQ(testsupport::readFile(m_dir / "c/TEMP/DISK01.LZH"), "another disk's leftover");
+}
+
+TEST_F(PackDrive, TheLibrarysReportOfAFailureFollowsTheFailureLine)
+{
+    m_lzh->results = {0x800D};
+    m_lzh->reportText = "SUB\\A.TXT - added\nREADME.TXT: cannot be opened: Input/output error\n";
+    EXPECT_EQ(pack(engine::Normal), 1);
+    EXPECT_EQ(m_out.history.lines, (std::vector<std::string>{"[ a:\\ ]", res(20010), res(20004),
+                                       "\u3000README.TXT: cannot be opened: Input/output error"}));
+    // A success shows no report.
+    m_out = Recorder{};
+    m_lzh->reportText = "README.TXT - added\n";
+    EXPECT_EQ(pack(engine::Normal), 0);
+    EXPECT_EQ(m_out.history.lines.back(), res(20003));
+}
+
 TEST_F(PackDrive, ASourceThatCannotBeEnteredIsRefused)
 {
     m_env.emplace("SORVANE2_DRIVES", "a=" + m_dir.path() + "/nodisk;c=" + m_dir.path() + "/c;d=" + m_dir.path() + "/d");
@@ -260,7 +387,7 @@ TEST_F(PackDrive, AMissingLibraryWritesNoSourceLine)
 TEST_F(PackDrive, DoubleRunStagesInTheTemporaryFolder)
 {
     m_settings.Pattern = 0;
-    testsupport::writeFile(m_dir / "c/TEMP/DISK01.LZH", "staged"); // what the first stage leaves
+    stageOnFirstCall("staged");
     EXPECT_EQ(pack(engine::Double), 0);
     EXPECT_EQ(m_out.history.lines,
         (std::vector<std::string>{"[ a:\\ ]", res(20001), res(20002), res(20003)}));
@@ -276,7 +403,7 @@ TEST_F(PackDrive, AFirstStageFailureWritesItsLineTwiceAndSkipsTheSecond)
 {
     m_settings.Pattern = 0;
     m_lzh->results = {0x8006};
-    testsupport::writeFile(m_dir / "c/TEMP/DISK01.LZH", "partial");
+    stageOnFirstCall("partial");
     EXPECT_EQ(pack(engine::Double), -1);
     EXPECT_EQ(m_out.history.lines,
         (std::vector<std::string>{"[ a:\\ ]", res(20001), res(20041), res(20041), res(20004)}));

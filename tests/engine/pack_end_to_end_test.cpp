@@ -101,7 +101,7 @@ TEST_F(PackEndToEnd, NormalAndStoreInBothFormats)
         ASSERT_EQ(pack(engine::Store), 0);
         expectWholeDisk(m_dir / ("arc/DISK01." + extension));
     }
-    EXPECT_EQ(shell("lha t " + quote(m_dir / "arc/DISK01.LZH")).exitCode, 0);
+    EXPECT_EQ(shell("lhasa t " + quote(m_dir / "arc/DISK01.LZH")).exitCode, 0);
     EXPECT_EQ(shell("unzip -tq " + quote(m_dir / "arc/DISK01.ZIP")).exitCode, 0);
 }
 
@@ -150,7 +150,7 @@ TEST_F(PackEndToEnd, AFullStorageDriveFailsWithItsLine)
     EXPECT_NE(run.output.find("exit=1"), std::string::npos) << run.output;
 }
 
-TEST(PackCommand, BadInputGivesMessagesAndNonzeroExits)
+TEST(PackCommandInput, BadInputGivesMessagesAndNonzeroExits)
 {
     TempDir dir;
     makeDirs(dir / "disk");

@@ -164,6 +164,26 @@ TEST(SettingsText, RandomNamesAndValuesSurviveTheTextForm)
     }
 }
 
+// A file edited by hand holds paths with single backslashes; they read as written
+// and stay so across later writes.
+TEST_F(SettingsStore, HandWrittenBackslashesAreBackslashes)
+{
+    testsupport::makeDirs(m_dir.path() + "/config");
+    const std::string handWritten = "[Sorvane2]\nTmpDir=D:\\WORK\\\nDir_Out=C:\\temp\\new\\x86\\xyz\n"
+                                    "OldDir_Out=C:\\\\ARC\nDir_In=\\\\server\\share\n";
+    testsupport::writeFile(file("Brelmoor"), handWritten);
+    std::optional<platform::Error> problem;
+    EXPECT_EQ(platform::settingsRead("Brelmoor", "Sorvane2", "TmpDir", "", &problem), "D:\\WORK\\");
+    EXPECT_FALSE(problem.has_value()) << problem->message;
+    EXPECT_EQ(platform::settingsRead("Brelmoor", "Sorvane2", "Dir_Out", ""), "C:\\temp\\new\\x86\\xyz");
+    EXPECT_EQ(platform::settingsRead("Brelmoor", "Sorvane2", "OldDir_Out", ""), "C:\\ARC"); // a doubled one is one
+    EXPECT_EQ(platform::settingsRead("Brelmoor", "Sorvane2", "Dir_In", ""), "\\server\\share");
+    ASSERT_TRUE(platform::settingsWrite("Brelmoor", "Sorvane2", "Tip", "False").ok());
+    EXPECT_FALSE(std::filesystem::exists(file("Brelmoor") + ".bad")); // nothing was damaged
+    EXPECT_EQ(platform::settingsRead("Brelmoor", "Sorvane2", "TmpDir", ""), "D:\\WORK\\");
+    EXPECT_EQ(platform::settingsRead("Brelmoor", "Sorvane2", "Dir_Out", ""), "C:\\temp\\new\\x86\\xyz");
+}
+
 // A writer killed at any moment leaves the old file or the new one, never a torn one.
 TEST_F(SettingsStore, AKilledWriterLeavesAReadableFile)
 {

@@ -106,6 +106,38 @@ TEST_F(SettingsRecord, WindowLocationsAreChosenOneByOne)
     EXPECT_FALSE(settings::windowLocation("About").has_value());
 }
 
+TEST_F(SettingsRecord, AWindowWithoutItsLeftKeyIsReadFromTheLegacyLocationWhenItsOtherKeysAreThere)
+{
+    // Earlier versions wrote a panel's _Left only with Resize off.
+    ASSERT_TRUE(platform::settingsWrite(settings::kLegacyApplication, settings::kSection, "Dir_Out", "D:\\ARC").ok());
+    EXPECT_EQ(settings::windowLocation("OutDir", {"Dir_Out"})->application, settings::kLegacyApplication);
+    EXPECT_EQ(settings::windowLocation("InDir", {"Dir_In"})->application, settings::kApplication);
+    ASSERT_TRUE(platform::settingsWrite(settings::kLegacyApplication, settings::kSection, "InDir_Top", "300").ok());
+    EXPECT_EQ(settings::windowLocation("InDir", {"Dir_In"})->application, settings::kLegacyApplication);
+}
+
+TEST_F(SettingsRecord, ALeftKeyIsANumberBeyondSixteenBitsToo)
+{
+    const struct {
+        const char* stored;
+        std::optional<const char*> location;
+    } rows[] = {
+        {"38400", settings::kLegacyApplication},
+        {"1234.5", settings::kLegacyApplication},
+        {"-9999.0", settings::kApplication},
+        {"-9999", settings::kApplication},
+        {"abc", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        ASSERT_TRUE(platform::settingsWrite(settings::kLegacyApplication, settings::kSection, "Main_Left", row.stored).ok());
+        const auto where = settings::windowLocation("Main");
+        ASSERT_EQ(where.has_value(), row.location.has_value()) << row.stored;
+        if (where) {
+            EXPECT_EQ(where->application, std::string(*row.location)) << row.stored;
+        }
+    }
+}
+
 TEST_F(SettingsRecord, DeleteAllLeavesTheLegacyLocation)
 {
     ASSERT_TRUE(platform::settingsWrite(settings::kApplication, settings::kSection, "Tip", "False").ok());

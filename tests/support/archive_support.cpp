@@ -1,6 +1,7 @@
 // Helpers of the archive tests.
 #include "archive_support.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -135,6 +136,17 @@ int LoadedModule::run(const std::string& commandLine, std::string* report)
 std::string binaryDir()
 {
     return SORVANE2_BIN_DIR;
+}
+
+std::string lhasaSpelling(const std::string& path)
+{
+    if (std::any_of(path.begin(), path.end(), [](char c) { return c >= 'a' && c <= 'z'; }))
+        return path;
+    std::string lower = path;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return lower;
 }
 
 } // namespace testsupport

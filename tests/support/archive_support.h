@@ -22,6 +22,7 @@ struct TreeFile {
     std::string content;
     std::int64_t mtime = 0;
     bool folder = false;
+    bool operator==(const TreeFile&) const = default;
 };
 
 // readTree: every file and folder below `root` by relative path ("SUB/x").
@@ -52,6 +53,11 @@ private:
     void* m_handle = nullptr;
     std::string m_prefix;
 };
+
+// lhasaSpelling: the name lhasa gives an extracted MS-DOS entry: a path
+// without any small ASCII letter comes out in small letters (README.TXT gives
+// readme.txt, SUB/lower.TXT stays).
+std::string lhasaSpelling(const std::string& path);
 
 // binaryDir: the folder holding the program, the modules and the test tools.
 std::string binaryDir();

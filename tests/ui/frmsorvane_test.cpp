@@ -38,87 +38,13 @@
 #include "ui/prompts.h"
 #include "ui/startup.h"
 
+#include "main_window.h"
+
 namespace {
 
 using namespace testsupport;
+using uitest::MainWindow;
 namespace fs = std::filesystem;
-
-struct ScriptedPrompts : ui::Prompts {
-    QStringList messages;
-    bool answer = true;
-    QString savePath;
-    void message(QWidget*, const QString& text) override { messages << text; }
-    bool question(QWidget*, const QString& text) override
-    {
-        messages << text;
-        return answer;
-    }
-    QString saveFile(QWidget*, const QString&) override { return savePath; }
-    bool chooseFont(QWidget*, QFont& current) override
-    {
-        if (!font)
-            return false;
-        current = *font;
-        return true;
-    }
-    void openHelp(const QString& path) override { helpPath = path; }
-    void runModal(QDialog& dialog) override
-    {
-        dialog.show(); // runs the dialog's activation
-        if (modal)
-            modal(dialog);
-        dialog.hide();
-    }
-    std::function<void(QDialog&)> modal;
-    QString inputText(QWidget*, const QString& prompt, const QString&, const QString&) override
-    {
-        messages << prompt;
-        return input;
-    }
-    QString input;
-    std::optional<QFont> font;
-    QString helpPath;
-};
-
-class MainWindow : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        makeSampleTree(m_dir / "disk");
-        makeDirs(m_dir / "out");
-        makeDirs(m_dir / "tmp");
-        m_drives.emplace("SORVANE2_DRIVES", "a=" + m_dir.path() + "/disk|DISK07;b=" + m_dir.path()
-                + "/nodisk;c=" + m_dir.path() + "/tmp;d=" + m_dir.path() + "/out");
-        m_system.emplace("SORVANE2_SYSTEM_DIR", binaryDir());
-        m_config.emplace("SORVANE2_CONFIG_DIR", m_dir.path() + "/config");
-        ASSERT_TRUE(platform::changeDrive('d').ok());
-        m_settings = settings::defaults();
-        m_settings.TmpDir = "C:\\";
-        m_libraries = engine::loadLibraries(platform::systemFolder(), &ui::RunProgress::handler, &m_progress);
-        ASSERT_TRUE(m_libraries.availability.lzh);
-        m_window = std::make_unique<ui::FrmSorvane>(m_settings, m_libraries, m_progress, m_prompts);
-        m_window->show();
-        QApplication::processEvents();
-        m_window->inDir()->setDriveName(QStringLiteral("a:"));
-        m_window->outDir()->setDirName(QStringLiteral("D:\\"));
-    }
-
-    void typeName(const QString& name)
-    {
-        m_window->file()->fileOption()->setChecked(true);
-        m_window->file()->fileText()->setText(name);
-        m_window->file()->autoCount()->setChecked(true);
-    }
-
-    TempDir m_dir;
-    ScopedCwd m_cwd;
-    std::optional<ScopedEnv> m_drives, m_system, m_config;
-    settings::ProgramSettings m_settings;
-    ui::RunProgress m_progress;
-    engine::LibrarySet m_libraries;
-    ScriptedPrompts m_prompts;
-    std::unique_ptr<ui::FrmSorvane> m_window;
-};
 
 TEST_F(MainWindow, CaptionsButtonsAndPanels)
 {
@@ -145,7 +71,7 @@ TEST_F(MainWindow, APressOfNormalPacksTheDiskAndCountsUp)
     EXPECT_TRUE(m_window->button(0)->isEnabled());
     EXPECT_TRUE(m_window->inDir()->isEnabled());
     EXPECT_FALSE(m_window->running());
-    EXPECT_EQ(shell("lha t " + quote(m_dir / "out/DISK09.LZH")).exitCode, 0);
+    EXPECT_EQ(shell("lhasa t " + quote(m_dir / "out/DISK09.LZH")).exitCode, 0);
     EXPECT_TRUE(m_prompts.messages.isEmpty());
 }
 
@@ -345,6 +271,33 @@ TEST_F(MainWindow, PanelPlacesAreKeptOnlyWhenThePanelsDoNotFollow)
     EXPECT_NEAR(*width, 300.0 * 1440.0 / window.logicalDpiX(), 20.0);
     ui::FrmSorvane again(m_settings, m_libraries, m_progress, m_prompts);
     EXPECT_EQ(again.mdiArea()->subWindowList()[3]->geometry().width(), 300);
+}
+
+// A store of an earlier version usually lacks the panels' _Left keys (they were
+// written only with Resize off); its folders and aliases still come over.
+TEST_F(MainWindow, TheLegacyStorageFolderAndAliasesSurviveTheMove)
+{
+    const char* legacy = settings::kLegacyApplication;
+    ASSERT_TRUE(platform::settingsWrite(legacy, settings::kSection, "Version", "1.00").ok());
+    ASSERT_TRUE(platform::settingsWrite(legacy, settings::kSection, "Dir_Out", "C:\\").ok());
+    ASSERT_TRUE(platform::settingsWrite(legacy, settings::kSection, "Dir_Out_DirName0", "作業").ok());
+    ASSERT_TRUE(platform::settingsWrite(legacy, settings::kSection, "Dir_Out_DirDir0", "D:\\").ok());
+    m_window->close();
+    m_window.reset();
+    {
+        ui::FrmSorvane window(m_settings, m_libraries, m_progress, m_prompts);
+        window.show();
+        QApplication::processEvents();
+        window.close();
+    }
+    settings::SaveSettings(m_settings); // the end of the run removes the legacy entry
+    auto current = [](const char* key) {
+        return platform::settingsRead(settings::kApplication, settings::kSection, key, "<none>");
+    };
+    EXPECT_EQ(current("Dir_Out"), "C:\\");
+    EXPECT_EQ(current("Dir_Out_DirName0"), "作業");
+    EXPECT_EQ(current("Dir_Out_DirDir0"), "D:\\");
+    EXPECT_EQ(platform::settingsRead(legacy, settings::kSection, "Version", "gone"), "gone");
 }
 
 TEST_F(MainWindow, MkdirOpensTheNewFolderInTheStoragePanel)

@@ -1,45 +1,98 @@
 // What every archive writer and extractor does around its format.
 #include "archive_target.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "result_codes.h"
 
 namespace archivers {
 
-int lockTarget(const std::string& nativeArchive, const std::string& shown, const std::string& tempPrefix,
-               std::unique_ptr<FolderLock>& lock, Report& report)
+ArchiveUpdate::ArchiveUpdate(std::string nativeArchive, std::string shown, std::string tempPrefix, Report& report)
+    : m_native(std::move(nativeArchive))
+    , m_shown(std::move(shown))
+    , m_tempPrefix(std::move(tempPrefix))
+    , m_report(report)
 {
-    const std::string folder = parentFolder(nativeArchive);
+}
+
+int ArchiveUpdate::begin()
+{
+    const std::string folder = parentFolder(m_native);
     struct stat info;
     if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        report.line(shown + ": the folder does not exist");
+        m_report.line(m_shown + ": the folder does not exist");
         return kErrorArcFileOpen;
     }
-    lock = std::make_unique<FolderLock>(folder);
-    removeStaleTemps(folder, tempPrefix);
+    m_lock = std::make_unique<FolderLock>(folder);
+    removeDeadTemporaries(folder);
+    if (::lstat(m_native.c_str(), &info) != 0) {
+        if (errno == ENOENT)
+            return kOk; // a new archive
+        m_report.line(m_shown + ": " + std::strerror(errno));
+        return kErrorArcFileOpen;
+    }
+    if (S_ISLNK(info.st_mode) && ::stat(m_native.c_str(), &info) != 0) {
+        m_report.line(m_shown + ": a link to nothing");
+        return kErrorArcFileOpen;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        m_report.line(m_shown + ": not a file");
+        return kErrorArcFileOpen;
+    }
+    m_oldMode = info.st_mode & 07777;
+    m_old = openReader(m_native);
+    if (!m_old) {
+        m_report.line(m_shown + ": " + std::strerror(errno));
+        return kErrorArcFileOpen;
+    }
     return kOk;
 }
 
-int createOutput(AtomicFile& output, const std::string& nativeArchive, const std::string& shown,
-                 const std::string& tempPrefix, Report& report)
+int ArchiveUpdate::readFailure(int code, const std::string& why)
 {
-    if (output.create(nativeArchive, tempPrefix))
+    if (m_old && m_old->error() != 0) {
+        m_report.line(m_shown + ": reading the archive: " + std::strerror(m_old->error()));
+        return kErrorCannotRead;
+    }
+    if (!why.empty())
+        m_report.line(m_shown + ": " + why);
+    return code;
+}
+
+int ArchiveUpdate::start()
+{
+    if (m_old && ((m_oldMode & 0222) == 0 || ::access(m_native.c_str(), W_OK) != 0)) {
+        m_report.line(m_shown + ": the archive is read-only");
+        return kErrorReadOnly;
+    }
+    AtomicFile::CreateOptions options;
+    if (m_old)
+        options.mode = m_oldMode;
+    if (m_output.create(m_native, m_tempPrefix, options))
         return kOk;
-    report.line(shown + ": cannot make the new archive: " + std::strerror(output.error()));
-    const int code = resultCodeForWrite(output.error());
+    m_report.line(m_shown + ": cannot make the new archive: " + std::strerror(m_output.error()));
+    const int code = resultCodeForWrite(m_output.error());
     return code == kErrorCannotWrite ? kErrorTmpOpen : code;
 }
 
-int flushOutput(AtomicFile& output, const std::string& shown, Report& report)
+int ArchiveUpdate::flush()
 {
-    if (output.sink().flush())
+    if (m_output.sink().flush())
         return kOk;
-    report.line(shown + ": " + std::strerror(output.sink().error()));
-    return resultCodeForWrite(output.sink().error());
+    m_report.line(m_shown + ": " + std::strerror(m_output.sink().error()));
+    return resultCodeForWrite(m_output.sink().error());
+}
+
+int ArchiveUpdate::commit()
+{
+    return commitOutput(m_output, m_shown, m_report);
 }
 
 int commitOutput(AtomicFile& output, const std::string& shown, Report& report)
@@ -48,6 +101,46 @@ int commitOutput(AtomicFile& output, const std::string& shown, Report& report)
         return kOk;
     report.line(shown + ": " + std::strerror(output.error()));
     return resultCodeForWrite(output.error());
+}
+
+ExtractionTarget::~ExtractionTarget()
+{
+    if (!m_finished)
+        finish();
+}
+
+std::string ExtractionTarget::folderFor(const std::vector<std::string>& elements, size_t count)
+{
+    const std::string folder = makeFoldersBelow(m_root, elements, count);
+    if (!folder.empty() && std::find(m_swept.begin(), m_swept.end(), folder) == m_swept.end()) {
+        m_swept.push_back(folder);
+        removeDeadTemporaries(folder);
+    }
+    return folder;
+}
+
+void ExtractionTarget::setFolderTime(const std::string& native, std::int64_t mtime)
+{
+    m_folderTimes.emplace_back(native, mtime);
+}
+
+bool ExtractionTarget::finish()
+{
+    m_finished = true;
+    // Deepest first: setting a folder's time after its subfolders' keeps it.
+    std::stable_sort(m_folderTimes.begin(), m_folderTimes.end(), [](const auto& a, const auto& b) {
+        return std::count(a.first.begin(), a.first.end(), '/') > std::count(b.first.begin(), b.first.end(), '/');
+    });
+    for (const auto& [folder, mtime] : m_folderTimes) {
+        const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+        ::utimensat(AT_FDCWD, folder.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    const int fd = ::open(m_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::syncfs(fd) == 0;
+    ::close(fd);
+    return synced;
 }
 
 std::string makeFoldersBelow(const std::string& root, const std::vector<std::string>& elements, size_t count)
@@ -63,6 +156,17 @@ std::string makeFoldersBelow(const std::string& root, const std::vector<std::str
             return {};
     }
     return folder;
+}
+
+std::uint64_t bombRatio(std::uint64_t size, std::uint64_t compressedSize, std::uint64_t limit)
+{
+    const std::uint64_t ratio = size / std::max<std::uint64_t>(compressedSize, 1);
+    return size > kBombFloor && ratio > limit ? ratio : 0;
+}
+
+std::int64_t timeIn32Bits(std::int64_t unixTime)
+{
+    return std::clamp<std::int64_t>(unixTime, 0, 0xFFFFFFFFll);
 }
 
 std::uint32_t dosTimeOf(std::int64_t unixTime)

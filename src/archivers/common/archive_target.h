@@ -13,24 +13,87 @@
 
 namespace archivers {
 
-// lockTarget: checks that the archive's folder exists, takes its lock and
-// removes what killed writers left there. Returns 0 or kErrorArcFileOpen
-// (reported under `shown`).
-int lockTarget(const std::string& nativeArchive, const std::string& shown, const std::string& tempPrefix,
-               std::unique_ptr<FolderLock>& lock, Report& report);
+// One update of an archive file, the same for every format: the folder is
+// locked and swept of what killed callers left; the old archive, if there is
+// one, is open for reading; the new one is written to a temporary file beside
+// it, with the old one's mode, and renamed over it only by commit(). Failures
+// are reported under the archive's shown name and returned as result codes.
+class ArchiveUpdate {
+public:
+    ArchiveUpdate(std::string nativeArchive, std::string shown, std::string tempPrefix, Report& report);
 
-// createOutput: the temporary file of a new archive. Returns 0 or the code of
-// the failure (no space, read-only, could not make it).
-int createOutput(AtomicFile& output, const std::string& nativeArchive, const std::string& shown,
-                 const std::string& tempPrefix, Report& report);
+    // begin: lock, sweep, open the old archive. 0 or kErrorArcFileOpen.
+    int begin();
+    // old: the archive as it is now; null for a new archive.
+    RandomReader* old() const { return m_old.get(); }
+    // readFailure: `code` for a failure while reading the old archive, made
+    // kErrorCannotRead when the file itself could not be read.
+    int readFailure(int code, const std::string& why);
 
-// flushOutput / commitOutput: write out, or rename into place. 0 or the code.
-int flushOutput(AtomicFile& output, const std::string& shown, Report& report);
+    // start: the temporary file. 0 or the code (a read-only archive: kErrorReadOnly).
+    int start();
+    ByteSink& sink() { return m_output.sink(); }
+    const std::string& tempPath() const { return m_output.tempPath(); }
+    // flush / commit: write out, or rename into place. 0 or the code.
+    int flush();
+    int commit();
+
+private:
+    std::string m_native;
+    std::string m_shown;
+    std::string m_tempPrefix;
+    Report& m_report;
+    std::unique_ptr<FolderLock> m_lock;
+    std::unique_ptr<RandomReader> m_old;
+    mode_t m_oldMode = 0;
+    AtomicFile m_output;
+};
+
+// commitOutput: rename a finished file into place. 0 or the code.
 int commitOutput(AtomicFile& output, const std::string& shown, Report& report);
+
+// Extraction into a folder: its leftovers swept once, the files synced once.
+class ExtractionTarget {
+public:
+    explicit ExtractionTarget(std::string root) : m_root(std::move(root)) {}
+    ~ExtractionTarget();
+    const std::string& root() const { return m_root; }
+    // folderFor: makes (or enters) the first `count` of `elements` below the
+    // root, never through a link, and sweeps each folder the first time. The
+    // native folder, or empty.
+    std::string folderFor(const std::vector<std::string>& elements, size_t count);
+    // setFolderTime: the time a folder gets once everything is in it.
+    void setFolderTime(const std::string& native, std::int64_t mtime);
+    // finish: restore the folder times (innermost first) and sync the files
+    // once. False when the sync failed.
+    bool finish();
+
+private:
+    std::string m_root;
+    std::vector<std::string> m_swept;
+    std::vector<std::pair<std::string, std::int64_t>> m_folderTimes;
+    bool m_finished = false;
+};
 
 // makeFoldersBelow: makes (or enters) the first `count` of `elements` below
 // `root`, never through a symbolic link. The native folder, or empty.
 std::string makeFoldersBelow(const std::string& root, const std::vector<std::string>& elements, size_t count);
+
+// Decompression bombs: a member that says it expands to more than kBombFloor
+// bytes at more than a format's ratio is refused before it is decoded.
+// Deflate cannot pass 1032:1. LZH codes of 0 bits (one-symbol tables) can:
+// real writers reach about 200,000:1 on zero-filled files (their blocks end
+// when their buffers fill), crafted blocks of 65,535 such codes 2,500,000:1.
+constexpr std::uint64_t kBombFloor = 64u << 20;
+constexpr std::uint64_t kZipBombRatio = 2000;
+constexpr std::uint64_t kLzhBombRatio = 1000000;
+
+// bombRatio: the ratio when the member is a bomb by that rule, else 0.
+std::uint64_t bombRatio(std::uint64_t size, std::uint64_t compressedSize, std::uint64_t limit);
+
+// timeIn32Bits: a Unix time held to what an unsigned 32-bit field can hold
+// (1970 to 2106); the time a header of that kind stores, and compares.
+std::int64_t timeIn32Bits(std::int64_t unixTime);
 
 // MS-DOS date and time (local time, two-second steps) of a Unix time, and back.
 std::uint32_t dosTimeOf(std::int64_t unixTime);

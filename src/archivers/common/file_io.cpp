@@ -1,12 +1,18 @@
 // File input and output of the archiver modules.
 #include "file_io.h"
 
+#include "source_walk.h"
+
 #include <cerrno>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/platform.h"
 
 namespace archivers {
 
@@ -33,6 +39,21 @@ bool writeFully(int fd, const unsigned char* data, size_t size, int* error)
 
 } // namespace
 
+std::string readErrorText(int error)
+{
+    if (error == kChangedWhileRead)
+        return "the file changed while it was read";
+    return error ? std::strerror(error) : "unexpected end of file";
+}
+
+FileSource::FileSource(int fd, const struct stat& opened)
+    : m_fd(fd)
+    , m_size(static_cast<std::int64_t>(opened.st_size))
+    , m_mtime{opened.st_mtim.tv_sec, opened.st_mtim.tv_nsec}
+    , m_ctime{opened.st_ctim.tv_sec, opened.st_ctim.tv_nsec}
+{
+}
+
 FileSource::~FileSource()
 {
     ::close(m_fd);
@@ -46,16 +67,61 @@ long FileSource::read(void* buffer, size_t size)
             continue;
         if (got < 0)
             m_error = errno;
+        if (got == 0) {
+            // The end: the file must be as it was when it was opened, or the
+            // bytes read may be half old and half new content.
+            struct stat now;
+            if (::fstat(m_fd, &now) != 0) {
+                m_error = errno;
+                return -1;
+            }
+            if (static_cast<std::int64_t>(now.st_size) != m_size || now.st_mtim.tv_sec != m_mtime[0]
+                || now.st_mtim.tv_nsec != m_mtime[1] || now.st_ctim.tv_sec != m_ctime[0]
+                || now.st_ctim.tv_nsec != m_ctime[1]) {
+                m_error = kChangedWhileRead;
+                return -1;
+            }
+        }
         return static_cast<long>(got);
     }
 }
 
+namespace {
+
+// A file inside a drive image, read through the platform layer.
+class ImageSource final : public ByteSource {
+public:
+    explicit ImageSource(std::unique_ptr<platform::FileStream> stream) : m_stream(std::move(stream)) {}
+    long read(void* buffer, size_t size) override { return m_stream->read(buffer, size); }
+    int error() const override { return m_stream->error(); }
+
+private:
+    std::unique_ptr<platform::FileStream> m_stream;
+};
+
+} // namespace
+
 std::unique_ptr<ByteSource> openSource(const std::string& nativePath)
 {
-    const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // O_NONBLOCK: opening a FIFO must not wait for a writer. A regular file
+    // ignores the flag.
+    const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 && errno == ENOTDIR) {
+        // The path runs on below a file: a file inside a disk image mapped as a drive.
+        if (std::unique_ptr<platform::FileStream> inImage = platform::openImageFile(nativePath))
+            return std::make_unique<ImageSource>(std::move(inImage));
+        return nullptr;
+    }
     if (fd < 0)
         return nullptr;
-    return std::make_unique<FileSource>(fd);
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    }
+    return std::make_unique<FileSource>(fd, info);
 }
 
 FileReader::~FileReader()
@@ -187,20 +253,41 @@ AtomicFile::~AtomicFile()
     discard();
 }
 
-bool AtomicFile::create(const std::string& target, const std::string& tempPrefix)
+bool AtomicFile::create(const std::string& target, const std::string& tempPrefix, const CreateOptions& options)
 {
     m_target = target;
-    std::string pattern = parentFolder(target) + "/" + tempPrefix + "XXXXXX";
-    m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    m_sync = options.sync;
+    // The file is locked for as long as this object owns it: a sweep of
+    // leftovers takes only files whose lock it can get, those of dead callers.
+    // A sweep may take the new file before it is locked; then try again.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string pattern = parentFolder(target) + "/" + tempPrefix + "XXXXXX";
+        const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd < 0) {
+            m_error = errno;
+            return false;
+        }
+        struct stat opened;
+        struct stat named;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &opened) != 0
+            || ::lstat(pattern.c_str(), &named) != 0 || opened.st_ino != named.st_ino
+            || opened.st_dev != named.st_dev) {
+            ::close(fd);
+            continue;
+        }
+        m_fd = fd;
+        m_temp = pattern;
+        break;
+    }
     if (m_fd < 0) {
-        m_error = errno;
+        m_error = EAGAIN;
         return false;
     }
-    m_temp = pattern;
-    // mkostemp makes the file private; give it the mode a new file would get.
+    // mkostemp makes the file private; give it the mode asked for, or the
+    // one a new file would get.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    ::fchmod(m_fd, 0666 & ~mask);
+    ::fchmod(m_fd, options.mode ? *options.mode : (0666 & ~mask));
     m_sink = std::make_unique<FileSink>(m_fd);
     return true;
 }
@@ -213,17 +300,24 @@ bool AtomicFile::commit()
         m_error = m_sink->error();
         return false;
     }
-    if (::fsync(m_fd) != 0 || ::close(m_fd) != 0) {
+    if (m_sync && ::fsync(m_fd) != 0) {
         m_error = errno;
-        m_fd = -1;
         return false;
     }
-    m_fd = -1;
+    // Renamed while still open and locked, so that no sweep takes it first.
     if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
         m_error = errno;
         return false;
     }
     m_temp.clear();
+    const int closed = ::close(m_fd);
+    m_fd = -1;
+    if (closed != 0) {
+        m_error = errno;
+        return false;
+    }
+    if (!m_sync)
+        return true;
     const std::string folder = parentFolder(m_target);
     if (const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
         ::fsync(dirFd);
@@ -234,14 +328,42 @@ bool AtomicFile::commit()
 
 void AtomicFile::discard()
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    // Removed before it is closed: while it is locked no sweep touches it.
     if (!m_temp.empty()) {
         ::unlink(m_temp.c_str());
         m_temp.clear();
     }
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+void removeDeadTemporaries(const std::string& folder)
+{
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return;
+    DIR* dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir))
+        if (isTemporaryName(entry->d_name))
+            names.emplace_back(entry->d_name);
+    for (const std::string& name : names) {
+        const int fd = ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            continue;
+        struct stat info;
+        // A lock held means a caller still writes it.
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(::dirfd(dir), name.c_str(), 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
 }
 
 std::string parentFolder(const std::string& nativePath)

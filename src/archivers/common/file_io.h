@@ -5,8 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "platform/folder_lock.h"
 
@@ -47,20 +50,35 @@ public:
 
 // ── Plain files ─────────────────────────────────────────────────────────────
 
+// The error of a source whose size, modification or change time moved
+// while it was read: what was read may mix old and new content.
+constexpr int kChangedWhileRead = 0x10000;
+
+// readErrorText: the words for a read error (an errno value, kChangedWhileRead,
+// or 0 for an unexpected end).
+std::string readErrorText(int error);
+
+// A regular file read from the start. At its end it checks that the file is
+// still the one it opened: same size, same modification and change times;
+// otherwise the read fails with kChangedWhileRead.
 class FileSource final : public ByteSource {
 public:
-    explicit FileSource(int fd) : m_fd(fd) {}
+    FileSource(int fd, const struct stat& opened);
     ~FileSource() override;
     long read(void* buffer, size_t size) override;
     int error() const override { return m_error; }
 
 private:
     int m_fd;
+    std::int64_t m_size;
+    std::int64_t m_mtime[2];
+    std::int64_t m_ctime[2];
     int m_error = 0;
 };
 
-// openSource: a source file for reading (follows a symbolic link); null with
-// errno set when it cannot be opened.
+// openSource: a regular source file for reading (follows a symbolic link);
+// null with errno set when it cannot be opened. Never waits: a FIFO, socket
+// or device found under the name is refused (EINVAL) without blocking.
 std::unique_ptr<ByteSource> openSource(const std::string& nativePath);
 
 class FileReader final : public RandomReader {
@@ -123,8 +141,16 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
+    struct CreateOptions {
+        std::optional<mode_t> mode; // the new file's mode; default: as a new file gets
+        bool sync = true;           // commit() syncs file and folder (off: the caller syncs once)
+    };
     // create: make the temporary file; false with error() set on failure.
-    bool create(const std::string& target, const std::string& tempPrefix);
+    bool create(const std::string& target, const std::string& tempPrefix, const CreateOptions& options);
+    bool create(const std::string& target, const std::string& tempPrefix)
+    {
+        return create(target, tempPrefix, CreateOptions{});
+    }
     ByteSink& sink() { return *m_sink; }
     // commit: flush, sync and rename over the target; false with error() set.
     bool commit();
@@ -138,7 +164,12 @@ private:
     int m_fd = -1;
     std::unique_ptr<FileSink> m_sink;
     int m_error = 0;
+    bool m_sync = true;
 };
+
+// removeDeadTemporaries: delete the temporary files of the archiver modules
+// in `folder` that no running call owns (their owners were killed).
+void removeDeadTemporaries(const std::string& folder);
 
 using platform::FolderLock;
 using platform::removeStaleTemps;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/archive_target.h"
 #include "common/result_codes.h"
 #include "crc16.h"
 
@@ -48,7 +49,7 @@ private:
 
 std::string errnoText(int error)
 {
-    return error ? std::strerror(error) : "unexpected end of file";
+    return readErrorText(error);
 }
 
 } // namespace
@@ -63,6 +64,13 @@ int listArchive(RandomReader& archive, Listing& listing, std::string& why)
         std::string reason;
         const HeaderStatus status = readHeader(archive, offset, header, reason);
         if (status == HeaderStatus::EndMark) {
+            // An empty archive is the end mark alone; a longer file that
+            // starts with it holds no archive (or a damaged one, whose
+            // members must not be lost to an update).
+            if (offset == 0 && size > 1) {
+                why = "no member header at the start: not an archive, or a damaged one";
+                return kErrorFileStyle;
+            }
             listing.endMark = true;
             return kOk;
         }
@@ -93,6 +101,10 @@ int decodeMember(RandomReader& archive, const MemberHeader& member, const ByteCo
     std::uint16_t crc = 0;
     if (member.isDirectory || member.isSymlink)
         return kOk;
+    if (const std::uint64_t ratio = bombRatio(member.originalSize, member.compressedSize, kLzhBombRatio)) {
+        why = name + ": expands " + std::to_string(ratio) + " times: refused as a decompression bomb";
+        return kErrorTooBig;
+    }
     if (member.method == Method::Stored) {
         if (member.compressedSize != member.originalSize) {
             why = name + ": stored sizes differ";

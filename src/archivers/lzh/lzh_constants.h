@@ -42,6 +42,7 @@ constexpr unsigned kMaxBlockCodes = 0xFFFF; // codes in one block (16-bit count)
 
 // Header fields.
 constexpr std::uint8_t kOsMsdos = 'M';
+constexpr std::uint8_t kOsOs9_68k = 'K';
 constexpr std::uint8_t kReservedByte = 0x20; // byte 19 of level 1 and 2 headers
 constexpr std::uint8_t kDirectorySeparator = 0xFF;
 

@@ -265,8 +265,20 @@ CodecStatus decodeStream(Method method, archivers::RandomReader& archive, std::u
                 return CodecStatus::BadData;
             length = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, originalSize - produced));
             const std::uint32_t from = at - distance - 1;
-            for (std::uint32_t k = 0; k < length; ++k)
-                ring[at + k] = ring[from + k];
+            if (distance == 0) {
+                std::memset(ring + at, ring[from], length); // a run of one byte
+            } else if (distance + 1 >= length) {
+                std::memcpy(ring + at, ring + from, length);
+            } else {
+                // The copy overlaps what it writes: repeat the period, doubling it.
+                std::uint32_t done = distance + 1;
+                std::memcpy(ring + at, ring + from, done);
+                while (done < length) {
+                    const std::uint32_t step = std::min(done, length - done);
+                    std::memcpy(ring + at + done, ring + at, step);
+                    done += step;
+                }
+            }
             at += length;
             produced += length;
         }

@@ -339,7 +339,10 @@ HeaderStatus readLevel0(archivers::RandomReader& archive, std::uint64_t offset, 
         }
     }
     header.headerSize = size + 2u;
-    if (header.attribute & kAttrDirectory)
+    // The folder attribute makes a folder of a member without data only: a
+    // member carrying data (LH/2 keeps a folder's extended attributes so)
+    // is a file, its data extracted and its CRC checked.
+    if ((header.attribute & kAttrDirectory) && header.compressedSize == 0 && header.originalSize == 0)
         header.isDirectory = true;
     return HeaderStatus::Ok;
 }
@@ -431,6 +434,15 @@ HeaderStatus readLevel23(archivers::RandomReader& archive, std::uint64_t offset,
     if (!readExact(archive, offset, static_cast<size_t>(total), bytes)) {
         why = "archive ends inside a header";
         return HeaderStatus::Truncated;
+    }
+    // LHa for OS-9/68k counts its level 2 headers two bytes short; other
+    // readers add them back by the OS byte.
+    if (level == 2 && static_cast<std::uint8_t>(bytes[23]) == kOsOs9_68k) {
+        total += 2;
+        if (!readExact(archive, offset, static_cast<size_t>(total), bytes)) {
+            why = "archive ends inside a header";
+            return HeaderStatus::Truncated;
+        }
     }
     header.compressedSize = getLe(bytes, 7, 4);
     header.originalSize = getLe(bytes, 11, 4);
@@ -659,7 +671,7 @@ BuildStatus buildLevel2(const NewMember& member, const Names& names, std::string
     bytes += methodId(member.method);                       // 2: method
     putLe(bytes, member.compressedSize & 0xFFFFFFFF, 4);    // 7: compressed size
     putLe(bytes, member.originalSize & 0xFFFFFFFF, 4);      // 11: original size
-    putLe(bytes, static_cast<std::uint64_t>(member.mtime) & 0xFFFFFFFF, 4); // 15: time_t (UTC)
+    putLe(bytes, static_cast<std::uint64_t>(archivers::timeIn32Bits(member.mtime)), 4); // 15: time_t (UTC)
     bytes += static_cast<char>(kReservedByte);              // 19: reserved
     bytes += static_cast<char>(2);                          // 20: level
     putLe(bytes, member.crc, 2);                            // 21: data CRC

@@ -17,6 +17,7 @@
 #include "common/command_line.h"
 #include "common/file_io.h"
 #include "common/result_codes.h"
+#include "common/source_walk.h"
 #include "common/text_codec.h"
 #include "lzh_archive.h"
 #include "platform/dialect.h"
@@ -29,7 +30,7 @@ using namespace archivers;
 namespace {
 
 // Temporary archives start with this; a killed writer's are removed by the next call.
-constexpr const char* kTempPrefix = ".~lzh-";
+constexpr const char* kTempPrefix = kLzhTempPrefix;
 
 struct Options {
     bool paths = false;     // -x: store and restore folder paths
@@ -165,7 +166,6 @@ int collectSources(const std::string& base, const std::vector<std::string>& name
                    const std::string& archiveNative, std::vector<Source>& sources, Report& report)
 {
     std::map<std::string, size_t> seen; // stored name (folded) -> index
-    const std::string archiveFolder = parentFolder(archiveNative);
     for (const std::string& pattern : names) {
         // "SUB\*.TXT": the folder part is walked, the last part matches names.
         const size_t slash = pattern.find_last_of("\\/");
@@ -194,8 +194,9 @@ int collectSources(const std::string& base, const std::vector<std::string>& name
             }
             if (entry.native == archiveNative)
                 return true;
-            if (parentFolder(entry.native) == archiveFolder && name.rfind(kTempPrefix, 0) == 0)
-                return true;
+            if (entry.type != platform::EntryType::Folder && isTemporaryName(name))
+                return true; // a module's temporary file, never a disk's own
+
             Source source;
             source.native = entry.native;
             source.mtime = entry.mtime;
@@ -211,17 +212,13 @@ int collectSources(const std::string& base, const std::vector<std::string>& name
             } else {
                 if (excluded(options, name) || !wildcardMatch(namePattern, name))
                     return true;
-                if (entry.type == platform::EntryType::Symlink) {
-                    struct stat target;
-                    if (::stat(entry.native.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) {
-                        report.line(entry.relative + ": symbolic link to a folder or nothing, not stored");
-                        return true;
-                    }
-                    source.size = static_cast<std::uint64_t>(target.st_size);
-                    source.mtime = target.st_mtim.tv_sec;
-                } else {
-                    source.size = entry.size;
+                const SourceCheck check = checkSource(entry);
+                if (!check.storable) {
+                    report.line(check.skipped);
+                    return true;
                 }
+                source.size = check.size;
+                source.mtime = check.mtime;
             }
             std::vector<std::string> parts = prefix;
             if (options.paths) {
@@ -285,7 +282,7 @@ NewMember newMemberFor(const Source& source, const Options& options)
 // The member time compared the way the header stores it.
 std::int64_t storedTime(std::int64_t mtime, int level)
 {
-    return level >= 2 ? mtime : unixTimeOfDos(dosTimeOf(mtime));
+    return level >= 2 ? timeIn32Bits(mtime) : unixTimeOfDos(dosTimeOf(mtime));
 }
 
 // Decodes a member written by this call again.
@@ -317,24 +314,15 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
     if (const int code = collectSources(base, names, options, *archiveNative, sources, report); code != kOk)
         return code;
 
-    std::unique_ptr<FolderLock> lock;
-    if (const int code = lockTarget(*archiveNative, archive, kTempPrefix, lock, report); code != kOk)
+    ArchiveUpdate target(*archiveNative, archive, kTempPrefix, report);
+    if (const int code = target.begin(); code != kOk)
         return code;
-
-    // The archive as it is now, if there is one.
-    std::unique_ptr<RandomReader> old;
+    RandomReader* old = target.old();
     Listing listing;
-    if (::access(archiveNative->c_str(), F_OK) == 0) {
-        old = openReader(*archiveNative);
-        if (!old) {
-            report.line(archive + ": " + std::strerror(errno));
-            return kErrorArcFileOpen;
-        }
+    if (old) {
         std::string why;
-        if (const int code = listArchive(*old, listing, why); code != kOk) {
-            report.line(archive + ": " + why);
-            return code;
-        }
+        if (const int code = listArchive(*old, listing, why); code != kOk)
+            return target.readFailure(code, why);
     }
 
     // Plan: old members in their order, replaced where a source is newer (u)
@@ -388,11 +376,10 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
             total += step.source->size;
     progress.setTotal(total);
 
-    AtomicFile output;
-    if (const int code = createOutput(output, *archiveNative, archive, kTempPrefix, report); code != kOk)
+    if (const int code = target.start(); code != kOk)
         return code;
-    ArchiveWriter writer(output.sink(), options.level);
-    BackgroundCheck verifier(output.tempPath(), checkMember);
+    ArchiveWriter writer(target.sink(), options.level);
+    BackgroundCheck verifier(target.tempPath(), checkMember);
     size_t submitted = 0;
     for (const Step& step : steps) {
         std::string why;
@@ -408,10 +395,10 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
         if (code != kOk) {
             if (!why.empty())
                 report.line(why);
-            return code; // the temporary file goes with `output`
+            return code; // the temporary file goes with `target`
         }
         if (writer.newMembers().size() > submitted) {
-            if (const int flushed = flushOutput(output, archive, report); flushed != kOk)
+            if (const int flushed = target.flush(); flushed != kOk)
                 return flushed;
             while (submitted < writer.newMembers().size())
                 verifier.submit(writer.newMembers()[submitted++]);
@@ -422,13 +409,13 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
         report.line(why);
         return code;
     }
-    if (const int code = flushOutput(output, archive, report); code != kOk)
+    if (const int code = target.flush(); code != kOk)
         return code;
     if (int code = verifier.finish(why); code != kOk) {
         report.line(archive + ": " + why);
         return code;
     }
-    return commitOutput(output, archive, report);
+    return target.commit();
 }
 
 // ═════════════════════════════════════════════════════════════════════════════
@@ -466,7 +453,7 @@ bool safeElements(const MemberHeader& member, bool paths, std::vector<std::strin
     return !elements.empty();
 }
 
-int extractOne(RandomReader& reader, const MemberHeader& member, const std::string& root, bool paths,
+int extractOne(RandomReader& reader, const MemberHeader& member, ExtractionTarget& root, bool paths,
                Progress& progress, Report& report)
 {
     std::vector<std::string> elements;
@@ -482,13 +469,15 @@ int extractOne(RandomReader& reader, const MemberHeader& member, const std::stri
     if (member.isDirectory) {
         if (!paths)
             return kOk;
-        if (makeFoldersBelow(root, elements, elements.size()).empty()) {
+        const std::string folder = root.folderFor(elements, elements.size());
+        if (folder.empty()) {
             report.line(shown + ": cannot make the folder");
             return kErrorMakeDirectory;
         }
+        root.setFolderTime(folder, member.mtime);
         return kOk;
     }
-    const std::string folder = makeFoldersBelow(root, elements, elements.size() - 1);
+    const std::string folder = root.folderFor(elements, elements.size() - 1);
     if (folder.empty()) {
         report.line(shown + ": cannot make its folder");
         return kErrorMakeDirectory;
@@ -500,7 +489,9 @@ int extractOne(RandomReader& reader, const MemberHeader& member, const std::stri
         return kErrorInvalidPath;
     }
     AtomicFile output;
-    if (!output.create(target, kTempPrefix)) {
+    AtomicFile::CreateOptions once;
+    once.sync = false; // the extraction syncs once at its end
+    if (!output.create(target, kTempPrefix, once)) {
         report.line(shown + ": " + std::strerror(output.error()));
         return resultCodeForWrite(output.error());
     }
@@ -540,6 +531,10 @@ int openArchive(const std::string& archive, std::unique_ptr<RandomReader>& reade
     }
     std::string why;
     const int code = listArchive(*reader, listing, why);
+    if (code != kOk && reader->error() != 0) {
+        report.line(archive + ": reading the archive: " + std::strerror(reader->error()));
+        return kErrorCannotRead;
+    }
     if (code != kOk)
         report.line(archive + ": " + why);
     return code;
@@ -565,11 +560,12 @@ int extract(const ParsedCommandLine& line, bool paths, Report& report, Progress&
     progress.setTotal(total);
     int result = kOk;
     bool any = false;
+    ExtractionTarget target(*root);
     for (const MemberHeader& member : listing.members) {
         if (!selected(member, line.names))
             continue;
         any = true;
-        const int code = extractOne(*reader, member, *root, paths, progress, report);
+        const int code = extractOne(*reader, member, target, paths, progress, report);
         if (code == kErrorUserCancel || code == kErrorDiskSpace)
             return code;
         if (code != kOk && result == kOk)
@@ -578,6 +574,10 @@ int extract(const ParsedCommandLine& line, bool paths, Report& report, Progress&
     if (!any) {
         report.line("no member matches");
         return kErrorNotFindFile;
+    }
+    if (!target.finish() && result == kOk) {
+        report.line(folder + ": " + std::strerror(errno));
+        return kErrorCannotWrite;
     }
     return result;
 }

@@ -21,6 +21,7 @@
 #include "common/command_line.h"
 #include "common/file_io.h"
 #include "common/result_codes.h"
+#include "common/source_walk.h"
 #include "common/text_codec.h"
 #include "platform/platform.h"
 #include "zip_data.h"
@@ -34,12 +35,8 @@ namespace {
 
 // Temporary archives and extracted files start with this; a killed writer's
 // are removed by the next call.
-constexpr const char* kTempPrefix = ".~zip-";
+constexpr const char* kTempPrefix = kZipTempPrefix;
 
-// An entry that would expand more than this many times its stored size, to
-// more than kBombFloor bytes, is a decompression bomb, not a disk's file.
-constexpr std::uint64_t kBombRatio = 2000;
-constexpr std::uint64_t kBombFloor = 64u << 20;
 
 struct ZipOptions {
     bool recurse = false;   // -r
@@ -95,7 +92,6 @@ int collectSources(const std::vector<std::string>& patterns, const ZipOptions& o
                    std::vector<Source>& sources, Report& report)
 {
     std::map<std::string, std::string> seen; // stored name -> native
-    const std::string archiveFolder = parentFolder(archiveNative);
     for (const std::string& pattern : patterns) {
         const size_t slash = pattern.find_last_of("\\/");
         const std::string folderPart = slash == std::string::npos ? std::string() : pattern.substr(0, slash);
@@ -119,9 +115,8 @@ int collectSources(const std::vector<std::string>& patterns, const ZipOptions& o
                     skipped.push_back(entry.relative);
                 return true;
             }
-            if (entry.native == archiveNative
-                || (parentFolder(entry.native) == archiveFolder && name.rfind(kTempPrefix, 0) == 0))
-                return true;
+            if (entry.native == archiveNative || (entry.type != platform::EntryType::Folder && isTemporaryName(name)))
+                return true; // the archive itself, or a module's temporary file
             Source source;
             source.native = entry.native;
             source.mtime = entry.mtime;
@@ -142,17 +137,13 @@ int collectSources(const std::vector<std::string>& patterns, const ZipOptions& o
                     return true;
                 if (entry.readOnly)
                     source.attributes |= kDosReadOnly;
-                if (entry.type == platform::EntryType::Symlink) {
-                    struct stat target;
-                    if (::stat(entry.native.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) {
-                        report.line(entry.relative + ": symbolic link to a folder or nothing, not stored");
-                        return true;
-                    }
-                    source.size = static_cast<std::uint64_t>(target.st_size);
-                    source.mtime = target.st_mtim.tv_sec;
-                } else {
-                    source.size = entry.size;
+                const SourceCheck check = checkSource(entry);
+                if (!check.storable) {
+                    report.line(check.skipped);
+                    return true;
                 }
+                source.size = check.size;
+                source.mtime = check.mtime;
             }
             source.stored = stored;
             if (const auto found = seen.find(stored); found != seen.end()) {
@@ -323,28 +314,18 @@ int runZip(const std::string& commandLine, Report& report, Progress& progress)
     if (const int code = collectSources(patterns, options, *archiveNative, sources, report); code != kOk)
         return code;
 
-    std::unique_ptr<FolderLock> lock;
-    if (const int code = lockTarget(*archiveNative, archive, kTempPrefix, lock, report); code != kOk)
+    ArchiveUpdate update(*archiveNative, archive, kTempPrefix, report);
+    if (const int code = update.begin(); code != kOk)
         return code;
-
-    std::unique_ptr<RandomReader> old;
+    RandomReader* old = update.old();
     Directory directory;
-    if (::access(archiveNative->c_str(), F_OK) == 0) {
-        old = openReader(*archiveNative);
+    if (old) {
         std::string why;
-        if (!old) {
-            report.line(archive + ": " + std::strerror(errno));
-            return kErrorArcFileOpen;
-        }
-        if (const int code = readDirectory(*old, directory, why); code != kOk) {
-            report.line(archive + ": " + why);
-            return code;
-        }
+        if (const int code = readDirectory(*old, directory, why); code != kOk)
+            return update.readFailure(code, why);
         for (Entry& entry : directory.entries)
-            if (const int code = measureLocal(*old, entry, why); code != kOk) {
-                report.line(archive + ": " + why);
-                return code;
-            }
+            if (const int code = measureLocal(*old, entry, why); code != kOk)
+                return update.readFailure(code, why);
     }
 
     // Named files replace their entries whatever the dates; the rest stay.
@@ -360,15 +341,14 @@ int runZip(const std::string& commandLine, Report& report, Progress& progress)
         total += source.size;
     progress.setTotal(total);
 
-    AtomicFile output;
-    if (const int code = createOutput(output, *archiveNative, archive, kTempPrefix, report); code != kOk)
+    if (const int code = update.start(); code != kOk)
         return code;
-    ZipWriter writer(output.sink());
+    ZipWriter writer(update.sink());
     // New entries are checked in a second thread while later ones are written;
     // it gets copies, since the writer's list grows meanwhile.
     std::mutex checkLock;
     std::vector<std::unique_ptr<Entry>> toCheck;
-    BackgroundCheck verifier(output.tempPath(), [&](RandomReader& reader, std::uint64_t index, std::string& why) {
+    BackgroundCheck verifier(update.tempPath(), [&](RandomReader& reader, std::uint64_t index, std::string& why) {
         const Entry* entry;
         {
             std::lock_guard guard(checkLock);
@@ -408,7 +388,7 @@ int runZip(const std::string& commandLine, Report& report, Progress& progress)
                 report.line(why);
             return code;
         }
-        if (const int flushed = flushOutput(output, archive, report); flushed != kOk)
+        if (const int flushed = update.flush(); flushed != kOk)
             return flushed;
         while (submitted < writer.newEntries().size()) {
             size_t index;
@@ -424,13 +404,13 @@ int runZip(const std::string& commandLine, Report& report, Progress& progress)
         report.line(why);
         return code;
     }
-    if (const int code = flushOutput(output, archive, report); code != kOk)
+    if (const int code = update.flush(); code != kOk)
         return code;
     if (const int code = verifier.finish(why); code != kOk) {
         report.line(archive + ": " + why);
         return code;
     }
-    return commitOutput(output, archive, report);
+    return update.commit();
 }
 
 // ═════════════════════════════════════════════════════════════════════════════
@@ -448,6 +428,15 @@ bool selected(const Entry& entry, const std::vector<std::string>& names)
     const std::string last = lastElement(path.back() == '\\' ? path.substr(0, path.size() - 1) : path);
     return std::any_of(names.begin(), names.end(),
         [&](const std::string& pattern) { return wildcardMatch(pattern, path) || wildcardMatch(pattern, last); });
+}
+
+// entryTime: the extended time stamp when there is one, else the DOS time.
+std::int64_t entryTime(const Entry& entry)
+{
+    const std::string stamp = findExtra(entry.extra, kExtraTimestamp);
+    if (stamp.size() >= 5 && (stamp[0] & 1))
+        return static_cast<std::int64_t>(getLe(reinterpret_cast<const unsigned char*>(stamp.data()) + 1, 4));
+    return unixTimeOfDos(entry.dosTime);
 }
 
 bool isLink(const Entry& entry)
@@ -477,7 +466,7 @@ bool safeElements(const std::string& name, std::vector<std::string>& elements)
     return !elements.empty();
 }
 
-int extractEntry(RandomReader& reader, const Entry& entry, const std::string& root, Progress& progress, Report& report)
+int extractEntry(RandomReader& reader, const Entry& entry, ExtractionTarget& root, Progress& progress, Report& report)
 {
     if (isLink(entry)) {
         report.line(entry.name + ": symbolic link, not extracted");
@@ -489,14 +478,16 @@ int extractEntry(RandomReader& reader, const Entry& entry, const std::string& ro
         return kErrorInvalidPath;
     }
     const bool folderEntry = entry.name.back() == '/';
-    if (folderEntry)
-        return makeFoldersBelow(root, elements, elements.size()).empty() ? kErrorMakeDirectory : kOk;
-    if (entry.size > kBombFloor && entry.size / std::max<std::uint64_t>(entry.compressedSize, 1) > kBombRatio) {
-        report.line(entry.name + ": expands " + std::to_string(entry.size / std::max<std::uint64_t>(entry.compressedSize, 1))
-            + " times: refused as a decompression bomb");
-        return kErrorTooBig;
+    if (folderEntry) {
+        const std::string folder = root.folderFor(elements, elements.size());
+        if (folder.empty()) {
+            report.line(entry.name + ": cannot make the folder");
+            return kErrorMakeDirectory;
+        }
+        root.setFolderTime(folder, entryTime(entry));
+        return kOk;
     }
-    const std::string folder = makeFoldersBelow(root, elements, elements.size() - 1);
+    const std::string folder = root.folderFor(elements, elements.size() - 1);
     if (folder.empty()) {
         report.line(entry.name + ": cannot make its folder");
         return kErrorMakeDirectory;
@@ -508,7 +499,9 @@ int extractEntry(RandomReader& reader, const Entry& entry, const std::string& ro
         return kErrorInvalidPath;
     }
     AtomicFile output;
-    if (!output.create(target, kTempPrefix)) {
+    AtomicFile::CreateOptions once;
+    once.sync = false; // the extraction syncs once at its end
+    if (!output.create(target, kTempPrefix, once)) {
         report.line(entry.name + ": " + std::strerror(output.error()));
         return resultCodeForWrite(output.error());
     }
@@ -526,10 +519,7 @@ int extractEntry(RandomReader& reader, const Entry& entry, const std::string& ro
     }
     if (const int committed = commitOutput(output, entry.name, report); committed != kOk)
         return committed;
-    std::int64_t mtime = unixTimeOfDos(entry.dosTime);
-    const std::string stamp = findExtra(entry.extra, kExtraTimestamp);
-    if (stamp.size() >= 5 && (stamp[0] & 1))
-        mtime = static_cast<std::int64_t>(getLe(reinterpret_cast<const unsigned char*>(stamp.data()) + 1, 4));
+    const std::int64_t mtime = entryTime(entry);
     const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
     ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
     return kOk;
@@ -566,17 +556,21 @@ int runUnZip(const std::string& commandLine, Report& report, Progress& progress)
     }
     Directory directory;
     std::string why;
-    if (const int code = readDirectory(*reader, directory, why); code != kOk) {
+    auto readFailure = [&](int code) {
+        if (reader->error() != 0) {
+            report.line(archive + ": reading the archive: " + std::strerror(reader->error()));
+            return static_cast<int>(kErrorCannotRead);
+        }
         report.line(archive + ": " + why);
         return code;
-    }
+    };
+    if (const int code = readDirectory(*reader, directory, why); code != kOk)
+        return readFailure(code);
     // Entries that share their data (overlapping records) are a bomb's trick.
     std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
     for (Entry& entry : directory.entries) {
-        if (const int code = measureLocal(*reader, entry, why); code != kOk) {
-            report.line(archive + ": " + why);
-            return code;
-        }
+        if (const int code = measureLocal(*reader, entry, why); code != kOk)
+            return readFailure(code);
         spans.emplace_back(entry.localOffset, entry.localOffset + entry.localRecordSize);
     }
     std::sort(spans.begin(), spans.end());
@@ -610,6 +604,7 @@ int runUnZip(const std::string& commandLine, Report& report, Progress& progress)
     }
     int result = kOk;
     bool any = false;
+    ExtractionTarget target(root);
     for (const Entry& entry : directory.entries) {
         if (!selected(entry, line.names))
             continue;
@@ -619,7 +614,7 @@ int runUnZip(const std::string& commandLine, Report& report, Progress& progress)
             code = checkEntry(*reader, entry, why);
             report.line(entry.name + (code == kOk ? " - OK" : " - " + why));
         } else {
-            code = extractEntry(*reader, entry, root, progress, report);
+            code = extractEntry(*reader, entry, target, progress, report);
         }
         if (code == kErrorUserCancel || code == kErrorDiskSpace)
             return code;
@@ -629,6 +624,10 @@ int runUnZip(const std::string& commandLine, Report& report, Progress& progress)
     if (!any) {
         report.line("no entry matches");
         return kErrorNotFindFile;
+    }
+    if (mode == 'x' && !target.finish() && result == kOk) {
+        report.line(root + ": " + std::strerror(errno));
+        return kErrorCannotWrite;
     }
     return result;
 }

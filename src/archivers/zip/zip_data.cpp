@@ -34,7 +34,7 @@ constexpr std::uint64_t kZip64Threshold = 0xFFFFFFFFull - (64u << 20);
 
 std::string errnoText(int error)
 {
-    return error ? std::strerror(error) : "unexpected end of file";
+    return readErrorText(error);
 }
 
 const unsigned char* bytesOf(const std::string& text, size_t at = 0)
@@ -81,7 +81,7 @@ std::string timestampField(std::int64_t mtime)
     putLe(field, kExtraTimestamp, 2);
     putLe(field, 5, 2);
     field += '\1';
-    putLe(field, static_cast<std::uint64_t>(mtime) & 0xFFFFFFFF, 4);
+    putLe(field, static_cast<std::uint64_t>(timeIn32Bits(mtime)), 4);
     return field;
 }
 
@@ -553,6 +553,10 @@ int readEntryData(RandomReader& archive, const Entry& entry, const DataConsumer&
         why = entry.name + ": method " + std::to_string(entry.method) + " is not supported";
         return kErrorMethod;
     }
+    if (const std::uint64_t ratio = bombRatio(entry.size, entry.compressedSize, kZipBombRatio)) {
+        why = entry.name + ": expands " + std::to_string(ratio) + " times: refused as a decompression bomb";
+        return kErrorTooBig;
+    }
     auto in = buffer(kChunk);
     auto out = buffer(kChunk);
     std::uint32_t crc = static_cast<std::uint32_t>(::crc32(0, nullptr, 0));
@@ -592,39 +596,42 @@ int readEntryData(RandomReader& archive, const Entry& entry, const DataConsumer&
         return true;
     };
     bool streamEnded = !inflating;
-    while (left > 0) {
-        const size_t want = static_cast<size_t>(std::min<std::uint64_t>(left, kChunk));
-        const long got = archive.readAt(offset, in.get(), want);
-        if (got <= 0) {
-            why = entry.name + ": " + errnoText(got < 0 ? archive.error() : 0);
-            return got < 0 ? kErrorCannotRead : kErrorEof;
-        }
-        offset += static_cast<std::uint64_t>(got);
-        left -= static_cast<std::uint64_t>(got);
-        if (!inflating) {
-            if (!deliver(in.get(), static_cast<size_t>(got)))
-                left = 0;
-            continue;
-        }
-        stream.next_in = in.get();
-        stream.avail_in = static_cast<uInt>(got);
-        while (stream.avail_in > 0 && !streamEnded) {
-            stream.next_out = out.get();
-            stream.avail_out = static_cast<uInt>(kChunk);
-            const int status = ::inflate(&stream, Z_NO_FLUSH);
-            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
-                why = entry.name + ": broken compressed data";
-                return kErrorBrokenData;
+    bool stopped = false;
+    // Inflate runs until the stream ends, not until the input does: the last
+    // input can leave output waiting inside zlib when the buffer filled up.
+    while (!stopped && (inflating ? !streamEnded : left > 0)) {
+        if (left > 0 && (!inflating || stream.avail_in == 0)) {
+            const size_t want = static_cast<size_t>(std::min<std::uint64_t>(left, kChunk));
+            const long got = archive.readAt(offset, in.get(), want);
+            if (got <= 0) {
+                why = entry.name + ": " + errnoText(got < 0 ? archive.error() : 0);
+                return got < 0 ? kErrorCannotRead : kErrorEof;
             }
-            const size_t size = kChunk - stream.avail_out;
-            if (size && !deliver(out.get(), size)) {
-                left = 0;
-                break;
+            offset += static_cast<std::uint64_t>(got);
+            left -= static_cast<std::uint64_t>(got);
+            if (!inflating) {
+                stopped = !deliver(in.get(), static_cast<size_t>(got));
+                continue;
             }
-            streamEnded = status == Z_STREAM_END;
-            if (status == Z_BUF_ERROR && size == 0)
-                break;
+            stream.next_in = in.get();
+            stream.avail_in = static_cast<uInt>(got);
         }
+        stream.next_out = out.get();
+        stream.avail_out = static_cast<uInt>(kChunk);
+        const int status = ::inflate(&stream, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+            why = entry.name + ": broken compressed data";
+            return kErrorBrokenData;
+        }
+        const size_t size = kChunk - stream.avail_out;
+        if (size && !deliver(out.get(), size)) {
+            stopped = true;
+            break;
+        }
+        streamEnded = status == Z_STREAM_END;
+        // No input left and nothing more came out: the stream is cut short.
+        if (!streamEnded && size == 0 && stream.avail_in == 0 && left == 0)
+            break;
     }
     if (stop == Stop::Cancel)
         return kErrorUserCancel;

@@ -72,10 +72,8 @@ std::string withoutExtra(const std::string& extra, std::uint16_t id)
     return out;
 }
 
-std::string decodeName(const std::string& raw, std::uint16_t flags, const std::string& extra)
+std::optional<std::string> unicodeName(const std::string& raw, const std::string& extra)
 {
-    if ((flags & kFlagUtf8) && isUtf8(raw))
-        return raw;
     const std::string unicode = findExtra(extra, kExtraUnicodePath);
     if (unicode.size() > 5 && unicode[0] == 1) {
         const auto crc = static_cast<std::uint32_t>(getLe(bytesOf(unicode, 1), 4));
@@ -83,6 +81,17 @@ std::string decodeName(const std::string& raw, std::uint16_t flags, const std::s
         if (crc == ::crc32(0, bytesOf(raw), static_cast<uInt>(raw.size())) && isUtf8(text))
             return text;
     }
+    return std::nullopt;
+}
+
+std::string decodeName(const std::string& raw, std::uint16_t flags, const std::string& extra, NameEncoding encoding)
+{
+    if ((flags & kFlagUtf8) && isUtf8(raw))
+        return raw;
+    if (auto text = unicodeName(raw, extra))
+        return *text;
+    if (encoding == NameEncoding::Utf8 && isUtf8(raw))
+        return raw;
     if (auto text = cp932ToUtf8(raw))
         return *text;
     if (isUtf8(raw))
@@ -147,6 +156,10 @@ int readDirectory(RandomReader& archive, Directory& directory, std::string& why)
         return kErrorCannotRead;
     }
     size_t p = 0;
+    // Entries named without the flag or a Unicode field, and what their names could be.
+    std::vector<size_t> plain;
+    bool allUtf8 = true;
+    bool allCp932 = true;
     for (std::uint64_t n = 0; n < count; ++n) {
         if (p + 46 > central.size() || getLe(bytesOf(central, p), 4) != kCentralSignature) {
             why = "central directory entry " + std::to_string(n) + " is broken";
@@ -194,6 +207,11 @@ int readDirectory(RandomReader& archive, Directory& directory, std::string& why)
         }
         entry.extra = withoutExtra(extra, kExtraZip64);
         entry.name = decodeName(entry.rawName, entry.flags, extra);
+        if (!(entry.flags & kFlagUtf8) && !unicodeName(entry.rawName, extra)) {
+            plain.push_back(directory.entries.size());
+            allUtf8 = allUtf8 && isUtf8(entry.rawName);
+            allCp932 = allCp932 && cp932ToUtf8(entry.rawName).has_value();
+        }
         if (entry.localOffset >= offset || entry.compressedSize > offset - entry.localOffset) {
             why = entry.name + ": data outside the archive's entries";
             return kErrorHeaderBroken;
@@ -201,6 +219,11 @@ int readDirectory(RandomReader& archive, Directory& directory, std::string& why)
         directory.entries.push_back(std::move(entry));
         p += 46 + nameLength + extraLength + commentLength;
     }
+    // Names that all read as UTF-8, some of them not as CP932: a writer that
+    // stored UTF-8 without saying so. All of them are read that way.
+    if (allUtf8 && !allCp932)
+        for (size_t index : plain)
+            directory.entries[index].name = directory.entries[index].rawName;
     return kOk;
 }
 

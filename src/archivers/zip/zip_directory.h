@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,9 +43,19 @@ int readDirectory(archivers::RandomReader& archive, Directory& directory, std::s
 // descriptor, checked against the file. Returns 0 or a result code.
 int measureLocal(archivers::RandomReader& archive, Entry& entry, std::string& why);
 
+// How the names without the UTF-8 flag or a Unicode path field are written
+// in one archive; decided once for the whole archive, so that one folder
+// never comes out under two spellings.
+enum class NameEncoding { Cp932, Utf8 };
+
+// unicodeName: the name of a matching Unicode path field, if there is one.
+std::optional<std::string> unicodeName(const std::string& raw, const std::string& extra);
+
 // decodeName: the UTF-8 form of a stored name: UTF-8 when flagged, the
-// Unicode path field when its CRC matches, else CP932, else CP437-like bytes.
-std::string decodeName(const std::string& raw, std::uint16_t flags, const std::string& extra);
+// Unicode path field when its CRC matches, else the archive's encoding
+// (CP932 or raw UTF-8), else CP437-like bytes.
+std::string decodeName(const std::string& raw, std::uint16_t flags, const std::string& extra,
+                       NameEncoding encoding = NameEncoding::Cp932);
 
 // findExtra: the payload of extra field `id` in `extra`, or empty.
 std::string findExtra(const std::string& extra, std::uint16_t id);

@@ -1,0 +1,211 @@
+// Disk images read as drives: the containers that hold a disk's sectors (raw
+// sector dumps, D88 and its kin, Anex86 FDI) and a read-only FAT12/16/32
+// reader on top of them. Pure reading: nothing here ever writes, and every
+// size taken from an image is checked against the image before it is used,
+// so a damaged or hostile image ends in an Error, in bounded time and memory.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "result.h"
+
+namespace platform::image {
+
+// ── The image file ──────────────────────────────────────────────────────────
+
+// Bytes of an image file (or of a buffer, in tests), read at any offset.
+class ByteFile {
+public:
+    virtual ~ByteFile() = default;
+    // readAt: up to `size` bytes at `offset`; fewer only at the end; -1 on failure (errno set).
+    virtual long readAt(std::uint64_t offset, void* buffer, std::size_t size) const = 0;
+    virtual std::uint64_t size() const = 0;
+};
+
+class MemoryFile final : public ByteFile {
+public:
+    explicit MemoryFile(std::string bytes) : m_bytes(std::move(bytes)) {}
+    long readAt(std::uint64_t offset, void* buffer, std::size_t size) const override;
+    std::uint64_t size() const override { return m_bytes.size(); }
+
+private:
+    std::string m_bytes;
+};
+
+// ── Containers ──────────────────────────────────────────────────────────────
+
+// The disk's sectors laid end to end (cylinder, head, sector order), as
+// stretches of the image file. Parts of the disk that the image does not
+// hold (a truncated dump, a track missing from a D88) read as an error.
+class Disk {
+public:
+    struct Stretch {
+        std::uint64_t diskOffset = 0;
+        std::uint64_t fileOffset = 0;
+        std::uint64_t length = 0;
+    };
+
+    Disk(std::shared_ptr<const ByteFile> file, std::string format, std::vector<Stretch> stretches,
+         std::uint64_t size);
+
+    // read: exactly `size` bytes at disk offset `offset`.
+    Result<void> read(std::uint64_t offset, void* buffer, std::size_t size) const;
+    std::uint64_t size() const { return m_size; }
+    const std::string& format() const { return m_format; }
+    // sectorSize: the container's own sector size (0 when it does not say, as for raw images).
+    std::uint32_t sectorSize = 0;
+
+private:
+    std::shared_ptr<const ByteFile> m_file;
+    std::string m_format;
+    std::vector<Stretch> m_stretches; // sorted, not overlapping
+    std::uint64_t m_size;
+};
+
+// A container format: nullopt when the file is not of this format; an Error
+// when it is but cannot be used (a damaged header).
+using ContainerProbe = std::optional<Result<std::shared_ptr<const Disk>>> (*)(std::shared_ptr<const ByteFile>);
+
+std::optional<Result<std::shared_ptr<const Disk>>> probeD88(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeFdi(std::shared_ptr<const ByteFile> file);
+
+// openDisk: the disk inside `file`: D88/D68/D77/D98 and FDI by their headers,
+// anything else as a raw sector image.
+Result<std::shared_ptr<const Disk>> openDisk(std::shared_ptr<const ByteFile> file);
+
+// ── FAT ─────────────────────────────────────────────────────────────────────
+
+constexpr std::uint8_t kAttrReadOnly = 0x01;
+constexpr std::uint8_t kAttrHidden = 0x02;
+constexpr std::uint8_t kAttrSystem = 0x04;
+constexpr std::uint8_t kAttrVolume = 0x08;
+constexpr std::uint8_t kAttrFolder = 0x10;
+constexpr std::uint8_t kAttrLongName = 0x0F;
+
+struct Entry {
+    std::string name;       // UTF-8; the long name when a valid one is present
+    std::string shortName;  // UTF-8 form of the 8.3 name ("README.TXT")
+    std::uint8_t attributes = 0;
+    std::uint32_t cluster = 0; // first cluster; 0 for an empty file
+    std::uint32_t size = 0;
+    std::int64_t mtime = 0;    // seconds since 1970, the DOS time taken as local time
+    bool isFolder() const { return (attributes & kAttrFolder) != 0; }
+};
+
+struct Geometry {
+    std::uint32_t bytesPerSector = 0;
+    std::uint32_t sectorsPerCluster = 0;
+    std::uint32_t reservedSectors = 0;
+    std::uint32_t fatCount = 0;
+    std::uint32_t rootEntries = 0;
+    std::uint64_t totalSectors = 0;
+    std::uint32_t sectorsPerFat = 0;
+    std::uint32_t rootCluster = 0;  // FAT32 only
+    std::uint8_t media = 0;
+    int fatBits = 0;                // 12, 16 or 32
+    std::uint64_t volumeOffset = 0; // where the volume starts on the disk (a partition)
+    std::uint32_t clusterCount = 0;
+    bool fromBpb = true;            // false: a DOS 1.x medium known by its media byte
+    std::string bpbLabel;           // raw 11 bytes of the boot sector's label, CP932
+};
+
+// A FAT volume, read only. Safe to use from several threads.
+class Volume : public std::enable_shared_from_this<Volume> {
+public:
+    // open: the volume on `disk` (its first FAT partition for a partitioned image).
+    static Result<std::shared_ptr<Volume>> open(std::shared_ptr<const Disk> disk);
+
+    const Geometry& geometry() const { return m_geometry; }
+    const std::string& format() const { return m_disk->format(); }
+    // label: the root folder's label entry, else the boot sector's; empty when none.
+    const std::string& label() const { return m_label; }
+    std::uint64_t bytesPerCluster() const
+    {
+        return std::uint64_t{m_geometry.bytesPerSector} * m_geometry.sectorsPerCluster;
+    }
+
+    // folder: the entries of the folder whose first cluster is `cluster`
+    // (0 for the root), in their on-disk order, without ".", ".." and labels.
+    Result<std::vector<Entry>> folder(std::uint32_t cluster) const;
+
+    // find: the entry that `parts` name below the root (long or short name,
+    // exact spelling first, else without regard to case); nullopt when an
+    // element does not exist; an Error when the volume cannot be read.
+    // No parts: the root, as a folder entry of cluster 0.
+    Result<std::optional<Entry>> find(const std::vector<std::string>& parts) const;
+
+    // chainLength: the number of clusters in the chain from `cluster`,
+    // failing for loops and clusters out of range.
+    Result<std::uint32_t> chainLength(std::uint32_t cluster) const;
+
+    // next: the FAT entry of `cluster` (raw value).
+    std::uint32_t next(std::uint32_t cluster) const;
+    bool isEnd(std::uint32_t value) const;
+    bool isData(std::uint32_t value) const { return value >= 2 && value < m_geometry.clusterCount + 2; }
+    // readCluster: `size` bytes at `offset` inside cluster `cluster`.
+    Result<void> readCluster(std::uint32_t cluster, std::uint32_t offset, void* buffer, std::size_t size) const;
+
+private:
+    Volume(std::shared_ptr<const Disk> disk, Geometry geometry) : m_disk(std::move(disk)), m_geometry(geometry) {}
+    Result<void> loadFat();
+    Result<std::string> folderBytes(std::uint32_t cluster) const;
+
+    std::shared_ptr<const Disk> m_disk;
+    Geometry m_geometry;
+    std::vector<std::uint32_t> m_fat; // first FAT, one value per cluster number
+    std::string m_label;
+    mutable std::mutex m_lock;
+    mutable std::map<std::uint32_t, std::vector<Entry>> m_folders; // cache
+    mutable std::size_t m_cachedEntries = 0;
+};
+
+// A file of the volume read front to back.
+class FileReader {
+public:
+    FileReader(std::shared_ptr<const Volume> volume, const Entry& entry);
+    // read: up to `size` bytes; 0 at the end; -1 on failure (error() tells why).
+    long read(void* buffer, std::size_t size);
+    int error() const { return m_error; }
+    const std::string& problem() const { return m_problem; }
+
+private:
+    std::shared_ptr<const Volume> m_volume;
+    std::uint32_t m_cluster;
+    std::uint32_t m_inCluster = 0;
+    std::uint64_t m_left;
+    std::uint32_t m_steps = 0;
+    int m_error = 0;
+    std::string m_problem;
+};
+
+// walk: every entry below the folder `start` (an entry of the volume, or the
+// root), parents before their contents, `relative` holding the on-disk names
+// from `start` down. Each file's cluster chain is checked on the way (in
+// range, no loop, long enough for its size, not shared with another file or
+// folder), and folder loops are refused: the first fault ends the walk with
+// an Error naming the entry. `visit` returning false ends it with success.
+struct WalkItem {
+    std::vector<std::string> relative;
+    Entry entry;
+};
+Result<void> walk(const Volume& volume, const Entry& start, bool recurse,
+                  const std::function<bool(const WalkItem&)>& visit);
+
+// cp932Name: the UTF-8 text of an 8.3 name field (11 bytes) with its case
+// flags (byte 12 of the entry); nullopt when the bytes are not CP932.
+std::optional<std::string> cp932Name(const unsigned char* field, std::uint8_t caseFlags);
+
+// shortNameChecksum: the checksum VFAT long-name entries carry of their 8.3 name.
+std::uint8_t shortNameChecksum(const unsigned char* field);
+
+// dosTime: a DOS date and time as seconds since 1970, taken as local time.
+std::int64_t dosTime(std::uint16_t date, std::uint16_t time);
+
+} // namespace platform::image

@@ -1,0 +1,707 @@
+// A read-only FAT12/16/32 reader: boot sector or DOS 1.x media byte, the FAT,
+// folders with their 8.3 names (CP932) and VFAT long names, file data.
+#include "disk_image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <set>
+
+#include <iconv.h>
+
+#include "dialect.h"
+
+namespace platform::image {
+
+namespace {
+
+// Bounds that keep a hostile image from taking unbounded memory or time.
+constexpr std::uint64_t kMaxFatBytes = 64ull << 20;   // 16 M clusters of FAT32
+constexpr std::uint64_t kMaxFolderBytes = 65536 * 32; // the most entries a FAT folder may have
+constexpr std::size_t kMaxCachedEntries = 200000;
+constexpr int kMaxDepth = 128;                        // a 260-character path cannot nest deeper
+
+std::uint32_t le32(const unsigned char* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
+}
+
+std::uint16_t le16(const unsigned char* p)
+{
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+bool powerOfTwo(std::uint32_t value, std::uint32_t low, std::uint32_t high)
+{
+    return value >= low && value <= high && (value & (value - 1)) == 0;
+}
+
+std::string hexOf(const unsigned char* bytes, std::size_t size)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < size; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+std::optional<std::string> cp932ToUtf8(std::string_view bytes)
+{
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(bytes);
+    iconv_t cd = ::iconv_open("UTF-8", "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    std::string output(bytes.size() * 4 + 8, '\0');
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t inLeft = bytes.size();
+    char* out = output.data();
+    std::size_t outLeft = output.size();
+    const std::size_t done = ::iconv(cd, &in, &inLeft, &out, &outLeft);
+    ::iconv_close(cd);
+    if (done == static_cast<std::size_t>(-1) || inLeft != 0)
+        return std::nullopt;
+    output.resize(output.size() - outLeft);
+    return output;
+}
+
+void lowerAscii(std::string& text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+}
+
+// A name a drive path can hold: UTF-8, no separators, no control characters.
+bool usableName(const std::string& name)
+{
+    if (name.empty() || name == "." || name == ".." || !dialect::isValidUtf8(name))
+        return false;
+    return std::none_of(name.begin(), name.end(),
+        [](char c) { return c == '\\' || c == '/' || static_cast<unsigned char>(c) < 0x20; });
+}
+
+std::optional<std::string> utf16ToUtf8(const std::vector<std::uint16_t>& units)
+{
+    std::string out;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        std::uint32_t code = units[i];
+        if (code >= 0xD800 && code < 0xDC00) {
+            if (i + 1 >= units.size() || units[i + 1] < 0xDC00 || units[i + 1] >= 0xE000)
+                return std::nullopt;
+            code = 0x10000 + ((code - 0xD800) << 10) + (units[++i] - 0xDC00);
+        } else if (code >= 0xDC00 && code < 0xE000) {
+            return std::nullopt;
+        }
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
+// The formats of DOS 1.x and of early PC-98 disks, whose boot sector holds no
+// BPB: known by the size of the disk and the media byte that opens the FAT.
+struct KnownMedium {
+    std::uint64_t diskBytes;
+    std::uint8_t media;
+    std::uint32_t bytesPerSector, sectorsPerCluster, rootEntries, sectorsPerFat;
+};
+constexpr KnownMedium kKnownMedia[] = {
+    {163840, 0xFE, 512, 1, 64, 1},    // 160 K, 8 sectors, one side
+    {184320, 0xFC, 512, 1, 64, 2},    // 180 K, 9 sectors, one side
+    {327680, 0xFF, 512, 2, 112, 1},   // 320 K, 8 sectors, two sides
+    {368640, 0xFD, 512, 2, 112, 2},   // 360 K
+    {655360, 0xFB, 512, 2, 112, 2},   // PC-98 640 K (2DD, 8 sectors)
+    {737280, 0xF9, 512, 2, 112, 3},   // 720 K
+    {1228800, 0xF9, 512, 1, 224, 7},  // 1.2 M (2HC)
+    {1261568, 0xFE, 1024, 1, 192, 2}, // PC-98 1.23 M (2HD, 8 sectors of 1024 bytes)
+    {1474560, 0xF0, 512, 1, 224, 9},  // 1.44 M
+};
+
+void finishGeometry(Geometry& g)
+{
+    const std::uint64_t rootSectors = (std::uint64_t{g.rootEntries} * 32 + g.bytesPerSector - 1) / g.bytesPerSector;
+    const std::uint64_t firstData = g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat + rootSectors;
+    const std::uint64_t clusters = g.totalSectors > firstData ? (g.totalSectors - firstData) / g.sectorsPerCluster : 0;
+    if (g.fatBits == 0)
+        g.fatBits = clusters < 4085 ? 12 : 16;
+    // Never more clusters than the FAT has entries for.
+    const std::uint64_t fatEntries = std::uint64_t{g.sectorsPerFat} * g.bytesPerSector * 8 / g.fatBits;
+    const std::uint64_t usable = fatEntries > 2 ? fatEntries - 2 : 0;
+    const std::uint64_t limit = g.fatBits == 32 ? 0x0FFFFFF5ull : (g.fatBits == 16 ? 0xFFF5ull : 0xFF5ull);
+    g.clusterCount = static_cast<std::uint32_t>(std::min({clusters, usable, limit - 2}));
+}
+
+// The BPB at the start of `sector`, when it is one and makes sense.
+std::optional<Geometry> parseBpb(const unsigned char* b, std::uint64_t volumeOffset)
+{
+    Geometry g;
+    g.bytesPerSector = le16(b + 11);
+    g.sectorsPerCluster = b[13];
+    g.reservedSectors = le16(b + 14);
+    g.fatCount = b[16];
+    g.rootEntries = le16(b + 17);
+    const std::uint32_t total16 = le16(b + 19);
+    g.media = b[21];
+    const std::uint32_t fat16 = le16(b + 22);
+    const std::uint32_t total32 = le32(b + 32);
+    g.totalSectors = total16 ? total16 : total32;
+    g.volumeOffset = volumeOffset;
+    if (!powerOfTwo(g.bytesPerSector, 128, 4096) || !powerOfTwo(g.sectorsPerCluster, 1, 128)
+        || g.bytesPerSector * g.sectorsPerCluster > 256 * 1024 || g.reservedSectors == 0 || g.fatCount == 0
+        || g.fatCount > 4 || g.totalSectors == 0 || (g.media < 0xF8 && g.media != 0xF0))
+        return std::nullopt;
+    std::size_t labelAt = 0;
+    if (fat16 == 0) {
+        g.fatBits = 32;
+        g.sectorsPerFat = le32(b + 36);
+        g.rootCluster = le32(b + 44);
+        if (g.rootEntries != 0 || g.sectorsPerFat == 0 || g.rootCluster < 2)
+            return std::nullopt;
+        if (b[66] == 0x29)
+            labelAt = 71;
+    } else {
+        g.sectorsPerFat = fat16;
+        if (g.rootEntries == 0)
+            return std::nullopt;
+        if (b[38] == 0x29)
+            labelAt = 43;
+    }
+    finishGeometry(g);
+    if (g.clusterCount == 0)
+        return std::nullopt;
+    if (g.fatBits == 32 && g.rootCluster >= g.clusterCount + 2)
+        return std::nullopt;
+    if (labelAt)
+        g.bpbLabel.assign(reinterpret_cast<const char*>(b + labelAt), 11);
+    return g;
+}
+
+bool isFatPartition(std::uint8_t type)
+{
+    switch (type) {
+    case 0x01: case 0x04: case 0x06: case 0x0B: case 0x0C: case 0x0E:
+    case 0x11: case 0x14: case 0x16: case 0x1B: case 0x1C: case 0x1E:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string trimmedLabel(const std::string& raw)
+{
+    std::string label = raw;
+    while (!label.empty() && (label.back() == ' ' || label.back() == '\0'))
+        label.pop_back();
+    if (label == "NO NAME")
+        return {};
+    if (!label.empty() && static_cast<unsigned char>(label[0]) == 0x05)
+        label[0] = static_cast<char>(0xE5);
+    std::optional<std::string> text = cp932ToUtf8(label);
+    return text && usableName(*text) ? *text : std::string();
+}
+
+} // namespace
+
+// ── Names and times ─────────────────────────────────────────────────────────
+
+std::optional<std::string> cp932Name(const unsigned char* field, std::uint8_t caseFlags)
+{
+    std::string base(reinterpret_cast<const char*>(field), 8);
+    std::string extension(reinterpret_cast<const char*>(field + 8), 3);
+    // 0xE5 marks a deleted entry, so a name starting with that byte (a CP932 lead byte) keeps 0x05.
+    if (static_cast<unsigned char>(base[0]) == 0x05)
+        base[0] = static_cast<char>(0xE5);
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    while (!extension.empty() && extension.back() == ' ')
+        extension.pop_back();
+    // Decoded as wholes, so that a trail byte 0x5C ("ソ", "表") stays part of its character.
+    std::optional<std::string> b = cp932ToUtf8(base);
+    std::optional<std::string> e = cp932ToUtf8(extension);
+    if (!b || !e)
+        return std::nullopt;
+    if (caseFlags & 0x08)
+        lowerAscii(*b);
+    if (caseFlags & 0x10)
+        lowerAscii(*e);
+    return e->empty() ? *b : *b + "." + *e;
+}
+
+std::uint8_t shortNameChecksum(const unsigned char* field)
+{
+    std::uint8_t sum = 0;
+    for (int i = 0; i < 11; ++i)
+        sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + field[i]);
+    return sum;
+}
+
+std::int64_t dosTime(std::uint16_t date, std::uint16_t time)
+{
+    std::tm t{};
+    t.tm_year = 80 + (date >> 9);
+    t.tm_mon = std::clamp((date >> 5) & 15, 1, 12) - 1;
+    t.tm_mday = std::max(date & 31, 1);
+    t.tm_hour = std::min(time >> 11, 23);
+    t.tm_min = std::min((time >> 5) & 63, 59);
+    t.tm_sec = std::min((time & 31) * 2, 58);
+    t.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&t));
+}
+
+// ── The volume ──────────────────────────────────────────────────────────────
+
+Result<std::shared_ptr<Volume>> Volume::open(std::shared_ptr<const Disk> disk)
+{
+    unsigned char sector[512];
+    if (disk->size() < sizeof sector)
+        return Error{EINVAL, "too small for a FAT disk"};
+    if (Result<void> read = disk->read(0, sector, sizeof sector); !read)
+        return read.error();
+
+    std::optional<Geometry> geometry = parseBpb(sector, 0);
+    if (!geometry && sector[510] == 0x55 && sector[511] == 0xAA) {
+        // A partitioned card or disk image: its first FAT partition.
+        for (int i = 0; i < 4 && !geometry; ++i) {
+            const unsigned char* p = sector + 446 + 16 * i;
+            if ((p[0] != 0x00 && p[0] != 0x80) || !isFatPartition(p[4]) || le32(p + 8) == 0)
+                continue;
+            const std::uint64_t start = std::uint64_t{le32(p + 8)} * 512;
+            unsigned char boot[512];
+            if (start + sizeof boot > disk->size() || !disk->read(start, boot, sizeof boot))
+                continue;
+            geometry = parseBpb(boot, start);
+        }
+    }
+    if (!geometry) {
+        // DOS 1.x media: the first FAT sector opens with the media byte and two 0xFF.
+        for (const KnownMedium& known : kKnownMedia) {
+            if (disk->size() != known.diskBytes)
+                continue;
+            unsigned char fat[3];
+            if (!disk->read(known.bytesPerSector, fat, sizeof fat) || fat[0] != known.media || fat[1] != 0xFF
+                || fat[2] != 0xFF)
+                continue;
+            Geometry g;
+            g.bytesPerSector = known.bytesPerSector;
+            g.sectorsPerCluster = known.sectorsPerCluster;
+            g.reservedSectors = 1;
+            g.fatCount = 2;
+            g.rootEntries = known.rootEntries;
+            g.totalSectors = known.diskBytes / known.bytesPerSector;
+            g.sectorsPerFat = known.sectorsPerFat;
+            g.media = known.media;
+            g.fatBits = 12;
+            g.fromBpb = false;
+            finishGeometry(g);
+            geometry = g;
+            break;
+        }
+    }
+    if (!geometry)
+        return Error{EINVAL, "not a FAT disk: no usable boot sector, partition or known media byte"};
+
+    std::shared_ptr<Volume> volume(new Volume(std::move(disk), *geometry));
+    if (Result<void> loaded = volume->loadFat(); !loaded)
+        return loaded.error();
+    // The label: the root folder's label entry, else the boot sector's.
+    Result<std::string> root = volume->folderBytes(0);
+    if (!root)
+        return root.error();
+    for (std::size_t at = 0; at + 32 <= root->size(); at += 32) {
+        const auto* e = reinterpret_cast<const unsigned char*>(root->data() + at);
+        if (e[0] == 0x00)
+            break;
+        if (e[0] != 0xE5 && (e[11] & kAttrVolume) && (e[11] & 0x3F) != kAttrLongName) {
+            volume->m_label = trimmedLabel(std::string(reinterpret_cast<const char*>(e), 11));
+            return volume;
+        }
+    }
+    volume->m_label = trimmedLabel(volume->m_geometry.bpbLabel);
+    return volume;
+}
+
+Result<void> Volume::loadFat()
+{
+    const Geometry& g = m_geometry;
+    const std::uint64_t bytes = std::uint64_t{g.sectorsPerFat} * g.bytesPerSector;
+    if (bytes > kMaxFatBytes)
+        return Error{EFBIG, "the FAT is too large (" + std::to_string(bytes) + " bytes)"};
+    std::string fat(static_cast<std::size_t>(bytes), '\0');
+    const std::uint64_t at = g.volumeOffset + std::uint64_t{g.reservedSectors} * g.bytesPerSector;
+    if (Result<void> read = m_disk->read(at, fat.data(), fat.size()); !read)
+        return read.error();
+    const auto* f = reinterpret_cast<const unsigned char*>(fat.data());
+    const std::uint32_t entries = g.clusterCount + 2;
+    m_fat.resize(entries);
+    for (std::uint32_t n = 0; n < entries; ++n) {
+        switch (g.fatBits) {
+        case 12: {
+            const std::uint16_t pair = le16(f + n * 3 / 2);
+            m_fat[n] = (n & 1) ? pair >> 4 : pair & 0xFFF;
+            break;
+        }
+        case 16:
+            m_fat[n] = le16(f + 2 * n);
+            break;
+        default:
+            m_fat[n] = le32(f + 4 * std::uint64_t{n}) & 0x0FFFFFFF;
+            break;
+        }
+    }
+    return {};
+}
+
+std::uint32_t Volume::next(std::uint32_t cluster) const
+{
+    return cluster < m_fat.size() ? m_fat[cluster] : 0;
+}
+
+bool Volume::isEnd(std::uint32_t value) const
+{
+    switch (m_geometry.fatBits) {
+    case 12:
+        return value >= 0xFF8;
+    case 16:
+        return value >= 0xFFF8;
+    default:
+        return value >= 0x0FFFFFF8;
+    }
+}
+
+Result<void> Volume::readCluster(std::uint32_t cluster, std::uint32_t offset, void* buffer, std::size_t size) const
+{
+    if (!isData(cluster) || offset + size > bytesPerCluster())
+        return Error{EIO, "cluster " + std::to_string(cluster) + " is out of range"};
+    const Geometry& g = m_geometry;
+    const std::uint64_t rootSectors = (std::uint64_t{g.rootEntries} * 32 + g.bytesPerSector - 1) / g.bytesPerSector;
+    const std::uint64_t firstData = g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat + rootSectors;
+    const std::uint64_t at = g.volumeOffset
+        + (firstData + std::uint64_t{cluster - 2} * g.sectorsPerCluster) * g.bytesPerSector + offset;
+    return m_disk->read(at, buffer, size);
+}
+
+Result<std::uint32_t> Volume::chainLength(std::uint32_t cluster) const
+{
+    std::uint32_t count = 0;
+    while (true) {
+        if (!isData(cluster))
+            return Error{EIO, "a cluster chain leads to cluster " + std::to_string(cluster) + ", out of range"};
+        if (++count > m_geometry.clusterCount)
+            return Error{EIO, "a cluster chain loops"};
+        const std::uint32_t following = next(cluster);
+        if (isEnd(following))
+            return count;
+        cluster = following;
+    }
+}
+
+Result<std::string> Volume::folderBytes(std::uint32_t cluster) const
+{
+    const Geometry& g = m_geometry;
+    if (cluster == 0 && g.fatBits != 32) {
+        std::string bytes(std::size_t{g.rootEntries} * 32, '\0');
+        const std::uint64_t at = g.volumeOffset
+            + (g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat) * g.bytesPerSector;
+        if (Result<void> read = m_disk->read(at, bytes.data(), bytes.size()); !read)
+            return read.error();
+        return bytes;
+    }
+    if (cluster == 0)
+        cluster = g.rootCluster;
+    Result<std::uint32_t> length = chainLength(cluster);
+    if (!length)
+        return length.error();
+    const std::uint64_t total = std::uint64_t{*length} * bytesPerCluster();
+    if (total > kMaxFolderBytes + bytesPerCluster())
+        return Error{EFBIG, "a folder is longer than a FAT folder can be"};
+    std::string bytes(static_cast<std::size_t>(total), '\0');
+    for (std::uint64_t at = 0; at < total; at += bytesPerCluster()) {
+        if (Result<void> read = readCluster(cluster, 0, bytes.data() + at, bytesPerCluster()); !read)
+            return read.error();
+        cluster = next(cluster);
+    }
+    return bytes;
+}
+
+Result<std::vector<Entry>> Volume::folder(std::uint32_t cluster) const
+{
+    {
+        std::lock_guard guard(m_lock);
+        if (auto found = m_folders.find(cluster); found != m_folders.end())
+            return found->second;
+    }
+    Result<std::string> raw = folderBytes(cluster);
+    if (!raw)
+        return raw.error();
+    std::vector<Entry> entries;
+    // The long name being gathered: its pieces by ordinal, the checksum, the next ordinal due.
+    std::vector<std::vector<std::uint16_t>> pieces;
+    std::uint8_t checksum = 0;
+    int due = 0;
+    auto forget = [&] {
+        pieces.clear();
+        due = 0;
+    };
+    for (std::size_t at = 0; at + 32 <= raw->size(); at += 32) {
+        const auto* e = reinterpret_cast<const unsigned char*>(raw->data() + at);
+        if (e[0] == 0x00)
+            break;
+        if (e[0] == 0xE5) {
+            forget();
+            continue;
+        }
+        const std::uint8_t attributes = e[11];
+        if ((attributes & 0x3F) == kAttrLongName) {
+            const int ordinal = e[0] & 0x3F;
+            if (e[0] & 0x40) {
+                if (ordinal == 0 || ordinal > 20) {
+                    forget();
+                    continue;
+                }
+                pieces.assign(static_cast<std::size_t>(ordinal), {});
+                checksum = e[13];
+                due = ordinal;
+            } else if (due == 0 || ordinal != due || e[13] != checksum) {
+                forget();
+                continue;
+            }
+            std::vector<std::uint16_t>& piece = pieces[static_cast<std::size_t>(ordinal - 1)];
+            for (int offset : {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30})
+                piece.push_back(le16(e + offset));
+            --due;
+            continue;
+        }
+        if (attributes & kAttrVolume) {
+            forget();
+            continue;
+        }
+        if (e[0] == '.' && (std::memcmp(e, ".          ", 11) == 0 || std::memcmp(e, "..         ", 11) == 0)) {
+            forget();
+            continue;
+        }
+        Entry entry;
+        std::optional<std::string> shortName = cp932Name(e, e[12]);
+        if (!shortName || !usableName(*shortName))
+            return Error{EILSEQ, "a folder holds a name that is not a valid CP932 file name (bytes "
+                                     + hexOf(e, 11) + ")"};
+        entry.shortName = *shortName;
+        entry.name = *shortName;
+        if (!pieces.empty() && due == 0 && checksum == shortNameChecksum(e)) {
+            std::vector<std::uint16_t> units;
+            for (const auto& piece : pieces)
+                units.insert(units.end(), piece.begin(), piece.end());
+            const auto end = std::find(units.begin(), units.end(), 0);
+            units.erase(end, units.end());
+            if (std::optional<std::string> longName = utf16ToUtf8(units); longName && usableName(*longName))
+                entry.name = *longName;
+        }
+        forget();
+        entry.attributes = attributes;
+        entry.cluster = le16(e + 26);
+        if (m_geometry.fatBits == 32)
+            entry.cluster |= std::uint32_t{le16(e + 20)} << 16;
+        entry.size = entry.isFolder() ? 0 : le32(e + 28);
+        entry.mtime = dosTime(le16(e + 24), le16(e + 22));
+        entries.push_back(std::move(entry));
+    }
+    std::lock_guard guard(m_lock);
+    if (m_cachedEntries + entries.size() > kMaxCachedEntries) {
+        m_folders.clear();
+        m_cachedEntries = 0;
+    }
+    m_cachedEntries += entries.size();
+    m_folders.emplace(cluster, entries);
+    return entries;
+}
+
+Result<std::optional<Entry>> Volume::find(const std::vector<std::string>& parts) const
+{
+    Entry current;
+    current.attributes = kAttrFolder;
+    for (const std::string& part : parts) {
+        if (!current.isFolder())
+            return std::optional<Entry>();
+        Result<std::vector<Entry>> entries = folder(current.cluster);
+        if (!entries)
+            return entries.error();
+        const Entry* match = nullptr;
+        for (const Entry& e : *entries)
+            if (e.name == part || e.shortName == part) {
+                match = &e;
+                break;
+            }
+        for (std::size_t i = 0; !match && i < entries->size(); ++i) {
+            const Entry& e = (*entries)[i];
+            if (dialect::sameName(e.name, part) || dialect::sameName(e.shortName, part))
+                match = &e;
+        }
+        if (!match)
+            return std::optional<Entry>();
+        if (match->isFolder() && match->cluster == 0)
+            return Error{EIO, "the folder \"" + part + "\" points at the root folder"};
+        current = *match;
+    }
+    return std::optional<Entry>(current);
+}
+
+// ── Reading a file ──────────────────────────────────────────────────────────
+
+FileReader::FileReader(std::shared_ptr<const Volume> volume, const Entry& entry)
+    : m_volume(std::move(volume)), m_cluster(entry.cluster), m_left(entry.size)
+{
+}
+
+long FileReader::read(void* buffer, std::size_t size)
+{
+    if (m_error)
+        return -1;
+    auto fail = [&](const std::string& why) {
+        m_error = EIO;
+        m_problem = why;
+        return -1L;
+    };
+    std::size_t done = 0;
+    auto* out = static_cast<unsigned char*>(buffer);
+    const std::uint64_t clusterBytes = m_volume->bytesPerCluster();
+    while (done < size && m_left > 0) {
+        if (m_inCluster == clusterBytes) {
+            const std::uint32_t following = m_volume->next(m_cluster);
+            if (m_volume->isEnd(following) || !m_volume->isData(following))
+                return fail("the file's cluster chain ends before its size");
+            if (++m_steps > m_volume->geometry().clusterCount)
+                return fail("the file's cluster chain loops");
+            m_cluster = following;
+            m_inCluster = 0;
+        }
+        const std::size_t count = static_cast<std::size_t>(
+            std::min<std::uint64_t>({size - done, m_left, clusterBytes - m_inCluster}));
+        if (Result<void> read = m_volume->readCluster(m_cluster, m_inCluster, out + done, count); !read)
+            return fail(read.error().message);
+        done += count;
+        m_left -= count;
+        m_inCluster += static_cast<std::uint32_t>(count);
+    }
+    return static_cast<long>(done);
+}
+
+// ── The walk ────────────────────────────────────────────────────────────────
+
+namespace {
+
+struct FatWalker {
+    const Volume& volume;
+    bool recurse;
+    const std::function<bool(const WalkItem&)>& visit;
+    std::vector<bool> used;                 // clusters already owned by a file or folder
+    std::set<std::uint32_t> visitedFolders; // first clusters of the folders entered
+    bool stopped = false;
+
+    static std::string pathOf(const std::vector<std::string>& relative)
+    {
+        std::string text;
+        for (const std::string& part : relative)
+            text += (text.empty() ? "" : "\\") + part;
+        return text;
+    }
+
+    // Marks the chain from `cluster`, which must hold at least `needed` clusters.
+    Result<void> claim(std::uint32_t cluster, std::uint64_t needed, const std::vector<std::string>& relative)
+    {
+        const std::uint32_t limit = volume.geometry().clusterCount;
+        std::uint32_t count = 0;
+        while (true) {
+            if (!volume.isData(cluster))
+                return Error{EIO, pathOf(relative) + ": its cluster chain leads to cluster " + std::to_string(cluster)
+                                      + ", out of range (a damaged image)"};
+            if (used[cluster])
+                return Error{EIO, pathOf(relative) + ": its cluster chain " + (count ? "loops or crosses" : "starts in")
+                                      + " another chain at cluster " + std::to_string(cluster) + " (a damaged image)"};
+            used[cluster] = true;
+            if (++count > limit)
+                return Error{EIO, pathOf(relative) + ": its cluster chain loops (a damaged image)"};
+            const std::uint32_t following = volume.next(cluster);
+            if (volume.isEnd(following))
+                break;
+            cluster = following;
+        }
+        if (count < needed)
+            return Error{EIO, pathOf(relative) + ": its size is longer than its cluster chain (a damaged image)"};
+        return {};
+    }
+
+    Result<void> walkFolder(std::uint32_t cluster, std::vector<std::string>& relative, int depth)
+    {
+        if (depth > kMaxDepth)
+            return Error{ELOOP, pathOf(relative) + ": folders nested too deep (a damaged image)"};
+        Result<std::vector<Entry>> listed = volume.folder(cluster);
+        if (!listed)
+            return Error{listed.error().code,
+                (relative.empty() ? std::string("the root folder") : pathOf(relative)) + ": " + listed.error().message};
+        std::vector<Entry> entries = std::move(listed).value();
+        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+        for (const Entry& entry : entries) {
+            relative.push_back(entry.name);
+            if (entry.isFolder()) {
+                if (entry.cluster == 0 || !visitedFolders.insert(entry.cluster).second) {
+                    return Error{ELOOP, pathOf(relative) + ": the folder is its own ancestor or another folder's "
+                                            "(a folder loop in a damaged image)"};
+                }
+                if (Result<void> claimed = claim(entry.cluster, 1, relative); !claimed)
+                    return claimed;
+            } else if (entry.size > 0) {
+                const std::uint64_t needed = (entry.size + volume.bytesPerCluster() - 1) / volume.bytesPerCluster();
+                if (Result<void> claimed = claim(entry.cluster, needed, relative); !claimed)
+                    return claimed;
+            }
+            if (!visit(WalkItem{relative, entry})) {
+                stopped = true;
+                return {};
+            }
+            if (entry.isFolder() && recurse) {
+                Result<void> inner = walkFolder(entry.cluster, relative, depth + 1);
+                if (!inner || stopped)
+                    return inner;
+            }
+            relative.pop_back();
+        }
+        return {};
+    }
+};
+
+} // namespace
+
+Result<void> walk(const Volume& volume, const Entry& start, bool recurse,
+                  const std::function<bool(const WalkItem&)>& visit)
+{
+    FatWalker walker{volume, recurse, visit, {}, {}};
+    walker.used.assign(std::size_t{volume.geometry().clusterCount} + 2, false);
+    std::uint32_t first = start.cluster;
+    if (first == 0 && volume.geometry().fatBits == 32)
+        first = volume.geometry().rootCluster;
+    std::vector<std::string> relative;
+    if (first != 0) {
+        walker.visitedFolders.insert(first);
+        if (Result<void> claimed = walker.claim(first, 1, relative); !claimed)
+            return claimed;
+    }
+    walker.visitedFolders.insert(start.cluster);
+    return walker.walkFolder(start.cluster, relative, 0);
+}
+
+} // namespace platform::image

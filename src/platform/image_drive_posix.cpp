@@ -1,0 +1,342 @@
+// Disk images as drives on POSIX systems.
+#include "image_drive_posix.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <list>
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "dialect.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kAttachedVariable = "SORVANE2_ATTACHED_IMAGE";
+constexpr std::size_t kOpenImages = 8;
+
+// The image file, opened read only; reading it never changes its access time
+// where the system lets us ask for that.
+class ImageFile final : public image::ByteFile {
+public:
+    ImageFile(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+    ~ImageFile() override { ::close(m_fd); }
+    long readAt(std::uint64_t offset, void* buffer, std::size_t size) const override
+    {
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t got = ::pread(m_fd, static_cast<char*>(buffer) + done, size - done,
+                static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return -1;
+            if (got == 0)
+                break;
+            done += static_cast<std::size_t>(got);
+        }
+        return static_cast<long>(done);
+    }
+    std::uint64_t size() const override { return m_size; }
+
+private:
+    int m_fd;
+    std::uint64_t m_size;
+};
+
+struct OpenImage {
+    std::string native;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    std::shared_ptr<const image::Volume> volume;
+};
+
+struct ImageCache {
+    std::mutex lock;
+    std::list<OpenImage> open; // most recently used first
+};
+
+ImageCache& imageCache()
+{
+    static ImageCache cache;
+    return cache;
+}
+
+bool sameFile(const OpenImage& image, const struct stat& info)
+{
+    return image.device == info.st_dev && image.inode == info.st_ino && image.size == info.st_size
+        && image.modified.tv_sec == info.st_mtim.tv_sec && image.modified.tv_nsec == info.st_mtim.tv_nsec;
+}
+
+std::string joinNative(const std::string& folder, const std::string& name)
+{
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+class ImageStream final : public FileStream {
+public:
+    ImageStream(std::shared_ptr<const image::Volume> volume, const image::Entry& entry)
+        : m_reader(std::move(volume), entry)
+    {
+    }
+    long read(void* buffer, std::size_t size) override { return m_reader.read(buffer, size); }
+    int error() const override { return m_reader.error(); }
+
+private:
+    image::FileReader m_reader;
+};
+
+} // namespace
+
+namespace posix {
+
+Result<std::shared_ptr<const image::Volume>> imageVolume(const std::string& native)
+{
+    struct stat info;
+    if (::stat(native.c_str(), &info) != 0)
+        return systemError(native);
+    if (!S_ISREG(info.st_mode))
+        return Error{EINVAL, native + ": not a disk image file"};
+    ImageCache& cache = imageCache();
+    {
+        std::lock_guard guard(cache.lock);
+        for (auto it = cache.open.begin(); it != cache.open.end(); ++it) {
+            if (it->native == native && sameFile(*it, info)) {
+                cache.open.splice(cache.open.begin(), cache.open, it);
+                return cache.open.front().volume;
+            }
+        }
+    }
+    int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOATIME);
+    if (fd < 0 && errno == EPERM)
+        fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return systemError(native);
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        return Error{EINVAL, native + ": not a disk image file"};
+    }
+    auto file = std::make_shared<ImageFile>(fd, static_cast<std::uint64_t>(opened.st_size));
+    Result<std::shared_ptr<const image::Disk>> disk = image::openDisk(file);
+    if (!disk)
+        return Error{disk.error().code, native + ": " + disk.error().message};
+    Result<std::shared_ptr<image::Volume>> volume = image::Volume::open(*disk);
+    if (!volume)
+        return Error{volume.error().code, native + ": " + volume.error().message};
+    OpenImage entry{native, opened.st_dev, opened.st_ino, opened.st_size, opened.st_mtim, *volume};
+    std::lock_guard guard(cache.lock);
+    cache.open.remove_if([&](const OpenImage& old) { return old.native == native; });
+    cache.open.push_front(entry);
+    if (cache.open.size() > kOpenImages)
+        cache.open.pop_back();
+    return entry.volume;
+}
+
+std::optional<ImageLocation> locateInImage(const DriveMap& map, std::string_view native)
+{
+    const MappedDrive* best = nullptr;
+    for (const MappedDrive& mapped : map.drives) {
+        const std::string& root = mapped.drive.image;
+        if (root.empty() || native.size() < root.size() || native.compare(0, root.size(), root) != 0
+            || (native.size() > root.size() && native[root.size()] != '/'))
+            continue;
+        if (!best || root.size() > best->drive.image.size())
+            best = &mapped;
+    }
+    if (!best)
+        return std::nullopt;
+    ImageLocation where;
+    where.image = best->drive.image;
+    where.parts = dialect::splitElements(native.substr(where.image.size()), "/");
+    return where;
+}
+
+std::optional<ImageLocation> locateInImage(std::string_view native)
+{
+    return locateInImage(loadDriveMap(), native);
+}
+
+std::string imageNative(const std::string& image, const std::vector<std::string>& parts)
+{
+    std::string native = image;
+    Result<std::shared_ptr<const image::Volume>> volume = imageVolume(image);
+    std::vector<std::string> found;
+    bool resolving = volume.ok();
+    for (const std::string& part : parts) {
+        std::string element = part;
+        if (resolving) {
+            found.push_back(part);
+            Result<std::optional<image::Entry>> entry = (*volume)->find(found);
+            if (entry && *entry)
+                element = found.back() = (**entry).name;
+            else
+                resolving = false; // nothing below a missing element exists either
+        }
+        native = joinNative(native, element);
+    }
+    return native;
+}
+
+Result<std::optional<image::Entry>> imageEntry(const ImageLocation& where)
+{
+    Result<std::shared_ptr<const image::Volume>> volume = imageVolume(where.image);
+    if (!volume)
+        return volume.error();
+    Result<std::optional<image::Entry>> entry = (*volume)->find(where.parts);
+    if (!entry)
+        return Error{entry.error().code, where.image + ": " + entry.error().message};
+    return entry;
+}
+
+Result<void> walkImage(const ImageLocation& where, const WalkOptions& options,
+                       const std::function<bool(const WalkEntry&)>& visit)
+{
+    Result<std::shared_ptr<const image::Volume>> volume = imageVolume(where.image);
+    if (!volume)
+        return volume.error();
+    Result<std::optional<image::Entry>> start = (*volume)->find(where.parts);
+    if (!start)
+        return Error{start.error().code, where.image + ": " + start.error().message};
+    if (!*start || !(**start).isFolder())
+        return Error{ENOTDIR, imageNative(where.image, where.parts) + ": not a folder in the image"};
+    std::string base = where.image;
+    for (const std::string& part : where.parts)
+        base = joinNative(base, part);
+    Result<void> walked = image::walk(**volume, **start, options.recurse, [&](const image::WalkItem& item) {
+        WalkEntry entry;
+        std::string native = base;
+        for (const std::string& part : item.relative) {
+            entry.relative += (entry.relative.empty() ? "" : "\\") + part;
+            native = joinNative(native, part);
+        }
+        entry.native = native;
+        entry.type = item.entry.isFolder() ? EntryType::Folder : EntryType::File;
+        entry.size = item.entry.size;
+        entry.mtime = item.entry.mtime;
+        entry.hidden = (item.entry.attributes & image::kAttrHidden) || item.entry.name[0] == '.';
+        entry.system = (item.entry.attributes & image::kAttrSystem) != 0;
+        entry.readOnly = (item.entry.attributes & image::kAttrReadOnly) != 0;
+        return visit(entry);
+    });
+    if (!walked)
+        return Error{walked.error().code, where.image + ": " + walked.error().message};
+    return {};
+}
+
+void markImages(std::vector<MappedDrive>& map)
+{
+    for (MappedDrive& mapped : map) {
+        struct stat info;
+        if (mapped.root != "/" && ::stat(mapped.root.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            mapped.drive.image = mapped.root;
+    }
+}
+
+void applyAttachedImage(std::vector<MappedDrive>& map)
+{
+    const char* text = std::getenv(kAttachedVariable);
+    if (!text || std::strlen(text) < 4 || text[1] != '=' || text[0] < 'a' || text[0] > 'z' || text[2] != '/')
+        return;
+    MappedDrive mapped;
+    mapped.drive.letter = text[0];
+    mapped.drive.kind = (text[0] == 'a' || text[0] == 'b') ? DriveKind::Removable : DriveKind::Fixed;
+    mapped.root = normalizeNative(text + 2);
+    mapped.drive.image = mapped.root;
+    map.erase(std::remove_if(map.begin(), map.end(),
+                  [&](const MappedDrive& old) { return old.drive.letter == mapped.drive.letter; }),
+        map.end());
+    map.push_back(std::move(mapped));
+    std::sort(map.begin(), map.end(),
+        [](const MappedDrive& a, const MappedDrive& b) { return a.drive.letter < b.drive.letter; });
+}
+
+} // namespace posix
+
+// ── The public calls ────────────────────────────────────────────────────────
+
+Result<void> checkDiskImage(const std::string& nativePath)
+{
+    Result<std::shared_ptr<const image::Volume>> volume = posix::imageVolume(nativePath);
+    if (!volume)
+        return volume.error();
+    return {};
+}
+
+bool isDiskImage(const std::string& nativePath)
+{
+    return checkDiskImage(nativePath).ok();
+}
+
+Result<char> attachImage(const std::string& nativePath, char letter)
+{
+    if (nativePath.empty() || nativePath[0] != '/')
+        return Error{EINVAL, nativePath + ": the image must be given by an absolute path"};
+    const std::string native = posix::normalizeNative(nativePath);
+    if (Result<void> usable = checkDiskImage(native); !usable)
+        return usable.error();
+    detachImage();
+    const posix::DriveMap map = posix::loadDriveMap();
+    auto taken = [&](char c) {
+        return std::any_of(map.drives.begin(), map.drives.end(),
+            [&](const posix::MappedDrive& m) { return m.drive.letter == c && m.drive.image.empty(); });
+    };
+    if (letter >= 'A' && letter <= 'Z')
+        letter = static_cast<char>(letter - 'A' + 'a');
+    if (letter < 'a' || letter > 'z' || taken(letter)) {
+        letter = 0;
+        for (char c = 'a'; c < 'z' && !letter; ++c)
+            if (!taken(c))
+                letter = c;
+    }
+    if (!letter)
+        return Error{ENOSPC, "no drive letter is free for the image"};
+    const std::string value = std::string{letter, '='} + native;
+    ::setenv(kAttachedVariable, value.c_str(), 1);
+    return letter;
+}
+
+void detachImage()
+{
+    if (std::getenv(kAttachedVariable))
+        ::setenv(kAttachedVariable, "", 1);
+}
+
+std::string attachedImage()
+{
+    const char* text = std::getenv(kAttachedVariable);
+    return text && std::strlen(text) > 2 ? std::string(text + 2) : std::string();
+}
+
+std::unique_ptr<FileStream> openImageFile(const std::string& nativePath)
+{
+    std::optional<posix::ImageLocation> where = posix::locateInImage(nativePath);
+    if (!where) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    Result<std::shared_ptr<const image::Volume>> volume = posix::imageVolume(where->image);
+    if (!volume) {
+        errno = volume.error().code ? volume.error().code : EIO;
+        return nullptr;
+    }
+    Result<std::optional<image::Entry>> entry = (*volume)->find(where->parts);
+    if (!entry || !*entry) {
+        errno = entry ? ENOENT : EIO;
+        return nullptr;
+    }
+    if ((**entry).isFolder() || where->parts.empty()) {
+        errno = EISDIR;
+        return nullptr;
+    }
+    return std::make_unique<ImageStream>(*volume, **entry);
+}
+
+} // namespace platform

@@ -1,0 +1,475 @@
+// What the archiver modules promise whatever they are given: every valid
+// archive reads, every bomb is refused, nothing that is not a regular file is
+// opened or stored, no file is stored as a mix of two versions, and nothing a
+// call did not make is changed. Each case runs the real modules, in a process
+// of their own where a kill, a stop or a time limit is needed, and checks the
+// results with readers of other projects.
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include <cstring>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "crc16.h"
+#include "lzh_header.h"
+#include "support/archive_support.h"
+#include "support/testsupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+// One archive format as the program drives it.
+struct Format {
+    const char* name;
+    const char* packModule;     // module and function that write archives
+    const char* packFunction;
+    const char* readModule;     // module and function that extract and test
+    const char* readFunction;
+    const char* extension;
+    const char* packLine;       // %s = archive (D:\...)
+    const char* extractLine;    // %s = archive; extracts into C:\ (the x folder)
+    const char* testLine;       // %s = archive
+    const char* tempPrefix;
+};
+
+const Format kFormats[] = {
+    {"lzh", "UNLHA32.DLL", "Unlha", "UNLHA32.DLL", "Unlha", "LZH", "u -+ -xra \"%s\" \"*.*\"",
+        "x \"%s\" \"C:\\\"", "t \"%s\"", ".~lzh-"},
+    {"zip", "ZIP32J.DLL", "Zip", "UNZIP32.DLL", "UnZip", "ZIP", " -r -S  -9 \"%s\" \"*.*\"",
+        "-x \"%s\" \"C:\\\"", "-t \"%s\"", ".~zip-"},
+};
+
+void PrintTo(const Format& format, std::ostream* out)
+{
+    *out << format.name;
+}
+
+std::string fill(const char* pattern, const std::string& value)
+{
+    return std::regex_replace(pattern, std::regex("%s"), value);
+}
+
+struct CliResult {
+    int code = -1; // the module's result; -1 when the process did not finish
+    std::string output;
+};
+
+// Every entry below `root`: its kind, and for regular files content, time and
+// mode. Never opens anything but regular files and folders.
+std::map<std::string, std::string> snapshot(const std::string& root)
+{
+    std::map<std::string, std::string> tree;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        struct stat info;
+        ::lstat(it->path().c_str(), &info);
+        std::string state = std::to_string(info.st_mode) + " " + std::to_string(info.st_mtim.tv_sec);
+        if (S_ISREG(info.st_mode))
+            state += " " + std::to_string(std::hash<std::string>{}(readFile(it->path().string())));
+        tree[fs::relative(it->path(), root).string()] = state;
+    }
+    return tree;
+}
+
+class ArchivePromises : public ::testing::TestWithParam<Format> {
+protected:
+    void SetUp() override
+    {
+        m_format = GetParam();
+        makeDirs(m_dir / "src");
+        makeDirs(m_dir / "out");
+        makeDirs(m_dir / "x");
+        m_env.emplace("SORVANE2_DRIVES",
+            "a=" + m_dir.path() + "/src;c=" + m_dir.path() + "/x;d=" + m_dir.path() + "/out");
+        ASSERT_EQ(::chdir((m_dir / "src").c_str()), 0);
+    }
+
+    std::string archive(const std::string& name = "DISK01") const
+    {
+        return m_dir / ("out/" + name + "." + m_format.extension);
+    }
+    std::string shown(const std::string& name = "DISK01") const
+    {
+        return "D:\\" + name + "." + m_format.extension;
+    }
+
+    // A call of a module in a process of its own, ended after `seconds`.
+    CliResult cli(const std::string& module, const std::string& function, const std::string& line,
+                  int seconds = 120, const std::string& wrapper = "")
+    {
+        const CommandResult run = shell("export ASAN_OPTIONS=detect_leaks=0; " + wrapper + " timeout -s KILL "
+            + std::to_string(seconds) + " " + quote(binaryDir() + "/archiver_cli") + " "
+            + quote(binaryDir() + "/" + module) + " " + function + " " + quote(line));
+        CliResult result;
+        result.output = run.output;
+        std::smatch match;
+        if (std::regex_search(run.output, match, std::regex("result=0x([0-9A-F]{4})")))
+            result.code = std::stoi(match[1], nullptr, 16);
+        return result;
+    }
+    CliResult pack(const std::string& name = "DISK01", int seconds = 120)
+    {
+        return cli(m_format.packModule, m_format.packFunction, fill(m_format.packLine, shown(name)), seconds);
+    }
+    CliResult extract(const std::string& name = "DISK01")
+    {
+        return cli(m_format.readModule, m_format.readFunction, fill(m_format.extractLine, shown(name)));
+    }
+    CliResult test(const std::string& name = "DISK01")
+    {
+        return cli(m_format.readModule, m_format.readFunction, fill(m_format.testLine, shown(name)));
+    }
+
+    bool lzh() const { return std::string(m_format.name) == "lzh"; }
+
+    std::vector<std::string> temporaries(const std::string& folder) const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(folder))
+            if (entry.path().filename().string().rfind(".~", 0) == 0)
+                names.push_back(entry.path().string());
+        return names;
+    }
+
+    Format m_format{};
+    TempDir m_dir;
+    ScopedCwd m_cwd;
+    std::optional<ScopedEnv> m_env;
+};
+
+// ── The walk: only regular files and folders ───────────────────────────────
+
+TEST_P(ArchivePromises, FifosSocketsAndDevicesAreNamedAndNeverOpened)
+{
+    writeFile(m_dir / "src/GOOD.TXT", "a regular file\n");
+    makeDirs(m_dir / "src/SUB");
+    writeFile(m_dir / "src/SUB/ALSO.TXT", "another\n");
+    ASSERT_EQ(::mkfifo((m_dir / "src/SUB/PIPE").c_str(), 0644), 0);
+    fs::create_symlink("/dev/zero", m_dir / "src/ZERO.LNK");
+    const bool device = ::mknod((m_dir / "src/CHAR.DEV").c_str(), S_IFCHR | 0644, makedev(1, 5)) == 0;
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = m_dir / "src/SOCK";
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const auto before = snapshot(m_dir / "src");
+
+    // A FIFO blocked the call for good, a device made the archive grow
+    // without end: the call must end, well within the limit.
+    const CliResult result = pack("DISK01", 60);
+    ::close(sock);
+    ASSERT_EQ(result.code, 0) << result.output;
+    for (const char* name : {"PIPE", "ZERO.LNK", "SOCK"})
+        EXPECT_NE(result.output.find(name), std::string::npos) << name << "\n" << result.output;
+    if (device) {
+        EXPECT_NE(result.output.find("CHAR.DEV"), std::string::npos) << result.output;
+    }
+    EXPECT_EQ(snapshot(m_dir / "src"), before);
+
+    const CommandResult listing = shell("bsdtar -tf " + quote(archive()));
+    EXPECT_NE(listing.output.find("GOOD.TXT"), std::string::npos) << listing.output;
+    EXPECT_NE(listing.output.find("SUB/ALSO.TXT"), std::string::npos) << listing.output;
+    for (const char* name : {"PIPE", "ZERO", "SOCK", "CHAR"})
+        EXPECT_EQ(listing.output.find(name), std::string::npos) << name << "\n" << listing.output;
+}
+
+// ── A file rewritten while it is read ──────────────────────────────────────
+
+TEST_P(ArchivePromises, AFileRewrittenAtTheSameSizeWhileReadFailsTheCall)
+{
+    // Large enough to be read in several steps, and by the writer itself.
+    std::string content;
+    for (int i = 0; content.size() < (3u << 20); ++i)
+        content += "record " + std::to_string(i * 7919 % 100003) + " of the old version\n";
+    writeFile(m_dir / "src/LIVE.DAT", content);
+    setMtime(m_dir / "src/LIVE.DAT", 1000000000); // every rewrite makes it newer
+    writeFile(m_dir / "src/OTHER.TXT", "stays\n");
+    ASSERT_EQ(pack().code, 0);
+    const std::string old = readFile(archive());
+
+    // While the module reads, another process rewrites the file in place,
+    // at the same size, with one version and then the other, again and again.
+    std::string rewritten = content;
+    std::replace(rewritten.begin(), rewritten.end(), 'o', 'O');
+    writeFile(m_dir / "new.dat", rewritten);
+    writeFile(m_dir / "old.dat", content);
+    const std::string loop = "while :; do for v in new old; do dd if=" + quote(m_dir.path()) + "/$v.dat of="
+        + quote(m_dir / "src/LIVE.DAT") + " conv=notrunc bs=64k status=none; done; done";
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        ::execl("/bin/sh", "sh", "-c", loop.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const CliResult result = pack();
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+
+    // Either the call saw the change and failed naming the file, or (the
+    // writer never ran while it read) it stored one whole version.
+    if (result.code != 0) {
+        EXPECT_EQ(result.code, 0x801A) << result.output;
+        EXPECT_NE(result.output.find("LIVE.DAT"), std::string::npos) << result.output;
+        EXPECT_NE(result.output.find("changed while it was read"), std::string::npos) << result.output;
+        EXPECT_EQ(readFile(archive()), old);
+    } else {
+        const std::string out = m_dir / "bsd";
+        makeDirs(out);
+        ASSERT_EQ(shell("bsdtar -xf " + quote(archive()) + " -C " + quote(out)).exitCode, 0);
+        const std::string stored = readFile(out + "/LIVE.DAT");
+        EXPECT_TRUE(stored == content || stored == rewritten) << "a mix of two versions was stored";
+    }
+    EXPECT_TRUE(temporaries(m_dir / "out").empty());
+}
+
+// ── Temporary files ────────────────────────────────────────────────────────
+
+std::string largeText(size_t size)
+{
+    std::string text;
+    for (int i = 0; text.size() < size; ++i)
+        text += "line " + std::to_string(i * 7919 % 1000003) + " of a long listing, for a slow extraction\n";
+    return text;
+}
+
+TEST_P(ArchivePromises, AKilledExtractionLeavesNothingTheNextCallKeeps)
+{
+    writeFile(m_dir / "src/BIG.TXT", largeText(48u << 20));
+    writeFile(m_dir / "src/SMALL.TXT", "small\n");
+    ASSERT_EQ(pack().code, 0);
+    fs::remove(m_dir / "src/BIG.TXT");
+
+    // Stop the extraction while its temporary file exists, then kill it.
+    const std::string line = fill(m_format.extractLine, shown());
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl((binaryDir() + "/archiver_cli").c_str(), "archiver_cli",
+            (binaryDir() + "/" + m_format.readModule).c_str(), m_format.readFunction, line.c_str(),
+            static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::vector<std::string> left;
+    for (int i = 0; i < 6000 && left.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        left = temporaries(m_dir / "x");
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    if (left.empty())
+        GTEST_SKIP() << "the extraction ended before it could be caught";
+    ASSERT_FALSE(temporaries(m_dir / "x").empty());
+
+    // A pack of the folder never stores it; the next extraction removes it.
+    writeFile(m_dir / "x/PLACED.TXT", "placed\n");
+    ASSERT_EQ(::chdir((m_dir / "x").c_str()), 0);
+    const CliResult packed = pack("OFX", 60);
+    ASSERT_EQ(packed.code, 0) << packed.output;
+    EXPECT_EQ(shell("bsdtar -tf " + quote(archive("OFX"))).output.find(".~"), std::string::npos);
+    fs::remove(archive("OFX"));
+    const CliResult again = extract();
+    EXPECT_EQ(again.code, 0) << again.output;
+    EXPECT_TRUE(temporaries(m_dir / "x").empty());
+    EXPECT_EQ(readFile(m_dir / "x/SMALL.TXT"), "small\n");
+}
+
+TEST_P(ArchivePromises, ASweepNeverTakesTheTemporaryFileOfARunningCall)
+{
+    writeFile(m_dir / "src/BIG.TXT", largeText(48u << 20));
+    const std::string big = readFile(m_dir / "src/BIG.TXT");
+    ASSERT_EQ(pack().code, 0);
+    fs::remove(m_dir / "src/BIG.TXT");
+    // The extraction goes into the storage folder itself, where packs sweep.
+    m_env.emplace("SORVANE2_DRIVES", "a=" + m_dir.path() + "/src;c=" + m_dir.path() + "/out;d=" + m_dir.path() + "/out");
+    const std::string line = fill(m_format.extractLine, shown());
+    const std::string outFile = m_dir / "extract.out";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 1);
+        ::execl((binaryDir() + "/archiver_cli").c_str(), "archiver_cli",
+            (binaryDir() + "/" + m_format.readModule).c_str(), m_format.readFunction, line.c_str(),
+            static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::vector<std::string> running;
+    for (int i = 0; i < 6000 && running.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        running = temporaries(m_dir / "out");
+    }
+    ::kill(child, SIGSTOP);
+    if (running.empty()) {
+        ::kill(child, SIGCONT);
+        ::waitpid(child, nullptr, 0);
+        GTEST_SKIP() << "the extraction ended before it could be caught";
+    }
+    // Another archive written into the same folder meanwhile: its sweep
+    // must leave the stopped extraction's file alone.
+    writeFile(m_dir / "src/OTHER.TXT", "other\n");
+    const CliResult other = cli(m_format.packModule, m_format.packFunction,
+        fill(m_format.packLine, shown("OTHER")), 60);
+    EXPECT_EQ(other.code, 0) << other.output;
+    EXPECT_TRUE(exists(running[0])) << "the sweep took a running call's file";
+    ::kill(child, SIGCONT);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_NE(readFile(outFile).find("result=0x0000"), std::string::npos) << readFile(outFile);
+    EXPECT_EQ(readFile(m_dir / "out/BIG.TXT"), big);
+    EXPECT_TRUE(temporaries(m_dir / "out").empty());
+}
+
+// ── The old archive ────────────────────────────────────────────────────────
+
+TEST_P(ArchivePromises, AnUpdateKeepsTheArchiveModeAndRespectsReadOnly)
+{
+    writeFile(m_dir / "src/A.TXT", "a\n");
+    ASSERT_EQ(pack().code, 0);
+    ::chmod(archive().c_str(), 0600);
+    writeFile(m_dir / "src/B.TXT", "b\n");
+    ASSERT_EQ(pack().code, 0);
+    struct stat info;
+    ASSERT_EQ(::stat(archive().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_NE(shell("bsdtar -tf " + quote(archive())).output.find("B.TXT"), std::string::npos);
+
+    ::chmod(archive().c_str(), 0444);
+    const std::string before = readFile(archive());
+    writeFile(m_dir / "src/C.TXT", "c\n");
+    const CliResult result = pack();
+    EXPECT_EQ(result.code, 0x8006) << result.output;
+    EXPECT_EQ(readFile(archive()), before);
+    ASSERT_EQ(::stat(archive().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0444u);
+    EXPECT_TRUE(temporaries(m_dir / "out").empty());
+}
+
+TEST_P(ArchivePromises, AFileThatHoldsNoArchiveIsNeverReplaced)
+{
+    writeFile(m_dir / "src/KEEP1.TXT", "first member\n");
+    writeFile(m_dir / "src/KEEP2.TXT", "second member\n");
+    ASSERT_EQ(pack().code, 0);
+    const std::string good = readFile(archive());
+    // The damaged archives: first byte zeroed, first four bytes zeroed, and
+    // a file of other content starting with a zero byte.
+    const std::vector<std::string> damaged = {
+        std::string(1, '\0') + good.substr(1),
+        std::string(4, '\0') + good.substr(4),
+        std::string(1, '\0') + "some other file's content",
+    };
+    for (const std::string& bytes : damaged) {
+        writeFile(archive(), bytes);
+        writeFile(m_dir / "src/KEEP1.TXT", "changed\n");
+        setMtime(m_dir / "src/KEEP1.TXT", 1950000000);
+        const CliResult tested = test();
+        EXPECT_NE(tested.code, 0) << tested.output;
+        const CliResult updated = pack();
+        EXPECT_NE(updated.code, 0) << updated.output;
+        EXPECT_EQ(readFile(archive()), bytes) << "the damaged archive was replaced";
+        EXPECT_TRUE(temporaries(m_dir / "out").empty());
+    }
+}
+
+TEST_P(ArchivePromises, AReadErrorInTheOldArchiveIsAReadError)
+{
+    writeFile(m_dir / "src/A.TXT", "a\n");
+    ASSERT_EQ(pack().code, 0);
+    const std::string before = readFile(archive());
+    writeFile(m_dir / "src/B.TXT", "b\n");
+    const CliResult result = cli(m_format.packModule, m_format.packFunction, fill(m_format.packLine, shown()), 60,
+        "strace -f -o /dev/null -P " + quote(archive()) + " -e trace=pread64 -e inject=pread64:error=EIO:when=1");
+    if (result.output.find("strace:") != std::string::npos && result.code < 0)
+        GTEST_SKIP() << result.output;
+    EXPECT_EQ(result.code, 0x801A) << result.output;
+    EXPECT_NE(result.output.find("Input/output error"), std::string::npos) << result.output;
+    EXPECT_EQ(readFile(archive()), before);
+}
+
+// ── Times ──────────────────────────────────────────────────────────────────
+
+TEST_P(ArchivePromises, TimesOutsideTheFormatAreHeldToItsRange)
+{
+    writeFile(m_dir / "src/OLD.TXT", "before 1970\n");
+    setMtime(m_dir / "src/OLD.TXT", -86400LL * 400);
+    writeFile(m_dir / "src/FAR.TXT", "after 2106\n");
+    setMtime(m_dir / "src/FAR.TXT", 5000000000LL);
+    writeFile(m_dir / "src/NOW.TXT", "now\n");
+    setMtime(m_dir / "src/NOW.TXT", 1700000000);
+    ASSERT_EQ(pack().code, 0);
+    const std::string first = readFile(archive());
+
+    // What others read: the nearest time the field can hold.
+    const std::string out = m_dir / "bsd";
+    makeDirs(out);
+    ASSERT_EQ(shell("bsdtar -xf " + quote(archive()) + " -C " + quote(out)).exitCode, 0);
+    const auto tree = readTree(out);
+    EXPECT_EQ(tree.at("NOW.TXT").mtime, 1700000000);
+    if (lzh()) {
+        EXPECT_EQ(tree.at("OLD.TXT").mtime, 0);
+        EXPECT_EQ(tree.at("FAR.TXT").mtime, 0xFFFFFFFFll);
+        // Nothing changed: an update leaves the archive as it is.
+        ASSERT_EQ(pack().code, 0);
+        EXPECT_EQ(readFile(archive()), first) << "an unchanged file was stored again";
+    } else {
+        EXPECT_LE(tree.at("OLD.TXT").mtime, 86400 * 366 * 10) << "a time before 1970 came back in the future";
+        EXPECT_GE(tree.at("FAR.TXT").mtime, 4102444800ll) << "a time after 2106 came back in the past";
+    }
+}
+
+// ── Extraction restores folder times ───────────────────────────────────────
+
+TEST_P(ArchivePromises, ExtractionRestoresFolderTimesAfterTheirContents)
+{
+    makeDirs(m_dir / "src/SUB/DEEP");
+    writeFile(m_dir / "src/SUB/DEEP/F.TXT", "f\n");
+    writeFile(m_dir / "src/SUB/G.TXT", "g\n");
+    setMtime(m_dir / "src/SUB/DEEP/F.TXT", 1600000000);
+    setMtime(m_dir / "src/SUB/G.TXT", 1600000000);
+    setMtime(m_dir / "src/SUB/DEEP", 1500000002);
+    setMtime(m_dir / "src/SUB", 1400000002);
+    ASSERT_EQ(pack().code, 0);
+    const CliResult result = extract();
+    ASSERT_EQ(result.code, 0) << result.output;
+    const auto tree = readTree(m_dir / "x");
+    EXPECT_EQ(tree.at("SUB/DEEP/F.TXT").content, "f\n");
+    EXPECT_EQ(tree.at("SUB").mtime, 1400000002);
+    EXPECT_EQ(tree.at("SUB/DEEP").mtime, 1500000002);
+}
+
+TEST_P(ArchivePromises, ExtractionSyncsOncePerCall)
+{
+    for (int i = 0; i < 40; ++i)
+        writeFile(m_dir / ("src/F" + std::to_string(i) + ".TXT"), std::to_string(i));
+    ASSERT_EQ(pack().code, 0);
+    const CliResult result = cli(m_format.readModule, m_format.readFunction, fill(m_format.extractLine, shown()), 120,
+        "strace -f -o " + quote(m_dir / "trace") + " -e trace=fsync,fdatasync,syncfs,sync");
+    if (result.code < 0)
+        GTEST_SKIP() << result.output;
+    ASSERT_EQ(result.code, 0) << result.output;
+    const std::string trace = readFile(m_dir / "trace");
+    const std::regex call("(fsync|fdatasync|syncfs|sync)\\(");
+    const auto calls = std::distance(std::sregex_iterator(trace.begin(), trace.end(), call), std::sregex_iterator());
+    EXPECT_LE(calls, 2) << trace;
+    EXPECT_EQ(readTree(m_dir / "x").size(), 40u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ArchivePromises, ::testing::ValuesIn(kFormats),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
