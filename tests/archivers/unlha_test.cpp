@@ -1,6 +1,8 @@
 // The UNLHA32.DLL module driven with the command lines the program sends,
 // its archives checked by lhasa, 7-Zip and libarchive.
+#include <algorithm>
 #include <filesystem>
+#include <random>
 #include <regex>
 
 #include <sys/stat.h>
@@ -182,6 +184,51 @@ TEST_F(UnlhaModule, MethodsAndHeaderLevelsCanBeChosen)
     }
     EXPECT_NE(methodsOf("D:\\M4.LZH").find("-lh7-"), std::string::npos);
     EXPECT_NE(methodsOf("D:\\M3.LZH").find("-lh6-"), std::string::npos);
+}
+
+// Files of many blocks whose contents change from block to block: the parse
+// prices each block by the one before, so text after noise, long runs, and
+// repeats at the window's far edge (across the buffer's slides) all meet
+// codes the block before did not use.
+TEST_F(UnlhaModule, ChangingContentsInEveryMethodAreReadByEveryReader)
+{
+    std::mt19937 random(15);
+    auto noise = [&](size_t size) {
+        std::string s(size, '\0');
+        for (auto& c : s)
+            c = static_cast<char>(random());
+        return s;
+    };
+    std::string text;
+    while (text.size() < 200000)
+        text += "record " + std::to_string(random() % 3000) + ": " + std::string(random() % 40, 'a' + random() % 26) + "\n";
+    std::string mixed = text.substr(0, 70000) + noise(40000) + std::string(50000, '\0') + text.substr(70000);
+    for (const unsigned window : {8192u, 32768u, 65536u}) {
+        const std::string head = noise(window);
+        for (int i = 0; i < 12; ++i) // the same window-long stretch, one window apart, past several slides
+            mixed += head.substr(0, 300) + noise(window - 300);
+    }
+    const std::string folder = m_dir / "mix";
+    makeDirs(folder);
+    writeFile(folder + "/mixed.dat", mixed);
+    writeFile(folder + "/short.txt", text.substr(0, 3000));
+    writeFile(folder + "/runs.bin", std::string(300000, 'z') + "y" + std::string(70000, 'z'));
+    ASSERT_EQ(::chdir(folder.c_str()), 0);
+    const auto before = readTree(folder);
+    for (const char* method : {"-jm2", "-jm3", "-jm4"}) {
+        const std::string name = std::string("MIX") + method[3] + ".LZH";
+        std::string report;
+        ASSERT_EQ(m_module.run(std::string("u -+ ") + method + " -x \"D:\\" + name + "\" \"*.*\"", &report), 0)
+            << report;
+        expectIndependentReadersAgree(m_dir / ("out/" + name), before);
+    }
+    const auto after = readTree(folder);
+    ASSERT_EQ(after.size(), before.size());
+    for (const auto& [path, file] : before) {
+        ASSERT_TRUE(after.count(path)) << path;
+        EXPECT_EQ(after.at(path).content, file.content) << path;
+        EXPECT_EQ(after.at(path).mtime, file.mtime) << path;
+    }
 }
 
 TEST_F(UnlhaModule, DoubleCompressionStagesAndUpdateExtraction)

@@ -1,6 +1,7 @@
 // ZIP32J.DLL and UNZIP32.DLL driven with the command lines the program sends,
 // their archives checked by Info-ZIP unzip, 7-Zip, libarchive and Python.
 #include <filesystem>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -288,6 +289,62 @@ TEST_F(ZipModules, ManySmallFilesBetweenLargeOnesKeepTheirOrder)
         last = static_cast<long>(at);
     }
     EXPECT_EQ(shell("unzip -tq " + quote(m_dir / "out/MANY.ZIP")).exitCode, 0);
+}
+
+// Contents that take each way through the writer: whole-buffer deflate up to
+// its bound, the zlib stream one byte past it, the quick look that stores
+// noise, and files too short to shrink.
+std::map<std::string, std::string> deflaterEdgeFiles()
+{
+    std::mt19937 random(15);
+    auto noise = [&](size_t size) {
+        std::string s(size, '\0');
+        for (auto& c : s)
+            c = static_cast<char>(random());
+        return s;
+    };
+    std::string text;
+    while (text.size() < (4u << 20) + 1)
+        text += "entry " + std::to_string(random() % 5000) + " of the disk catalogue\n";
+    return {
+        {"EDGES/AT4MIB.TXT", text.substr(0, 4u << 20)},
+        {"EDGES/OVER4MIB.TXT", text.substr(0, (4u << 20) + 1)},
+        {"EDGES/NOISE.BIN", noise(600000)},
+        {"EDGES/TEXTNOISE.BIN", text.substr(0, 300000) + noise(300000)},
+        {"EDGES/ONE.TXT", "a"},
+        {"EDGES/TWO.TXT", "ab"},
+    };
+}
+
+TEST_F(ZipModules, EveryLevelThroughEveryDeflaterIsReadByEveryReader)
+{
+    for (const auto& [path, content] : deflaterEdgeFiles()) {
+        makeDirs(fs::path(m_dir / ("src/" + path)).parent_path());
+        writeFile(m_dir / ("src/" + path), content);
+    }
+    std::map<std::string, TreeFile> want;
+    for (auto& [path, file] : readTree(m_dir / "src"))
+        if (path.rfind("EDGES", 0) == 0)
+            want[path] = file;
+    const auto before = readTree(m_dir / "src");
+    for (int level : {1, 5, 6, 7, 8, 9}) {
+        const std::string name = "L" + std::to_string(level) + ".ZIP";
+        std::string report;
+        ASSERT_EQ(m_zip.run(" -r -S  -" + std::to_string(level) + " \"D:\\" + name + "\" \"EDGES\\*.*\"", &report), 0)
+            << report;
+        expectReadersAgree(m_dir / ("out/" + name), want, false);
+        // Text shrinks at every level; noise is stored.
+        const CommandResult listing = shell("unzip -v " + quote(m_dir / ("out/" + name)));
+        EXPECT_NE(listing.output.find("Defl:"), std::string::npos) << listing.output;
+        EXPECT_NE(listing.output.find("Stored"), std::string::npos) << listing.output;
+    }
+    const auto after = readTree(m_dir / "src");
+    ASSERT_EQ(after.size(), before.size());
+    for (const auto& [path, file] : before) {
+        ASSERT_TRUE(after.count(path)) << path;
+        EXPECT_EQ(after.at(path).content, file.content) << path;
+        EXPECT_EQ(after.at(path).mtime, file.mtime) << path;
+    }
 }
 
 TEST_F(ZipModules, CancelKeepsTheOldArchiveAndANestedCallIsBusy)
