@@ -167,7 +167,7 @@ bool Engine::CheckSourceFolder(const std::string& sourceRoot, const std::string&
     const platform::Result<std::string> temp =
         absolute ? platform::canonicalPath(tmpFolder) : platform::Result<std::string>(platform::Error{});
     if (!absolute || !temp || !platform::isFolder(tmpFolder)) {
-        m_messages.show(text(20203) + "\n" + tmpFolder);
+        m_messages.show(tmpFolder.empty() ? text(20203) : text(20203) + "\n" + tmpFolder);
         return false;
     }
     if (platform::isInsideOrSame(*temp, *source)) {
