@@ -57,6 +57,9 @@ constexpr unsigned kMinHashBits = 10;
 // compressed pictures and archives would only cost time.
 constexpr std::uint64_t kIncompressibleProbe = 256 * 1024;
 
+// A file's last stretch shorter than this goes into the block before it.
+constexpr size_t kShortestTail = 4096;
+
 // Source bytes read per call.
 constexpr size_t kReadChunk = 64 * 1024;
 
@@ -448,9 +451,9 @@ public:
         : m_parameters(streamParameters(method))
         , m_tuning(tuningFor(method))
         , m_window(1u << m_parameters.dictionaryBits)
-        , m_bufferSize(std::max<size_t>(m_window + m_tuning.chunk, kMinBuffer) + 2 * kMaxMatch)
+        , m_bufferSize(std::max<size_t>(m_window + m_tuning.chunk + kShortestTail, kMinBuffer) + 2 * kMaxMatch)
         , m_hashBits(hashBitsFor(sizeHint))
-        , m_space(workspace(m_bufferSize, m_hashBits, m_tuning.chunk))
+        , m_space(workspace(m_bufferSize, m_hashBits, m_tuning.chunk + kShortestTail))
         , m_buffer(m_space.buffer)
         , m_head(m_space.head)
         , m_child(m_space.child)
@@ -605,6 +608,34 @@ private:
         }
     }
 
+    // libarchive refuses a block whose code table holds a single match
+    // length (runs of one byte make them): the last byte of the block's last
+    // match goes as a literal instead, so that the table has two codes.
+    void splitLoneMatchCode(BlockCounts& counts, size_t count)
+    {
+        const unsigned used = static_cast<unsigned>(
+            std::count_if(std::begin(counts.literals), std::end(counts.literals), [](std::uint32_t n) { return n > 0; }));
+        if (used != 1 || m_tokens.empty() || m_tokens.back().code < 256)
+            return;
+        const unsigned char* bytes = &m_buffer[static_cast<size_t>(m_pos)];
+        Token& last = m_tokens.back();
+        const unsigned length = last.code - 256 + kMinMatch;
+        counts.literals[last.code]--;
+        size_t tail = 1; // bytes of the match that become literals
+        if (length > kMinMatch) {
+            last.code--;
+            counts.literals[last.code]++;
+        } else {
+            counts.positions[positionSlot(last.distance)]--;
+            m_tokens.pop_back();
+            tail = kMinMatch;
+        }
+        for (size_t i = count - tail; i < count; ++i) {
+            m_tokens.push_back({bytes[i], 0});
+            counts.literals[bytes[i]]++;
+        }
+    }
+
     // Reads more source so that `need` bytes follow m_pos, or to the end.
     CodecStatus refill(size_t need)
     {
@@ -700,10 +731,15 @@ CodecStatus Encoder::run()
     bool first = true;
     BlockCounts counts;
     for (;;) {
-        CHECK(refill(m_tuning.chunk + 2 * kMaxMatch));
+        CHECK(refill(m_tuning.chunk + kShortestTail + 2 * kMaxMatch));
         if (m_pos >= m_end)
             break;
-        const size_t count = static_cast<size_t>(std::min<std::int64_t>(m_tuning.chunk, m_end - m_pos));
+        // A short last stretch joins the block before it: a block of one
+        // literal code is read wrongly by libarchive.
+        const std::int64_t left = m_end - m_pos;
+        const size_t count = m_eof && left <= static_cast<std::int64_t>(m_tuning.chunk + kShortestTail)
+            ? static_cast<size_t>(left)
+            : m_tuning.chunk;
         findMatches(count);
         // The first block has no block before it to take prices from: one pass more.
         const unsigned passes = m_tuning.passes + (first ? 1 : 0);
@@ -713,6 +749,7 @@ CodecStatus Encoder::run()
             prices = pricesOf(counts, m_parameters.positionSymbols);
         }
         first = false;
+        splitLoneMatchCode(counts, count);
         CHECK(writeChunk(counts, count));
         m_pos += static_cast<std::int64_t>(count);
     }
