@@ -213,6 +213,9 @@ TEST_F(UnlhaModule, ChangingContentsInEveryMethodAreReadByEveryReader)
     writeFile(folder + "/mixed.dat", mixed);
     writeFile(folder + "/short.txt", text.substr(0, 3000));
     writeFile(folder + "/runs.bin", std::string(300000, 'z') + "y" + std::string(70000, 'z'));
+    // Whole blocks of one match code, and a last block of one byte.
+    writeFile(folder + "/zeros.bin", std::string(262144, '\0'));
+    writeFile(folder + "/tail.txt", text.substr(0, 65537));
     ASSERT_EQ(::chdir(folder.c_str()), 0);
     const auto before = readTree(folder);
     for (const char* method : {"-jm2", "-jm3", "-jm4"}) {
