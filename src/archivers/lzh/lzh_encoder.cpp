@@ -691,7 +691,8 @@ private:
     {
         if (!m_pendingCount)
             return CodecStatus::Ok;
-        writeBlock(m_out, m_pending, m_pendingCounts, m_parameters, last);
+        // A stream of one block is too short for the rule to matter.
+        writeBlock(m_out, m_pending, m_pendingCounts, m_parameters, last && m_coded > 0);
         m_pending.clear();
         m_coded += m_pendingCount;
         m_pendingCount = 0;
