@@ -315,6 +315,9 @@ TEST_P(ArchivePromises, ASweepNeverTakesTheTemporaryFileOfARunningCall)
         running = temporaries(m_dir / "out");
     }
     ::kill(child, SIGSTOP);
+    // The file seen may have been finished between the look and the stop.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    running = temporaries(m_dir / "out");
     if (running.empty()) {
         ::kill(child, SIGCONT);
         ::waitpid(child, nullptr, 0);
