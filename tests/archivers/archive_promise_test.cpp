@@ -195,7 +195,7 @@ TEST_P(ArchivePromises, AFileRewrittenAtTheSameSizeWhileReadFailsTheCall)
     // Large enough to be read in several steps, and by the writer itself.
     std::string content;
     for (int i = 0; content.size() < (3u << 20); ++i)
-        content += "record " + std::to_string(i * 7919 % 100003) + " of the old version\n";
+        content += "record " + std::to_string(static_cast<std::uint64_t>(i) * 7919 % 100003) + " of the old version\n";
     writeFile(m_dir / "src/LIVE.DAT", content);
     setMtime(m_dir / "src/LIVE.DAT", 1000000000); // every rewrite makes it newer
     writeFile(m_dir / "src/OTHER.TXT", "stays\n");
@@ -244,7 +244,7 @@ std::string largeText(size_t size)
 {
     std::string text;
     for (int i = 0; text.size() < size; ++i)
-        text += "line " + std::to_string(i * 7919 % 1000003) + " of a long listing, for a slow extraction\n";
+        text += "line " + std::to_string(static_cast<std::uint64_t>(i) * 7919 % 1000003) + " of a long listing, for a slow extraction\n";
     return text;
 }
 

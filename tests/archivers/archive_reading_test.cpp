@@ -84,7 +84,7 @@ TEST_F(ArchiveReading, ZipEntriesEndingOnTheBufferBoundaryReadFromEveryWriter)
 {
     std::string text;
     for (int i = 0; text.size() < (5u << 20); ++i)
-        text += "row " + std::to_string(i * 7919 % 100003) + "\n";
+        text += "row " + std::to_string(static_cast<std::uint64_t>(i) * 7919 % 100003) + "\n";
     std::map<std::string, std::string> made;
     for (std::uint64_t k : {1, 4})
         for (std::uint64_t extra : {1, 100, 200}) {
