@@ -28,26 +28,6 @@ std::map<std::string, TreeFile> unpacked(const std::string& archive, const std::
     return files;
 }
 
-// 7-Zip's listing: path -> attribute letters.
-std::map<std::string, std::string> listed(const std::string& archive)
-{
-    const CommandResult run = shell("7zz l -slt " + quote(archive) + " 2>&1");
-    EXPECT_EQ(run.exitCode, 0) << run.output;
-    std::map<std::string, std::string> out;
-    std::istringstream lines(run.output);
-    std::string line, path;
-    bool entries = false;
-    while (std::getline(lines, line)) {
-        if (line == "----------")
-            entries = true;
-        if (entries && line.rfind("Path = ", 0) == 0)
-            out[path = line.substr(7)] = "";
-        if (entries && line.rfind("Attributes = ", 0) == 0)
-            out[path] = line.substr(13);
-    }
-    return out;
-}
-
 struct PackCase {
     std::string format;    // "F144M", "PC98"
     std::string container; // "raw", "D88", "FDI"
@@ -105,11 +85,11 @@ TEST_P(ImagePack, SameContentAsTheFilesMcopyExtracts)
         EXPECT_EQ(got.at(path).mtime, file.mtime) << path;
     }
     // Names, folders included, as 7-Zip lists them; the image's attributes kept.
-    std::map<std::string, std::string> names = listed(imageArchive);
+    std::map<std::string, std::string> names = sevenZipAttributes(imageArchive);
     std::set<std::string> imageNames, folderNames;
     for (const auto& [path, attributes] : names)
         imageNames.insert(path);
-    for (const auto& [path, attributes] : listed(folderArchive))
+    for (const auto& [path, attributes] : sevenZipAttributes(folderArchive))
         if (run.hidden || (path != "HIDDEN.TXT" && path != "SYSTEM.SYS"))
             folderNames.insert(path);
     EXPECT_EQ(imageNames, folderNames);

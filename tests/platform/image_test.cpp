@@ -54,26 +54,6 @@ std::map<std::string, Seen> walkDrive(std::string* error = nullptr)
     return seen;
 }
 
-// What `7zz l -slt` says of a FAT image: path -> attribute letters.
-std::map<std::string, std::string> sevenZipListing(const std::string& image)
-{
-    const CommandResult listed = shell("7zz l -slt " + quote(image) + " 2>&1");
-    EXPECT_EQ(listed.exitCode, 0) << listed.output;
-    std::map<std::string, std::string> out;
-    std::istringstream lines(listed.output);
-    std::string line, path;
-    bool entries = false;
-    while (std::getline(lines, line)) {
-        if (line == "----------")
-            entries = true;
-        if (entries && line.rfind("Path = ", 0) == 0)
-            path = line.substr(7);
-        if (entries && line.rfind("Attributes = ", 0) == 0 && !path.empty())
-            out[path] = line.substr(13);
-    }
-    return out;
-}
-
 struct Case {
     ImageFormat format;
     std::string container; // "raw", "D88" or "FDI"
@@ -128,7 +108,7 @@ TEST_P(ImageRoundTrip, ReadsWhatMcopyAnd7zipRead)
 
     // Attributes, as 7-Zip reads the FAT side of a raw image.
     if (c.container == "raw" && c.format.name != "Card") {
-        for (const auto& [path, attributes] : sevenZipListing(raw)) {
+        for (const auto& [path, attributes] : sevenZipAttributes(raw)) {
             auto found = seen.find(path);
             ASSERT_NE(found, seen.end()) << path;
             EXPECT_EQ(found->second.hidden, attributes.find('H') != std::string::npos) << path;

@@ -149,4 +149,24 @@ std::string lhasaSpelling(const std::string& path)
     return lower;
 }
 
+std::map<std::string, std::string> sevenZipAttributes(const std::string& path)
+{
+    const CommandResult run = shell("7zz l -slt " + quote(path) + " 2>&1");
+    if (run.exitCode != 0)
+        throw std::runtime_error("7zz cannot list " + path + ":\n" + run.output);
+    std::map<std::string, std::string> out;
+    std::istringstream lines(run.output);
+    std::string line, entry;
+    bool entries = false;
+    while (std::getline(lines, line)) {
+        if (line == "----------")
+            entries = true;
+        if (entries && line.rfind("Path = ", 0) == 0)
+            out[entry = line.substr(7)] = "";
+        if (entries && line.rfind("Attributes = ", 0) == 0 && !entry.empty())
+            out[entry] = line.substr(13);
+    }
+    return out;
+}
+
 } // namespace testsupport

@@ -59,6 +59,10 @@ private:
 // readme.txt, SUB/lower.TXT stays).
 std::string lhasaSpelling(const std::string& path);
 
+// sevenZipAttributes: what `7zz l -slt` lists of an archive or a disk image:
+// every entry's path and its attribute letters ("" when none are shown).
+std::map<std::string, std::string> sevenZipAttributes(const std::string& path);
+
 // binaryDir: the folder holding the program, the modules and the test tools.
 std::string binaryDir();
 
