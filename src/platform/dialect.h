@@ -1,6 +1,9 @@
 // Parsing and forming dialect paths ("A:\ARC\X.LZH"): pure text work, no system calls.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,5 +45,9 @@ bool sameName(std::string_view a, std::string_view b);
 
 // isValidUtf8: the bytes form well-formed UTF-8 without NUL.
 bool isValidUtf8(std::string_view bytes);
+
+// utf16ToUtf8: UTF-16 code units as UTF-8; nullopt for a surrogate without
+// its partner.
+std::optional<std::string> utf16ToUtf8(std::span<const std::uint16_t> units);
 
 } // namespace platform::dialect

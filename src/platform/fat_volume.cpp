@@ -83,37 +83,6 @@ bool usableName(const std::string& name)
         [](char c) { return c == '\\' || c == '/' || static_cast<unsigned char>(c) < 0x20; });
 }
 
-std::optional<std::string> utf16ToUtf8(const std::vector<std::uint16_t>& units)
-{
-    std::string out;
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        std::uint32_t code = units[i];
-        if (code >= 0xD800 && code < 0xDC00) {
-            if (i + 1 >= units.size() || units[i + 1] < 0xDC00 || units[i + 1] >= 0xE000)
-                return std::nullopt;
-            code = 0x10000 + ((code - 0xD800) << 10) + (units[++i] - 0xDC00);
-        } else if (code >= 0xDC00 && code < 0xE000) {
-            return std::nullopt;
-        }
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return out;
-}
-
 // The formats of DOS 1.x and of early PC-98 disks, whose boot sector holds no
 // BPB: known by the size of the disk and the media byte that opens the FAT.
 struct KnownMedium {
@@ -516,7 +485,7 @@ Result<std::vector<Entry>> Volume::folder(std::uint32_t cluster) const
                 units.insert(units.end(), piece.begin(), piece.end());
             const auto end = std::find(units.begin(), units.end(), 0);
             units.erase(end, units.end());
-            if (std::optional<std::string> longName = utf16ToUtf8(units); longName && usableName(*longName))
+            if (std::optional<std::string> longName = dialect::utf16ToUtf8(units); longName && usableName(*longName))
                 entry.name = *longName;
         }
         forget();

@@ -2,8 +2,11 @@
 #include "text_codec.h"
 
 #include <cerrno>
+#include <vector>
 
 #include <iconv.h>
+
+#include "platform/dialect.h"
 
 namespace archivers {
 
@@ -141,39 +144,14 @@ std::optional<std::string> utf16leToUtf8(std::string_view utf16)
 {
     if (utf16.size() % 2)
         return std::nullopt;
-    std::string out;
-    for (size_t i = 0; i < utf16.size(); i += 2) {
-        char32_t c = static_cast<unsigned char>(utf16[i]) | (static_cast<unsigned char>(utf16[i + 1]) << 8);
-        if (c == 0)
+    std::vector<std::uint16_t> units(utf16.size() / 2);
+    for (size_t i = 0; i < units.size(); ++i) {
+        units[i] = static_cast<std::uint16_t>(static_cast<unsigned char>(utf16[2 * i])
+            | (static_cast<unsigned char>(utf16[2 * i + 1]) << 8));
+        if (units[i] == 0)
             return std::nullopt;
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 3 >= utf16.size())
-                return std::nullopt;
-            const char32_t low = static_cast<unsigned char>(utf16[i + 2]) | (static_cast<unsigned char>(utf16[i + 3]) << 8);
-            if (low < 0xDC00 || low > 0xDFFF)
-                return std::nullopt;
-            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-            i += 2;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return std::nullopt;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
     }
-    return out;
+    return platform::dialect::utf16ToUtf8(units);
 }
 
 } // namespace archivers
