@@ -1,7 +1,8 @@
 // Parsing and forming dialect paths.
 #include "dialect.h"
 
-#include <QString>
+#include <locale.h>
+#include <wctype.h>
 
 namespace platform::dialect {
 
@@ -93,54 +94,94 @@ std::string join(char drive, const std::vector<std::string>& parts)
     return out;
 }
 
+namespace {
+
+// nextCodePoint: the code point at bytes[i], i moved past it; nullopt (i moved
+// one byte) for a byte that starts no well-formed sequence.
+std::optional<char32_t> nextCodePoint(std::string_view bytes, size_t& i)
+{
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+        ++i;
+        return c;
+    }
+    int extra;
+    char32_t cp;
+    if ((c & 0xE0) == 0xC0) {
+        extra = 1;
+        cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+        extra = 2;
+        cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+        extra = 3;
+        cp = c & 0x07;
+    } else {
+        ++i;
+        return std::nullopt;
+    }
+    if (i + static_cast<size_t>(extra) >= bytes.size()) {
+        ++i;
+        return std::nullopt;
+    }
+    for (int k = 1; k <= extra; ++k) {
+        const auto t = static_cast<unsigned char>(bytes[i + static_cast<size_t>(k)]);
+        if ((t & 0xC0) != 0x80) {
+            ++i;
+            return std::nullopt;
+        }
+        cp = (cp << 6) | (t & 0x3F);
+    }
+    const char32_t minimum = extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return std::nullopt;
+    }
+    i += static_cast<size_t>(extra) + 1;
+    return cp;
+}
+
+// The C library's Unicode case tables, whatever locale the program runs in.
+locale_t unicodeCase()
+{
+    static const locale_t locale = [] {
+        locale_t made = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        return made ? made : ::newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
+    }();
+    return locale;
+}
+
+} // namespace
+
+std::u32string caseFolded(std::string_view text)
+{
+    const locale_t locale = unicodeCase();
+    std::u32string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        if (const std::optional<char32_t> cp = nextCodePoint(text, i)) {
+            // Up, then down: the forms that have no small letter of their own
+            // (final sigma, long s, Kelvin sign) meet their letter.
+            const auto wide = static_cast<wint_t>(*cp);
+            out += static_cast<char32_t>(locale ? ::towlower_l(::towupper_l(wide, locale), locale) : wide);
+        } else {
+            out += static_cast<char32_t>(0xDC00 | lead); // never equal to a real character
+        }
+    }
+    return out;
+}
+
 bool sameName(std::string_view a, std::string_view b)
 {
-    if (a == b)
-        return true;
-    const QString qa = QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()));
-    const QString qb = QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size()));
-    return qa.compare(qb, Qt::CaseInsensitive) == 0;
+    return a == b || caseFolded(a) == caseFolded(b);
 }
 
 bool isValidUtf8(std::string_view bytes)
 {
-    size_t i = 0;
-    const size_t n = bytes.size();
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        if (c == 0)
+    for (size_t i = 0; i < bytes.size();)
+        if (bytes[i] == 0 || !nextCodePoint(bytes, i))
             return false;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        int extra;
-        char32_t cp;
-        if ((c & 0xE0) == 0xC0) {
-            extra = 1;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + static_cast<size_t>(extra) >= n)
-            return false;
-        for (int k = 1; k <= extra; ++k) {
-            const auto t = static_cast<unsigned char>(bytes[i + static_cast<size_t>(k)]);
-            if ((t & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (t & 0x3F);
-        }
-        const char32_t minimum = extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;
-        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += static_cast<size_t>(extra) + 1;
-    }
     return true;
 }
 

@@ -40,6 +40,10 @@ void fold(std::vector<std::string>& base, const std::vector<std::string>& more);
 // join: "A:\" for no parts, else "A:\P1\P2" (drive letter upper case).
 std::string join(char drive, const std::vector<std::string>& parts);
 
+// caseFolded: the code points of UTF-8 `text` with case folded away (bytes
+// that are not UTF-8 stay apart from every character).
+std::u32string caseFolded(std::string_view text);
+
 // sameName: file names equal without regard to case (Unicode case folding).
 bool sameName(std::string_view a, std::string_view b);
 

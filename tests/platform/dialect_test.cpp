@@ -72,6 +72,14 @@ TEST(Dialect, NamesCompareWithoutCase)
     EXPECT_TRUE(sameName("ソフト", "ソフト"));
     EXPECT_FALSE(sameName("abc", "abd"));
     EXPECT_FALSE(sameName("ｱ", "ア")); // half- and full-width are different names
+    EXPECT_TRUE(sameName("ÄÖÜ.TXT", "äöü.txt"));
+    EXPECT_TRUE(sameName("ΟΔΟΣ", "οδος"));  // final sigma
+    EXPECT_TRUE(sameName("ФАЙЛ", "файл"));
+    // Bytes that are not UTF-8 match only themselves, whatever the program's locale.
+    EXPECT_TRUE(sameName("\x83\x5C", "\x83\x5C"));
+    EXPECT_FALSE(sameName("\x83\x5C", "\x84\x5C"));
+    EXPECT_FALSE(sameName("A\xFF", "A\xFE"));
+    EXPECT_FALSE(sameName("\xC3", "\xC3\xA4"));
 }
 
 TEST(Dialect, Utf8Validation)

@@ -4,8 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include <QList>
-#include <QString>
+#include "platform/dialect.h"
 
 namespace archivers {
 
@@ -116,11 +115,7 @@ bool matchFrom(const std::u32string& p, size_t pi, const std::u32string& n, size
 
 std::u32string folded(std::string_view text)
 {
-    const QString q = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toCaseFolded();
-    std::u32string out;
-    for (uint c : q.toUcs4())
-        out += static_cast<char32_t>(c);
-    return out;
+    return platform::dialect::caseFolded(text);
 }
 
 } // namespace
