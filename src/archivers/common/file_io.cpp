@@ -20,6 +20,8 @@ namespace {
 
 // Output is gathered into blocks of this size: few system calls, bounded memory.
 constexpr size_t kSinkBuffer = 256 * 1024;
+// Bytes asked of a source per read when a whole file is read.
+constexpr size_t kSourceChunk = 256 * 1024;
 
 bool writeFully(int fd, const unsigned char* data, size_t size, int* error)
 {
@@ -122,6 +124,59 @@ std::unique_ptr<ByteSource> openSource(const std::string& nativePath)
         return nullptr;
     }
     return std::make_unique<FileSource>(fd, info);
+}
+
+WholeFile readWhole(const std::string& nativePath, unsigned char* bytes, size_t room)
+{
+    WholeFile file;
+    std::unique_ptr<ByteSource> source = openSource(nativePath);
+    if (!source) {
+        file.opened = false;
+        file.error = errno;
+        return file;
+    }
+    while (file.size < room) {
+        const long got = source->read(bytes + file.size, std::min<size_t>(kSourceChunk, room - file.size));
+        if (got < 0) {
+            file.readFailed = true;
+            file.error = source->error();
+            return file;
+        }
+        if (got == 0)
+            break;
+        file.size += static_cast<size_t>(got);
+    }
+    return file;
+}
+
+long MemorySource::read(void* buffer, size_t size)
+{
+    const size_t count = std::min(size, m_size - m_at);
+    std::memcpy(buffer, m_data + m_at, count);
+    m_at += count;
+    return static_cast<long>(count);
+}
+
+bool StringSink::write(const void* data, size_t size)
+{
+    m_out.append(static_cast<const char*>(data), size);
+    return true;
+}
+
+bool StringSink::writeAt(std::uint64_t offset, const void* data, size_t size)
+{
+    if (offset > m_out.size() || size > m_out.size() - offset)
+        return false;
+    std::memcpy(m_out.data() + offset, data, size);
+    return true;
+}
+
+bool StringSink::truncate(std::uint64_t size)
+{
+    if (size > m_out.size())
+        return false;
+    m_out.resize(static_cast<size_t>(size));
+    return true;
 }
 
 FileReader::~FileReader()

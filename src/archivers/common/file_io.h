@@ -81,6 +81,64 @@ private:
 // or device found under the name is refused (EINVAL) without blocking.
 std::unique_ptr<ByteSource> openSource(const std::string& nativePath);
 
+// A whole small file read into memory (by a read-ahead thread).
+struct WholeFile {
+    bool opened = true;     // false: it could not be opened (error holds errno)
+    bool readFailed = false; // reading failed or the file changed meanwhile (error tells)
+    int error = 0;
+    size_t size = 0;
+};
+
+// readWhole: the file into `bytes`, at most `room` bytes (give one more than
+// the largest size expected, so that a grown file shows).
+WholeFile readWhole(const std::string& nativePath, unsigned char* bytes, size_t room);
+
+// Room for a file's bytes that a thread keeps from file to file, so that its
+// pages are mapped once rather than once per file; never cleared, since it is
+// always written before it is read.
+class Room {
+public:
+    unsigned char* reserve(size_t size)
+    {
+        if (m_size < size) {
+            m_bytes.reset(new unsigned char[size]);
+            m_size = size;
+        }
+        return m_bytes.get();
+    }
+
+private:
+    std::unique_ptr<unsigned char[]> m_bytes;
+    size_t m_size = 0;
+};
+
+class MemorySource final : public ByteSource {
+public:
+    MemorySource(const unsigned char* data, size_t size) : m_data(data), m_size(size) {}
+    long read(void* buffer, size_t size) override;
+    int error() const override { return 0; }
+
+private:
+    const unsigned char* m_data;
+    size_t m_size;
+    size_t m_at = 0;
+};
+
+// Output into a string (a member compressed in memory).
+class StringSink final : public ByteSink {
+public:
+    explicit StringSink(std::string& out) : m_out(out) {}
+    bool write(const void* data, size_t size) override;
+    bool writeAt(std::uint64_t offset, const void* data, size_t size) override;
+    bool truncate(std::uint64_t size) override;
+    bool flush() override { return true; }
+    std::uint64_t position() const override { return m_out.size(); }
+    int error() const override { return 0; }
+
+private:
+    std::string& m_out;
+};
+
 class FileReader final : public RandomReader {
 public:
     FileReader(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}

@@ -348,6 +348,64 @@ int ArchiveWriter::addFile(const std::string& nativePath, std::uint64_t expected
     return kOk;
 }
 
+PreparedMember MemberPreparer::prepare(const std::string& nativePath)
+{
+    PreparedMember prepared;
+    // One byte more than a buffered file may hold, so that a grown file shows.
+    unsigned char* bytes = m_input.reserve(kBufferedFileSize + 1);
+    prepared.file = readWhole(nativePath, bytes, kBufferedFileSize + 1);
+    if (!prepared.file.opened || prepared.file.readFailed)
+        return prepared;
+    const size_t size = prepared.file.size;
+    prepared.crc = crc16Update(0, bytes, size);
+    if (size > 0 && size <= kBufferedFileSize && m_method != Method::Stored) {
+        MemorySource source(bytes, size);
+        StringSink sink(prepared.data);
+        Progress quiet;
+        EncodeResult encoded;
+        const CodecStatus status = encodeStream(m_method, source, sink, quiet, nativePath, encoded, size);
+        prepared.compressed = status == CodecStatus::Ok && encoded.compressedSize < size;
+    }
+    if (!prepared.compressed)
+        prepared.data.assign(reinterpret_cast<const char*>(bytes), size);
+    return prepared;
+}
+
+int ArchiveWriter::addPrepared(std::uint64_t expectedSize, NewMember member, const PreparedMember& prepared,
+                               Progress& progress, const std::string& displayName, std::string& why)
+{
+    if (!prepared.file.opened) {
+        why = displayName + ": cannot be opened: " + std::strerror(prepared.file.error);
+        return kErrorFileOpen;
+    }
+    if (prepared.file.readFailed) {
+        why = displayName + ": cannot be read: " + errnoText(prepared.file.error);
+        return kErrorCannotRead;
+    }
+    if (prepared.file.size != expectedSize) {
+        why = displayName + ": the file changed while it was read";
+        return kErrorCannotRead;
+    }
+    if (!progress.advance(expectedSize, displayName))
+        return kErrorUserCancel;
+    if (!prepared.compressed)
+        member.method = Method::Stored;
+    member.largeSizes = false;
+    member.originalSize = expectedSize;
+    member.compressedSize = prepared.data.size();
+    member.crc = prepared.crc;
+    std::string header;
+    if (buildHeader(member, m_level, header) != BuildStatus::Ok) {
+        why = displayName + ": the name is too long for header level " + std::to_string(m_level);
+        return kErrorLongFileName;
+    }
+    const std::uint64_t headerAt = m_sink.position();
+    if (!m_sink.write(header.data(), header.size()) || !m_sink.write(prepared.data.data(), prepared.data.size()))
+        return writeError(why);
+    m_newMembers.push_back(headerAt);
+    return kOk;
+}
+
 int ArchiveWriter::finish(std::string& why)
 {
     const char end = 0;

@@ -28,6 +28,30 @@ int listArchive(archivers::RandomReader& archive, Listing& listing, std::string&
 int decodeMember(archivers::RandomReader& archive, const MemberHeader& member, const ByteConsumer& consume,
                  archivers::Progress* progress, std::string& why);
 
+// Files up to this size may be read whole and compressed in memory, ahead of
+// the writer, by other threads.
+constexpr std::uint64_t kBufferedFileSize = 4u << 20;
+
+// A file read and compressed ahead.
+struct PreparedMember {
+    archivers::WholeFile file;
+    std::uint16_t crc = 0;
+    bool compressed = false; // `data` holds the compressed stream, else the file's own bytes
+    std::string data;
+};
+
+// Compresses whole files of up to kBufferedFileSize bytes in memory; one per
+// thread (it keeps its buffers from file to file).
+class MemberPreparer {
+public:
+    explicit MemberPreparer(Method method) : m_method(method) {}
+    PreparedMember prepare(const std::string& nativePath);
+
+private:
+    Method m_method;
+    archivers::Room m_input;
+};
+
 // Writes members one after the other into an archive being built.
 class ArchiveWriter {
 public:
@@ -46,6 +70,10 @@ public:
     // `displayName`.
     int addFile(const std::string& nativePath, std::uint64_t expectedSize, NewMember member,
                 archivers::Progress& progress, const std::string& displayName, std::string& why);
+
+    // addPrepared: a file that was read and compressed ahead (see addFile).
+    int addPrepared(std::uint64_t expectedSize, NewMember member, const PreparedMember& prepared,
+                    archivers::Progress& progress, const std::string& displayName, std::string& why);
 
     // finish: the end mark.
     int finish(std::string& why);

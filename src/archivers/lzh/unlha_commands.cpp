@@ -16,6 +16,7 @@
 #include "common/background_check.h"
 #include "common/command_line.h"
 #include "common/file_io.h"
+#include "common/read_ahead.h"
 #include "common/result_codes.h"
 #include "common/source_walk.h"
 #include "common/text_codec.h"
@@ -380,14 +381,30 @@ int pack(const ParsedCommandLine& line, const Options& options, bool update, Rep
         return code;
     ArchiveWriter writer(target.sink(), options.level);
     BackgroundCheck verifier(target.tempPath(), checkMember);
+    // Files that fit in memory are read and compressed ahead by other threads.
+    std::vector<std::optional<std::uint64_t>> aheadSizes(steps.size());
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const Source* source = steps[i].source;
+        if (source && !source->folder && !options.store && source->size > 0 && source->size <= kBufferedFileSize)
+            aheadSizes[i] = source->size;
+    }
+    ReadAhead<PreparedMember> ahead(std::move(aheadSizes), [&steps, method = options.method]() {
+        auto preparer = std::make_shared<MemberPreparer>(method);
+        return [&steps, preparer](size_t index) { return preparer->prepare(steps[index].source->native); };
+    });
     size_t submitted = 0;
-    for (const Step& step : steps) {
+    for (size_t index = 0; index < steps.size(); ++index) {
+        const Step& step = steps[index];
+        ahead.reached(index);
         std::string why;
         int code;
         if (step.member) {
             code = writer.copyMember(*old, *step.member, why);
         } else if (step.source->folder) {
             code = writer.addFolder(newMemberFor(*step.source, options), why);
+        } else if (ahead.handles(index)) {
+            code = writer.addPrepared(step.source->size, newMemberFor(*step.source, options), ahead.take(index),
+                progress, step.source->stored, why);
         } else {
             code = writer.addFile(step.source->native, step.source->size, newMemberFor(*step.source, options),
                 progress, step.source->stored, why);

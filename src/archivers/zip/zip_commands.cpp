@@ -3,14 +3,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
-#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,6 +18,7 @@
 #include "common/background_check.h"
 #include "common/command_line.h"
 #include "common/file_io.h"
+#include "common/read_ahead.h"
 #include "common/result_codes.h"
 #include "common/source_walk.h"
 #include "common/text_codec.h"
@@ -167,115 +166,6 @@ int collectSources(const std::vector<std::string>& patterns, const ZipOptions& o
     return kOk;
 }
 
-// Files that fit the deflater's buffer are read and deflated ahead, by as
-// many threads as there are cores, while the writer puts finished ones into
-// the archive in order. The window bounds what waits in memory: at most
-// kAheadFiles files, and no more than kAheadBytes of them past the one the
-// writer waits for.
-constexpr size_t kAheadFiles = 32;
-constexpr std::uint64_t kAheadBytes = 16u << 20;
-
-class Precompressor {
-public:
-    Precompressor(const std::vector<Source>& sources, int level)
-        : m_sources(sources), m_level(level), m_results(sources.size()), m_before(sources.size() + 1, 0)
-    {
-        for (size_t i = 0; i < sources.size(); ++i)
-            m_before[i + 1] = m_before[i] + (qualifies(sources[i]) ? sources[i].size : 0);
-        const unsigned threads = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
-        for (unsigned t = 0; t < threads; ++t)
-            m_threads.emplace_back([this] { run(); });
-    }
-
-    ~Precompressor()
-    {
-        {
-            std::lock_guard guard(m_lock);
-            m_stop = true;
-        }
-        m_wake.notify_all();
-        for (std::thread& thread : m_threads)
-            thread.join();
-    }
-
-    bool handles(size_t index) const { return qualifies(m_sources[index]); }
-
-    // reached: the writer is at `index`; the window moves with it (large
-    // files and folders, which it writes itself, move it too).
-    void reached(size_t index)
-    {
-        {
-            std::lock_guard guard(m_lock);
-            m_taken = std::max(m_taken, index);
-        }
-        m_wake.notify_all();
-    }
-
-    // take: the prepared file `index`, waiting for it.
-    Prepared take(size_t index)
-    {
-        std::unique_lock guard(m_lock);
-        m_done.wait(guard, [&] { return m_results[index].has_value(); });
-        Prepared prepared = std::move(*m_results[index]);
-        m_results[index].reset();
-        m_taken = index + 1;
-        guard.unlock();
-        m_wake.notify_all();
-        return prepared;
-    }
-
-private:
-    bool qualifies(const Source& source) const
-    {
-        return !source.folder && m_level > 0 && source.size > 0 && source.size <= kBufferedFileSize;
-    }
-
-    // inWindow: whether file `index` may be prepared now (the file the writer
-    // waits for always may).
-    bool inWindow(size_t index) const
-    {
-        return index <= m_taken
-            || (index < m_taken + kAheadFiles && m_before[index + 1] - m_before[m_taken] <= kAheadBytes);
-    }
-
-    void run()
-    {
-        BufferDeflater deflater(m_level);
-        for (;;) {
-            size_t index;
-            {
-                std::unique_lock guard(m_lock);
-                while (m_next < m_sources.size() && !qualifies(m_sources[m_next]))
-                    ++m_next;
-                if (m_next >= m_sources.size())
-                    return;
-                index = m_next++;
-                m_wake.wait(guard, [&] { return m_stop || inWindow(index); });
-                if (m_stop)
-                    return;
-            }
-            Prepared prepared = prepareFile(m_sources[index].native, deflater);
-            {
-                std::lock_guard guard(m_lock);
-                m_results[index] = std::move(prepared);
-            }
-            m_done.notify_all();
-        }
-    }
-
-    const std::vector<Source>& m_sources;
-    int m_level;
-    std::vector<std::optional<Prepared>> m_results;
-    std::vector<std::uint64_t> m_before; // bytes of the files prepared ahead before each index
-    std::mutex m_lock;
-    std::condition_variable m_wake; // workers: room in the window, or stop
-    std::condition_variable m_done; // writer: a result arrived
-    size_t m_next = 0;
-    size_t m_taken = 0;
-    bool m_stop = false;
-    std::vector<std::thread> m_threads;
-};
-
 int checkEntry(RandomReader& reader, const Entry& entry, std::string& why)
 {
     if (!entry.name.empty() && entry.name.back() == '/')
@@ -366,7 +256,15 @@ int runZip(const std::string& commandLine, Report& report, Progress& progress)
         }
     }
     size_t submitted = 0;
-    Precompressor ahead(sources, options.level);
+    // Files that fit the deflater's buffer are read and deflated ahead.
+    std::vector<std::optional<std::uint64_t>> aheadSizes(sources.size());
+    for (size_t i = 0; i < sources.size(); ++i)
+        if (!sources[i].folder && options.level > 0 && sources[i].size > 0 && sources[i].size <= kBufferedFileSize)
+            aheadSizes[i] = sources[i].size;
+    ReadAhead<Prepared> ahead(std::move(aheadSizes), [&sources, level = options.level]() {
+        auto deflater = std::make_shared<BufferDeflater>(level);
+        return [&sources, deflater](size_t index) { return prepareFile(sources[index].native, *deflater); };
+    });
     for (size_t index = 0; index < sources.size(); ++index) {
         const Source& source = sources[index];
         ahead.reached(index);

@@ -341,54 +341,33 @@ bool BufferDeflater::deflate(const unsigned char* data, size_t size, std::string
     // Room for one byte less than the data: a result that does not fit is not
     // smaller. The room is kept from file to file, so that its pages are
     // mapped once per thread rather than once per file.
-    if (m_output.size() < size)
-        m_output.reset(new unsigned char[size], size);
+    unsigned char* output = m_output.reserve(size);
     if (size > kIncompressibleProbe) {
         // Pictures and archives: a quick look at the first stretch saves the slow parse.
-        const size_t probed = ::libdeflate_deflate_compress(m_probe, data, kIncompressibleProbe, m_output.data(),
+        const size_t probed = ::libdeflate_deflate_compress(m_probe, data, kIncompressibleProbe, output,
             kIncompressibleProbe - 1);
         if (probed == 0)
             return false;
     }
-    const size_t made = size > 1 ? ::libdeflate_deflate_compress(m_compressor, data, size, m_output.data(), size - 1) : 0;
-    out.assign(reinterpret_cast<const char*>(m_output.data()), made);
+    const size_t made = size > 1 ? ::libdeflate_deflate_compress(m_compressor, data, size, output, size - 1) : 0;
+    out.assign(reinterpret_cast<const char*>(output), made);
     return made > 0;
-}
-
-unsigned char* BufferDeflater::input(size_t size)
-{
-    if (m_input.size() < size)
-        m_input.reset(new unsigned char[size], size);
-    return m_input.data();
 }
 
 Prepared prepareFile(const std::string& nativePath, BufferDeflater& deflater)
 {
     Prepared prepared;
-    std::unique_ptr<ByteSource> source = openSource(nativePath);
-    if (!source) {
-        prepared.opened = false;
-        prepared.error = errno;
-        return prepared;
-    }
     // One byte more than a buffered file may hold, so that a grown file shows.
-    constexpr size_t kRoom = kBufferedFileSize + 1;
-    unsigned char* bytes = deflater.input(kRoom);
-    size_t size = 0;
-    while (size < kRoom) {
-        const long got = source->read(bytes + size, std::min(kChunk, kRoom - size));
-        if (got < 0) {
-            prepared.readFailed = true;
-            prepared.error = source->error();
-            return prepared;
-        }
-        if (got == 0)
-            break;
-        size += static_cast<size_t>(got);
-    }
-    prepared.size = size;
-    prepared.crc = ::libdeflate_crc32(0, bytes, size);
-    prepared.deflated = deflater.deflate(bytes, size, prepared.data);
+    unsigned char* bytes = deflater.input(kBufferedFileSize + 1);
+    const WholeFile file = readWhole(nativePath, bytes, kBufferedFileSize + 1);
+    prepared.opened = file.opened;
+    prepared.readFailed = file.readFailed;
+    prepared.error = file.error;
+    if (!file.opened || file.readFailed)
+        return prepared;
+    prepared.size = file.size;
+    prepared.crc = ::libdeflate_crc32(0, bytes, file.size);
+    prepared.deflated = deflater.deflate(bytes, file.size, prepared.data);
     return prepared;
 }
 

@@ -52,29 +52,13 @@ public:
     bool deflate(const unsigned char* data, size_t size, std::string& out);
 
     // input: room for `size` bytes of source, kept for the next file.
-    unsigned char* input(size_t size);
+    unsigned char* input(size_t size) { return m_input.reserve(size); }
 
 private:
-    // Memory that is never cleared: it is always written before it is read.
-    class Room {
-    public:
-        void reset(unsigned char* bytes, size_t size)
-        {
-            m_bytes.reset(bytes);
-            m_size = size;
-        }
-        unsigned char* data() { return m_bytes.get(); }
-        size_t size() const { return m_size; }
-
-    private:
-        std::unique_ptr<unsigned char[]> m_bytes;
-        size_t m_size = 0;
-    };
-
     ::libdeflate_compressor* m_compressor = nullptr;
     ::libdeflate_compressor* m_probe = nullptr;
-    Room m_input;
-    Room m_output;
+    archivers::Room m_input;
+    archivers::Room m_output;
 };
 
 // The libdeflate level for the command line's 1..9: -9 takes the strongest parse.
