@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <random>
 #include <regex>
+#include <sstream>
 
 #include <sys/stat.h>
 
@@ -261,9 +262,15 @@ TEST_F(UnlhaModule, RunsOfOneByteEndingOnBlockBoundariesAreReadByEveryReader)
     makeDirs(runs);
     std::map<std::string, TreeFile> want;
     int n = 0;
-    for (unsigned blocks : {1u, 2u, 5u, 20u, 32u, 33u, 64u}) {
+    // Whole multiples of the 8 KiB the encoder parses at a time, and of 16 KiB.
+    std::vector<size_t> bases;
+    for (unsigned chunks : {1u, 7u, 8u, 9u})
+        bases.push_back(chunks * 8192u);
+    for (unsigned blocks : {2u, 5u, 20u, 32u, 33u, 64u})
+        bases.push_back(blocks * 16384u);
+    for (size_t base : bases) {
         for (unsigned tail : {0u, 1u, 3u, 255u, 256u, 257u, 4000u}) {
-            const size_t size = blocks * 16384u + tail;
+            const size_t size = base + tail;
             const char fill = (n % 3 == 0) ? '\0' : (n % 3 == 1 ? 'a' : '\xFF');
             std::string content(size, fill);
             if (n % 5 == 4)
@@ -291,6 +298,125 @@ TEST_F(UnlhaModule, RunsOfOneByteEndingOnBlockBoundariesAreReadByEveryReader)
             EXPECT_TRUE(readFile(lhasaDir + "/" + lhasaSpelling(name)) == file.content) << method << " lhasa " << name;
         }
     }
+}
+
+// Text of `size` bytes drawn from an alphabet of `letters` letters: with few
+// letters it compresses well, with many it is nearly all literals.
+std::string letterNoise(size_t size, unsigned letters, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string text(size, '\0');
+    for (char& c : text)
+        c = static_cast<char>(' ' + random() % letters);
+    return text;
+}
+
+// Sections of unlike content make the writer weigh one block against two at
+// every chunk; nearly-all-literal files fill blocks to their 65535 codes.
+TEST_F(UnlhaModule, BlocksJoinedOrSplitByTheirContentAreReadByEveryReader)
+{
+    const std::string dir = m_dir / "joins";
+    makeDirs(dir);
+    std::map<std::string, TreeFile> want;
+    int n = 0;
+    for (size_t size : {8192u * 7 + 10, 8192u * 8 - 1, 8192u * 8 + 63, 8192u * 8 + 64, 8192u * 16 + 40, 8192u * 40}) {
+        const std::string content = letterNoise(size, 90, static_cast<unsigned>(size));
+        const std::string name = "LIT" + std::to_string(n++) + ".TXT";
+        writeFile(dir + "/" + name, content);
+        want[name] = TreeFile{content, 0, false};
+    }
+    std::mt19937 random(7);
+    for (int file = 0; file < 6; ++file) {
+        std::string content;
+        while (content.size() < 150000u + 40000u * static_cast<unsigned>(file)) {
+            const size_t length = 500 + random() % 20000;
+            switch (random() % 4) {
+            case 0: content += letterNoise(length, 4, static_cast<unsigned>(random())); break;
+            case 1: content += letterNoise(length, 90, static_cast<unsigned>(random())); break;
+            case 2: content += std::string(length, static_cast<char>(random() % 256)); break;
+            default:
+                for (size_t i = 0; i < length; ++i)
+                    content += "the quick brown fox jumps over the lazy dog "[(i * 7 + random() % 3) % 44];
+            }
+        }
+        const std::string name = "MIX" + std::to_string(file) + ".DAT";
+        writeFile(dir + "/" + name, content);
+        want[name] = TreeFile{content, 0, false};
+    }
+    const auto before = readTree(dir);
+    ASSERT_EQ(::chdir(dir.c_str()), 0);
+    for (const char* method : {"-jm2", "-jm3", "-jm4"}) {
+        const std::string archive = m_dir / ("out/JOINS" + std::string(1, method[3]) + ".LZH");
+        std::string report;
+        ASSERT_EQ(m_module.run(std::string("u -+ -x ") + method + " \"D:\\JOINS" + method[3] + ".LZH\" \"*.*\"", &report), 0)
+            << report;
+        EXPECT_EQ(methodsOf(archive).find("-lh0-"), std::string::npos) << method << " stored something";
+        const std::string bsd = m_dir / ("joins-bsd" + std::string(1, method[3]));
+        const std::string lhasaDir = m_dir / ("joins-lhasa" + std::string(1, method[3]));
+        makeDirs(bsd);
+        makeDirs(lhasaDir);
+        const CommandResult extracted = shell("bsdtar -xf " + quote(archive) + " -C " + quote(bsd));
+        ASSERT_EQ(extracted.exitCode, 0) << method << "\n" << extracted.output;
+        ASSERT_EQ(shell("cd " + quote(lhasaDir) + " && lhasa xq " + quote(archive)).exitCode, 0) << method;
+        for (const auto& [name, file] : want) {
+            EXPECT_TRUE(readFile(bsd + "/" + name) == file.content) << method << " bsdtar " << name;
+            EXPECT_TRUE(readFile(lhasaDir + "/" + lhasaSpelling(name)) == file.content) << method << " lhasa " << name;
+        }
+    }
+    EXPECT_TRUE(readTree(dir) == before);
+}
+
+// Small files are compressed ahead by other threads, large ones as a stream
+// by the writer: the archive holds them in the order of the walk all the same.
+TEST_F(UnlhaModule, FilesReadAheadOrStreamedKeepTheOrderOfTheWalk)
+{
+    const std::string dir = m_dir / "order";
+    makeDirs(dir + "/SUB/DEEP");
+    std::map<std::string, TreeFile> want;
+    auto add = [&](const std::string& name, const std::string& content) {
+        writeFile(dir + "/" + name, content);
+        want[name] = TreeFile{content, 0, false};
+    };
+    const size_t buffered = size_t{4} << 20; // the largest file compressed ahead
+    add("AT.TXT", letterNoise(buffered, 6, 1));
+    add("PAST.TXT", letterNoise(buffered + 1, 6, 2));
+    add("EMPTY.TXT", "");
+    std::string noise(300000, '\0');
+    std::mt19937 random(3);
+    for (char& c : noise)
+        c = static_cast<char>(random());
+    add("NOISE.BIN", noise); // stored: it does not shrink
+    for (int i = 0; i < 40; ++i)
+        add((i % 3 == 0 ? "SUB/DEEP/F" : i % 3 == 1 ? "SUB/F" : "F") + std::to_string(i) + ".TXT",
+            letterNoise(100 + static_cast<size_t>(i) * 997, 20, static_cast<unsigned>(i)));
+    add("SUB/BIG.TXT", letterNoise(5u << 20, 30, 4));
+    const auto before = readTree(dir);
+    want = before; // with the times and the folders
+    ASSERT_EQ(::chdir(dir.c_str()), 0);
+
+    // Storing reads every file in turn: its order is the walk's.
+    auto order = [&](const std::string& archive) {
+        std::vector<std::string> names;
+        std::istringstream lines(methodsOf(archive));
+        for (std::string line; std::getline(lines, line);)
+            if (line.find('\t') != std::string::npos)
+                names.push_back(line.substr(line.rfind('\t') + 1));
+        return names;
+    };
+    ASSERT_EQ(m_module.run("u -+ -x -r -z1 \"D:\\STORED.LZH\" \"*.*\""), 0);
+    const std::vector<std::string> walk = order(m_dir / "out/STORED.LZH");
+    ASSERT_GT(walk.size(), 44u);
+    for (const char* method : {"-jm2", "-jm4"}) {
+        const std::string name = std::string("PACKED") + method[3] + ".LZH";
+        std::string report;
+        ASSERT_EQ(m_module.run(std::string("u -+ -x -r ") + method + " \"D:\\" + name + "\" \"*.*\"", &report), 0)
+            << report;
+        EXPECT_EQ(order(m_dir / ("out/" + name)), walk) << method;
+        expectIndependentReadersAgree(m_dir / ("out/" + name), want);
+        const std::string listing = methodsOf(m_dir / ("out/" + name));
+        EXPECT_TRUE(std::regex_search(listing, std::regex("-lh0-\t[0-9A-F]{4}\t[0-9]+\tNOISE\\.BIN"))) << listing;
+    }
+    EXPECT_TRUE(readTree(dir) == before);
 }
 
 TEST_F(UnlhaModule, UpdateReplacesExactlyTheNewerFiles)

@@ -22,14 +22,19 @@ std::vector<std::uint8_t> buildCodeLengths(std::span<const std::uint32_t> freque
 
     // Huffman tree by the two-queue method: leaves sorted by weight, and the
     // joined nodes, which come out in order of weight by themselves.
+    // Ties go in symbol order: weight and symbol make one key.
     const size_t leaves = used.size();
-    std::vector<std::uint32_t> sorted = used;
-    std::stable_sort(sorted.begin(), sorted.end(),
-        [&](std::uint32_t a, std::uint32_t b) { return frequencies[a] < frequencies[b]; });
+    std::vector<std::uint64_t> keys(leaves);
+    for (size_t k = 0; k < leaves; ++k)
+        keys[k] = (std::uint64_t{frequencies[used[k]]} << 32) | used[k];
+    std::sort(keys.begin(), keys.end());
+    std::vector<std::uint32_t> sorted(leaves);
     std::vector<std::uint64_t> weight(2 * leaves);
     std::vector<std::int32_t> parent(2 * leaves, -1);
-    for (size_t k = 0; k < leaves; ++k)
-        weight[k] = frequencies[sorted[k]];
+    for (size_t k = 0; k < leaves; ++k) {
+        sorted[k] = static_cast<std::uint32_t>(keys[k]);
+        weight[k] = keys[k] >> 32;
+    }
     size_t nextLeaf = 0;
     size_t nextJoined = leaves;
     size_t made = leaves;

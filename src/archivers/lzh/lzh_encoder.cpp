@@ -1,6 +1,7 @@
 // The -lh5-/-lh6-/-lh7- encoder: binary-tree match finding, a price-based
-// parse of each block (the cheapest way through it by the code lengths of the
-// block before, worked out again by its own), then static Huffman blocks.
+// parse of each chunk (the cheapest way through it by the code lengths of the
+// chunk before, worked out again by its own), chunks joined into blocks where
+// one set of tables costs less than two, then static Huffman blocks.
 #include "lzh_codec.h"
 
 #include <algorithm>
@@ -24,26 +25,27 @@ namespace {
 
 // -lh5- is the everyday method and must keep pace with a disk drive; -lh7- is
 // the method chosen when size matters most. Measured on mixed disk contents:
-// blocks of 16 KiB came out smaller than 8 or 32 KiB ones; deeper trees and a
-// second parse of every block gain another 0.1 to 0.3 % at a fifth to a third
-// more time, worth it for -lh7- only.
+// chunks of 8 KiB joined where that pays came out smaller than fixed blocks of
+// 8, 16 or 32 KiB, and smaller chunks cost more time than they gain; deeper
+// trees and a second parse of every chunk gain another 0.1 to 0.3 % at a
+// fifth to a third more time, worth it for -lh7- only.
 struct Tuning {
     unsigned maxDepth;   // tree nodes visited per position
     unsigned niceLength; // a match this long ends the search, and the positions it covers are not searched
-    unsigned passes;     // parses of a block after the one by the block before's prices
-    size_t chunk;        // source bytes per block (the block's codes stay below 65536)
+    unsigned passes;     // parses of a chunk after the one by the chunk before's prices
+    size_t chunk;        // source bytes parsed at a time
 };
 
 Tuning tuningFor(Method method)
 {
     switch (method) {
-    case Method::Lh5: return {16, 64, 1, 16384};
-    case Method::Lh6: return {48, 160, 2, 16384};
-    default: return {64, 256, 2, 16384};
+    case Method::Lh5: return {16, 64, 1, 8192};
+    case Method::Lh6: return {48, 160, 2, 8192};
+    default: return {64, 256, 2, 8192};
     }
 }
 
-// A code the block before did not use is priced as this many bits: it may
+// A code the chunk before did not use is priced as this many bits: it may
 // well be needed again, but it would lengthen the tables.
 constexpr std::uint32_t kUnseenSymbol = 12;
 constexpr std::uint32_t kUnseenPosition = 6;
@@ -238,6 +240,110 @@ std::vector<LengthCode> lengthCodes(const std::vector<std::uint8_t>& lengths, un
     return codes;
 }
 
+// Bits of a length in the 3-bit form (see putLength).
+unsigned lengthFieldBits(unsigned length)
+{
+    return length <= 6 ? 3 : length - 3;
+}
+
+// The C table as written (see writeBlock): its lengths as T codes, and the
+// T table that codes them.
+struct CTable {
+    std::vector<LengthCode> codes;
+    std::vector<std::uint8_t> tLengths;
+    unsigned usedT = 0;
+    unsigned lastT = 0;
+    std::uint64_t bits = 0; // both tables with their count fields
+};
+
+CTable cTableFor(const std::vector<std::uint8_t>& lengths, unsigned lastLiteral)
+{
+    CTable table;
+    table.codes = lengthCodes(lengths, lastLiteral + 1);
+    std::vector<std::uint32_t> frequency(kLengthSymbols, 0);
+    for (const LengthCode& code : table.codes)
+        frequency[code.symbol]++;
+    table.tLengths = buildCodeLengths(frequency, kMaxCodeLength);
+    table.usedT = usedCount(table.tLengths, &table.lastT);
+    std::uint64_t bits = kLengthBits + kLiteralBits;
+    if (table.usedT == 1) {
+        bits += kLengthBits;
+    } else {
+        for (unsigned i = 0; i <= table.lastT; ++i) {
+            bits += lengthFieldBits(table.tLengths[i]);
+            if (i == 2) {
+                unsigned zeros = 0;
+                while (zeros < 3 && i + 1 + zeros <= table.lastT && table.tLengths[i + 1 + zeros] == 0)
+                    ++zeros;
+                bits += 2;
+                i += zeros;
+            }
+        }
+    }
+    for (const LengthCode& code : table.codes)
+        bits += (table.usedT > 1 ? table.tLengths[code.symbol] : 0u) + code.extraBits;
+    table.bits = bits;
+    return table;
+}
+
+// The bits of the C table and of the codes it gives the block's symbols.
+std::uint64_t literalPartBits(std::span<const std::uint32_t> frequency, const std::vector<std::uint8_t>& lengths,
+                              unsigned lastLiteral)
+{
+    std::uint64_t bits = cTableFor(lengths, lastLiteral).bits;
+    for (size_t i = 0; i < lengths.size(); ++i)
+        bits += std::uint64_t{frequency[i]} * lengths[i];
+    return bits;
+}
+
+// Code lengths for the literal and length symbols. Shorter limits than the
+// format's 16 bits cost a little in the codes but give the C table fewer
+// and more alike lengths, which often costs less as a whole: a small block's
+// tables can take a tenth of it. The cheapest of the limits is taken.
+std::vector<std::uint8_t> literalLengthsFor(std::span<const std::uint32_t> frequency)
+{
+    std::vector<std::uint8_t> best = buildCodeLengths(frequency, kMaxCodeLength);
+    unsigned last = 0;
+    if (usedCount(best, &last) <= 1)
+        return best;
+    std::uint64_t bestBits = literalPartBits(frequency, best, last);
+    for (unsigned limit = kMaxCodeLength - 1; limit >= 9; --limit) {
+        std::vector<std::uint8_t> lengths = buildCodeLengths(frequency, limit);
+        const std::uint64_t bits = literalPartBits(frequency, lengths, last);
+        if (bits < bestBits) {
+            bestBits = bits;
+            best = std::move(lengths);
+        }
+    }
+    return best;
+}
+
+// About the bits of a block of these counts (tables by their plain Huffman
+// lengths; the positions' extra bits, the same however the codes are cut
+// into blocks, left out): enough to tell whether two chunks do better as one.
+std::uint64_t estimatedBlockBits(const BlockCounts& counts, unsigned positionSymbols)
+{
+    const std::span<const std::uint32_t> literals(counts.literals, kLiteralSymbols);
+    const std::vector<std::uint8_t> literalLengths = buildCodeLengths(literals, kMaxCodeLength);
+    unsigned last = 0;
+    std::uint64_t bits = 16;
+    if (usedCount(literalLengths, &last) > 1)
+        bits += literalPartBits(literals, literalLengths, last);
+    else
+        bits += 2 * kLengthBits + 2 * kLiteralBits;
+    const std::span<const std::uint32_t> positions(counts.positions, positionSymbols);
+    const std::vector<std::uint8_t> positionLengths = buildCodeLengths(positions, kMaxCodeLength);
+    unsigned lastPosition = 0;
+    if (usedCount(positionLengths, &lastPosition) > 1) {
+        bits += 5;
+        for (unsigned i = 0; i <= lastPosition; ++i)
+            bits += lengthFieldBits(positionLengths[i]) + std::uint64_t{positions[i]} * positionLengths[i];
+    } else {
+        bits += 10;
+    }
+    return bits;
+}
+
 // A symbol's code and length in one word: code << 8 | length.
 std::vector<std::uint32_t> packedCodes(const std::vector<std::uint8_t>& lengths, bool single)
 {
@@ -261,7 +367,7 @@ void writeBlock(BitWriter& out, const std::vector<Token>& tokens, const BlockCou
 
     out.put(static_cast<std::uint32_t>(tokens.size()), 16);
 
-    std::vector<std::uint8_t> literalLengths = buildCodeLengths(literalFrequency, kMaxCodeLength);
+    std::vector<std::uint8_t> literalLengths = literalLengthsFor(literalFrequency);
     unsigned lastLiteral = 0;
     unsigned usedLiterals = usedCount(literalLengths, &lastLiteral);
     if (last && usedLiterals == 1) {
@@ -277,13 +383,11 @@ void writeBlock(BitWriter& out, const std::vector<Token>& tokens, const BlockCou
         out.put(0, kLiteralBits);
         out.put(lastLiteral, kLiteralBits);
     } else {
-        const std::vector<LengthCode> codes = lengthCodes(literalLengths, lastLiteral + 1);
-        std::vector<std::uint32_t> lengthFrequency(kLengthSymbols, 0);
-        for (const LengthCode& code : codes)
-            lengthFrequency[code.symbol]++;
-        const std::vector<std::uint8_t> tLengths = buildCodeLengths(lengthFrequency, kMaxCodeLength);
-        unsigned lastT = 0;
-        const unsigned usedT = usedCount(tLengths, &lastT);
+        const CTable table = cTableFor(literalLengths, lastLiteral);
+        const std::vector<LengthCode>& codes = table.codes;
+        const std::vector<std::uint8_t>& tLengths = table.tLengths;
+        const unsigned lastT = table.lastT;
+        const unsigned usedT = table.usedT;
         if (usedT == 1) {
             out.put(0, kLengthBits);
             out.put(lastT, kLengthBits);
@@ -491,7 +595,8 @@ private:
         const std::int64_t available = m_end - pos;
         if (available < static_cast<std::int64_t>(kMinMatch))
             return 0;
-        const unsigned limit = static_cast<unsigned>(std::min<std::int64_t>(kMaxMatch, available));
+        // Without a record, bytes past the nice length cannot change the tree.
+        const unsigned limit = static_cast<unsigned>(std::min<std::int64_t>(record ? kMaxMatch : m_tuning.niceLength, available));
         const unsigned nice = std::min(m_tuning.niceLength, limit);
         const std::uint32_t hash = hashAt(pos);
         std::int32_t node = m_head[hash];
@@ -563,33 +668,45 @@ private:
     }
 
     // The cheapest way from each of the `count` positions to the chunk's end.
+    // A step is weighed as one key, its bits above the complement of its
+    // length: the smallest key is the cheapest step and, of equally cheap
+    // ones, the longest, found without a branch per length.
     void parse(size_t count, const Prices& prices)
     {
+        constexpr unsigned kLengthKeyBits = 9;
+        constexpr std::uint32_t kLengthMask = (1u << kLengthKeyBits) - 1;
         std::uint32_t* cost = m_space.cost.data();
         Match* choice = m_space.choice.data();
         const Match* matches = m_space.matches.data();
         const std::uint32_t* first = m_space.firstMatch.data();
         const unsigned char* bytes = &m_buffer[static_cast<size_t>(m_pos)];
+        std::uint32_t lengthKey[kMaxMatch + 1];
+        for (unsigned length = kMinMatch; length <= kMaxMatch; ++length)
+            lengthKey[length] = (prices.symbol[256 + length - kMinMatch] << kLengthKeyBits) | (kLengthMask - length);
         cost[count] = 0;
         for (size_t i = count; i-- > 0;) {
-            std::uint32_t best = cost[i + 1] + prices.symbol[bytes[i]];
-            Match step{1, 0};
+            std::uint32_t best = ((cost[i + 1] + prices.symbol[bytes[i]]) << kLengthKeyBits) | (kLengthMask - 1);
+            std::uint16_t distance = 0;
+            const std::uint32_t* ahead = cost + i;
             const unsigned room = static_cast<unsigned>(std::min<size_t>(kMaxMatch, count - i));
             unsigned length = kMinMatch;
+            // Matches come in order of growing length: each adds the lengths past the one before.
             for (std::uint32_t k = first[i]; k < first[i + 1] && length <= room; ++k) {
                 const Match match = matches[k];
-                const std::uint32_t position = prices.position[positionSlot(match.distance)];
                 const unsigned top = std::min<unsigned>(match.length, room);
-                for (; length <= top; ++length) {
-                    const std::uint32_t total = cost[i + length] + prices.symbol[256 + length - kMinMatch] + position;
-                    if (total <= best) {
-                        best = total;
-                        step = {static_cast<std::uint16_t>(length), match.distance};
-                    }
+                std::uint32_t least = ~0u;
+                for (; length <= top; ++length)
+                    least = std::min(least, (ahead[length] << kLengthKeyBits) + lengthKey[length]);
+                if (least == ~0u)
+                    continue;
+                const std::uint32_t key = least + (prices.position[positionSlot(match.distance)] << kLengthKeyBits);
+                if (key < best) {
+                    best = key;
+                    distance = match.distance;
                 }
             }
-            cost[i] = best;
-            choice[i] = step;
+            cost[i] = best >> kLengthKeyBits;
+            choice[i] = {static_cast<std::uint16_t>(kLengthMask - (best & kLengthMask)), distance};
         }
     }
 
@@ -660,28 +777,40 @@ private:
         m_pos -= shift;
     }
 
-    // writeChunk: the chunk's tokens become a block. Each block waits until
-    // the next chunk is parsed, so that a short last chunk joins the block
-    // before it: the stream's last block holds 64 codes or more (see writeBlock).
+    // writeChunk: the chunk's tokens join the pending block when one block
+    // of both costs fewer bits than two, else the pending block is written
+    // and the chunk's tokens become the pending block. The stream's last
+    // block holds 64 codes or more (see writeBlock): a short last chunk always
+    // joins the block before it.
     CodecStatus writeChunk(const BlockCounts& counts, size_t count, bool last)
     {
         constexpr size_t kLastBlockCodes = 64;
         constexpr size_t kMaxBlockCodes = 65535;
-        if (last && m_pendingCount && m_tokens.size() < kLastBlockCodes
-            && m_pending.size() + m_tokens.size() <= kMaxBlockCodes) {
-            m_pending.insert(m_pending.end(), m_tokens.begin(), m_tokens.end());
+        const unsigned positionSymbols = m_parameters.positionSymbols;
+        // Room is always left for a short last chunk to join.
+        const size_t room = last ? kMaxBlockCodes : kMaxBlockCodes - kLastBlockCodes;
+        if (m_pendingCount && m_pending.size() + m_tokens.size() <= room) {
+            BlockCounts joined = m_pendingCounts;
             for (size_t i = 0; i < kLiteralSymbols; ++i)
-                m_pendingCounts.literals[i] += counts.literals[i];
+                joined.literals[i] += counts.literals[i];
             for (size_t i = 0; i < std::size(counts.positions); ++i)
-                m_pendingCounts.positions[i] += counts.positions[i];
-            m_pendingCount += count;
-            m_tokens.clear();
-            return writePending(true);
+                joined.positions[i] += counts.positions[i];
+            const std::uint64_t joinedBits = estimatedBlockBits(joined, positionSymbols);
+            if ((last && m_tokens.size() < kLastBlockCodes)
+                || joinedBits <= m_pendingBits + estimatedBlockBits(counts, positionSymbols)) {
+                m_pending.insert(m_pending.end(), m_tokens.begin(), m_tokens.end());
+                m_pendingCounts = joined;
+                m_pendingBits = joinedBits;
+                m_pendingCount += count;
+                m_tokens.clear();
+                return last ? writePending(true) : CodecStatus::Ok;
+            }
         }
         if (const CodecStatus status = writePending(false); status != CodecStatus::Ok)
             return status;
         m_pending.assign(m_tokens.begin(), m_tokens.end());
         m_pendingCounts = counts;
+        m_pendingBits = estimatedBlockBits(counts, positionSymbols);
         m_pendingCount = count;
         m_tokens.clear();
         return last ? writePending(true) : CodecStatus::Ok;
@@ -721,6 +850,7 @@ private:
     bool m_eof = false;
     std::vector<Token> m_pending;  // the block written when the next chunk is known
     BlockCounts m_pendingCounts;
+    std::uint64_t m_pendingBits = 0; // its estimated size
     size_t m_pendingCount = 0;     // its source bytes
     std::uint64_t m_coded = 0;
     bool m_probed = false;
