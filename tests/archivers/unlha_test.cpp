@@ -2,6 +2,7 @@
 // its archives checked by lhasa, 7-Zip and libarchive.
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -98,6 +99,34 @@ protected:
             if (file.folder || std::any_of(path.begin(), path.end(), [](char c) { return c & 0x80; }))
                 continue;
             EXPECT_EQ(readFile(seven + "/" + path), file.content) << path;
+        }
+    }
+
+    // Packs the current folder with every compressing method into D:\STEM<n>.LZH
+    // and has bsdtar (the strictest reader of the stream's end) and lhasa
+    // extract each file of `want` byte for byte; `check` looks at each archive too.
+    void packWithEveryMethodAndExtract(const std::string& stem, const std::map<std::string, TreeFile>& want,
+                                       const std::function<void(const std::string& archive)>& check = {})
+    {
+        for (const char* method : {"-jm2", "-jm3", "-jm4"}) {
+            const std::string name = stem + method[3] + ".LZH";
+            const std::string archive = m_dir / ("out/" + name);
+            std::string report;
+            ASSERT_EQ(m_module.run(std::string("u -+ -x ") + method + " \"D:\\" + name + "\" \"*.*\"", &report), 0)
+                << report;
+            if (check)
+                check(archive);
+            const std::string bsd = m_dir / (stem + "-bsd" + method[3]);
+            const std::string lhasaDir = m_dir / (stem + "-lhasa" + method[3]);
+            makeDirs(bsd);
+            makeDirs(lhasaDir);
+            const CommandResult extracted = shell("bsdtar -xf " + quote(archive) + " -C " + quote(bsd));
+            ASSERT_EQ(extracted.exitCode, 0) << method << "\n" << extracted.output;
+            ASSERT_EQ(shell("cd " + quote(lhasaDir) + " && lhasa xq " + quote(archive)).exitCode, 0) << method;
+            for (const auto& [path, file] : want) {
+                EXPECT_TRUE(readFile(bsd + "/" + path) == file.content) << method << " bsdtar " << path;
+                EXPECT_TRUE(readFile(lhasaDir + "/" + lhasaSpelling(path)) == file.content) << method << " lhasa " << path;
+            }
         }
     }
 
@@ -281,23 +310,7 @@ TEST_F(UnlhaModule, RunsOfOneByteEndingOnBlockBoundariesAreReadByEveryReader)
         }
     }
     ASSERT_EQ(::chdir(runs.c_str()), 0);
-    for (const char* method : {"-jm2", "-jm3", "-jm4"}) {
-        const std::string archive = m_dir / ("out/RUNS" + std::string(1, method[3]) + ".LZH");
-        std::string report;
-        ASSERT_EQ(m_module.run(std::string("u -+ -x ") + method + " \"D:\\RUNS" + method[3] + ".LZH\" \"*.*\"", &report), 0)
-            << report;
-        const std::string bsd = m_dir / ("runs-bsd" + std::string(1, method[3]));
-        const std::string lhasaDir = m_dir / ("runs-lhasa" + std::string(1, method[3]));
-        makeDirs(bsd);
-        makeDirs(lhasaDir);
-        const CommandResult extracted = shell("bsdtar -xf " + quote(archive) + " -C " + quote(bsd));
-        ASSERT_EQ(extracted.exitCode, 0) << method << "\n" << extracted.output;
-        ASSERT_EQ(shell("cd " + quote(lhasaDir) + " && lhasa xq " + quote(archive)).exitCode, 0) << method;
-        for (const auto& [name, file] : want) {
-            EXPECT_TRUE(readFile(bsd + "/" + name) == file.content) << method << " bsdtar " << name;
-            EXPECT_TRUE(readFile(lhasaDir + "/" + lhasaSpelling(name)) == file.content) << method << " lhasa " << name;
-        }
-    }
+    packWithEveryMethodAndExtract("RUNS", want);
 }
 
 // Text of `size` bytes drawn from an alphabet of `letters` letters: with few
@@ -345,24 +358,9 @@ TEST_F(UnlhaModule, BlocksJoinedOrSplitByTheirContentAreReadByEveryReader)
     }
     const auto before = readTree(dir);
     ASSERT_EQ(::chdir(dir.c_str()), 0);
-    for (const char* method : {"-jm2", "-jm3", "-jm4"}) {
-        const std::string archive = m_dir / ("out/JOINS" + std::string(1, method[3]) + ".LZH");
-        std::string report;
-        ASSERT_EQ(m_module.run(std::string("u -+ -x ") + method + " \"D:\\JOINS" + method[3] + ".LZH\" \"*.*\"", &report), 0)
-            << report;
-        EXPECT_EQ(methodsOf(archive).find("-lh0-"), std::string::npos) << method << " stored something";
-        const std::string bsd = m_dir / ("joins-bsd" + std::string(1, method[3]));
-        const std::string lhasaDir = m_dir / ("joins-lhasa" + std::string(1, method[3]));
-        makeDirs(bsd);
-        makeDirs(lhasaDir);
-        const CommandResult extracted = shell("bsdtar -xf " + quote(archive) + " -C " + quote(bsd));
-        ASSERT_EQ(extracted.exitCode, 0) << method << "\n" << extracted.output;
-        ASSERT_EQ(shell("cd " + quote(lhasaDir) + " && lhasa xq " + quote(archive)).exitCode, 0) << method;
-        for (const auto& [name, file] : want) {
-            EXPECT_TRUE(readFile(bsd + "/" + name) == file.content) << method << " bsdtar " << name;
-            EXPECT_TRUE(readFile(lhasaDir + "/" + lhasaSpelling(name)) == file.content) << method << " lhasa " << name;
-        }
-    }
+    packWithEveryMethodAndExtract("JOINS", want, [&](const std::string& archive) {
+        EXPECT_EQ(methodsOf(archive).find("-lh0-"), std::string::npos) << archive << " stored something";
+    });
     EXPECT_TRUE(readTree(dir) == before);
 }
 
