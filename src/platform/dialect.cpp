@@ -141,14 +141,33 @@ std::optional<char32_t> nextCodePoint(std::string_view bytes, size_t& i)
     return cp;
 }
 
-// The C library's Unicode case tables, whatever locale the program runs in.
+// The C library's Unicode case tables, whatever locale the program runs in;
+// given back when the program or the module that holds them ends.
+class UnicodeCase {
+public:
+    UnicodeCase()
+        : m_locale(::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr)))
+    {
+        if (!m_locale)
+            m_locale = ::newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
+    }
+    ~UnicodeCase()
+    {
+        if (m_locale)
+            ::freelocale(m_locale);
+    }
+    UnicodeCase(const UnicodeCase&) = delete;
+    UnicodeCase& operator=(const UnicodeCase&) = delete;
+    locale_t locale() const { return m_locale; }
+
+private:
+    locale_t m_locale;
+};
+
 locale_t unicodeCase()
 {
-    static const locale_t locale = [] {
-        locale_t made = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-        return made ? made : ::newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
-    }();
-    return locale;
+    static const UnicodeCase tables;
+    return tables.locale();
 }
 
 } // namespace
