@@ -2,6 +2,7 @@
 #include "background_check.h"
 
 #include <cstring>
+#include <new>
 
 #include "result_codes.h"
 
@@ -63,14 +64,23 @@ void BackgroundCheck::run()
         }
         if (m_result != kOk)
             continue; // the first failure is the answer
-        if (!reader)
-            reader = openReader(m_path);
-        if (!reader) {
-            m_why = "reading back the new archive: " + std::string(std::strerror(errno));
+        try {
+            if (!reader)
+                reader = openReader(m_path);
+            if (!reader) {
+                m_why = "reading back the new archive: " + std::string(std::strerror(errno));
+                m_result = kErrorCannotRead;
+                continue;
+            }
+            m_result = m_check(*reader, key, m_why);
+        } catch (const std::bad_alloc&) {
+            // Thrown here it would end the program: the check fails instead.
+            m_why = "reading back the new archive: out of memory";
+            m_result = 0x801D; // ERROR_MORE_HEAP_MEMORY
+        } catch (...) {
+            m_why = "reading back the new archive: unexpected failure";
             m_result = kErrorCannotRead;
-            continue;
         }
-        m_result = m_check(*reader, key, m_why);
     }
 }
 

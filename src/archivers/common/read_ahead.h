@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -30,7 +31,8 @@ public:
     // sizes[i]: the bytes of file i when it is to be prepared ahead, nullopt
     // when the writer deals with it itself (folders, large files, copies).
     ReadAhead(std::vector<std::optional<std::uint64_t>> sizes, WorkerFactory factory)
-        : m_sizes(std::move(sizes)), m_results(m_sizes.size()), m_before(m_sizes.size() + 1, 0)
+        : m_sizes(std::move(sizes)), m_results(m_sizes.size()), m_failures(m_sizes.size()),
+          m_before(m_sizes.size() + 1, 0)
     {
         for (size_t i = 0; i < m_sizes.size(); ++i)
             m_before[i + 1] = m_before[i] + m_sizes[i].value_or(0);
@@ -38,7 +40,7 @@ public:
             return;
         const unsigned threads = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
         for (unsigned t = 0; t < threads; ++t)
-            m_threads.emplace_back([this, factory] { run(factory()); });
+            m_threads.emplace_back([this, factory] { run(factory); });
     }
 
     ~ReadAhead()
@@ -68,13 +70,17 @@ public:
         m_wake.notify_all();
     }
 
-    // take: the result for file `index`, waiting for it.
+    // take: the result for file `index`, waiting for it. What the worker
+    // threw (out of memory) is thrown here, in the writer's thread, whose
+    // caller turns it into a result code: in a worker it would end the program.
     Result take(size_t index)
     {
         std::unique_lock guard(m_lock);
         m_taken = std::max(m_taken, index);
         m_wake.notify_all();
-        m_done.wait(guard, [&] { return m_results[index].has_value(); });
+        m_done.wait(guard, [&] { return m_results[index].has_value() || m_failures[index]; });
+        if (m_failures[index])
+            std::rethrow_exception(m_failures[index]);
         Result result = std::move(*m_results[index]);
         m_results[index].reset();
         m_taken = index + 1;
@@ -92,8 +98,15 @@ private:
             || (index < m_taken + kAheadFiles && m_before[index + 1] - m_before[m_taken] <= kAheadBytes);
     }
 
-    void run(Worker worker)
+    void run(const WorkerFactory& factory)
     {
+        Worker worker;
+        std::exception_ptr broken;
+        try {
+            worker = factory();
+        } catch (...) {
+            broken = std::current_exception();
+        }
         for (;;) {
             size_t index;
             {
@@ -107,10 +120,21 @@ private:
                 if (m_stop)
                     return;
             }
-            Result result = worker(index);
+            std::optional<Result> result;
+            std::exception_ptr failure = broken;
+            if (!failure) {
+                try {
+                    result.emplace(worker(index));
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            }
             {
                 std::lock_guard guard(m_lock);
-                m_results[index] = std::move(result);
+                if (failure)
+                    m_failures[index] = failure;
+                else
+                    m_results[index] = std::move(result);
             }
             m_done.notify_all();
         }
@@ -118,6 +142,7 @@ private:
 
     std::vector<std::optional<std::uint64_t>> m_sizes;
     std::vector<std::optional<Result>> m_results;
+    std::vector<std::exception_ptr> m_failures;
     std::vector<std::uint64_t> m_before; // bytes prepared ahead before each index
     std::mutex m_lock;
     std::condition_variable m_wake; // workers: room in the window, or stop
