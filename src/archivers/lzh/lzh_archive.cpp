@@ -357,15 +357,19 @@ PreparedMember MemberPreparer::prepare(const std::string& nativePath)
     if (!prepared.file.opened || prepared.file.readFailed)
         return prepared;
     const size_t size = prepared.file.size;
-    prepared.crc = crc16Update(0, bytes, size);
+    bool counted = false; // the encoder went over every byte and has their CRC
     if (size > 0 && size <= kBufferedFileSize && m_method != Method::Stored) {
         MemorySource source(bytes, size);
         StringSink sink(prepared.data);
         Progress quiet;
         EncodeResult encoded;
         const CodecStatus status = encodeStream(m_method, source, sink, quiet, nativePath, encoded, size);
-        prepared.compressed = status == CodecStatus::Ok && encoded.compressedSize < size;
+        counted = status == CodecStatus::Ok && encoded.originalSize == size;
+        prepared.crc = encoded.crc;
+        prepared.compressed = counted && encoded.compressedSize < size;
     }
+    if (!counted)
+        prepared.crc = crc16Update(0, bytes, size);
     if (!prepared.compressed)
         prepared.data.assign(reinterpret_cast<const char*>(bytes), size);
     return prepared;

@@ -72,7 +72,8 @@ constexpr size_t kMinBuffer = 256 * 1024;
 
 class BitWriter {
 public:
-    explicit BitWriter(archivers::ByteSink& sink) : m_sink(sink), m_bytes(new unsigned char[kCapacity]) {}
+    // `bytes`: room for kCapacity bytes, kept by the caller from stream to stream.
+    BitWriter(archivers::ByteSink& sink, unsigned char* bytes) : m_sink(sink), m_bytes(bytes) {}
 
     // put: the low `count` bits of `value` (count <= 32).
     void put(std::uint32_t value, unsigned count)
@@ -116,16 +117,19 @@ public:
     std::uint64_t written() const { return m_written + m_size + m_bits / 8; }
 
 private:
-    // A block of codes writes at most about 200 KB; the buffer is drained
+    // A block of codes writes at most about 400 KB; the buffer is drained
     // after every block once it passes kFlushAt.
     static constexpr size_t kFlushAt = 64 * 1024;
+
+public:
     static constexpr size_t kCapacity = kFlushAt + 512 * 1024;
 
+private:
     bool drain()
     {
         if (m_size == 0)
             return true;
-        if (!m_sink.write(m_bytes.get(), m_size))
+        if (!m_sink.write(m_bytes, m_size))
             return false;
         m_written += m_size;
         m_size = 0;
@@ -133,7 +137,7 @@ private:
     }
 
     archivers::ByteSink& m_sink;
-    std::unique_ptr<unsigned char[]> m_bytes;
+    unsigned char* m_bytes;
     size_t m_size = 0;
     std::uint64_t m_acc = 0;
     unsigned m_bits = 0;
@@ -307,12 +311,21 @@ std::vector<std::uint8_t> literalLengthsFor(std::span<const std::uint32_t> frequ
     if (usedCount(best, &last) <= 1)
         return best;
     std::uint64_t bestBits = literalPartBits(frequency, best, last);
-    for (unsigned limit = kMaxCodeLength - 1; limit >= 9; --limit) {
+    unsigned longest = 0;
+    for (std::uint8_t length : best)
+        longest = std::max<unsigned>(longest, length);
+    // Limits at or above the longest code change nothing; below, the total
+    // mostly falls and then rises: the search stops two limits past the best.
+    unsigned worse = 0;
+    for (unsigned limit = longest - 1; limit >= 9 && worse < 2; --limit) {
         std::vector<std::uint8_t> lengths = buildCodeLengths(frequency, limit);
         const std::uint64_t bits = literalPartBits(frequency, lengths, last);
         if (bits < bestBits) {
             bestBits = bits;
             best = std::move(lengths);
+            worse = 0;
+        } else {
+            ++worse;
         }
     }
     return best;
@@ -457,6 +470,8 @@ struct Workspace {
     std::vector<std::uint32_t> cost;        // bits from a position to the end of the chunk
     std::vector<Match> choice;              // cheapest step from a position: length 1 is a literal
     std::vector<Token> tokens;
+    std::vector<Token> pending;             // the block written when the next chunk is known
+    std::unique_ptr<unsigned char[]> bits;  // the bit writer's bytes
 };
 
 Workspace& workspace(size_t bufferSize, unsigned hashBits, size_t chunk)
@@ -471,10 +486,13 @@ Workspace& workspace(size_t bufferSize, unsigned hashBits, size_t chunk)
         space.cost.resize(chunk + 1);
         space.choice.resize(chunk);
     }
+    if (!space.bits)
+        space.bits.reset(new unsigned char[BitWriter::kCapacity]);
     space.head.assign(size_t{1} << hashBits, -1);
     space.matches.clear();
     space.tokens.clear();
     space.tokens.reserve(chunk);
+    space.pending.clear();
     return space;
 }
 
@@ -569,8 +587,9 @@ public:
         , m_head(m_space.head)
         , m_child(m_space.child)
         , m_tokens(m_space.tokens)
+        , m_pending(m_space.pending)
         , m_source(source)
-        , m_out(sink)
+        , m_out(sink, m_space.bits.get())
         , m_progress(progress)
         , m_entry(entry)
         , m_result(result)
@@ -848,7 +867,7 @@ private:
     std::int64_t m_pos = 0;
     std::int64_t m_end = 0;
     bool m_eof = false;
-    std::vector<Token> m_pending;  // the block written when the next chunk is known
+    std::vector<Token>& m_pending; // the block written when the next chunk is known
     BlockCounts m_pendingCounts;
     std::uint64_t m_pendingBits = 0; // its estimated size
     size_t m_pendingCount = 0;     // its source bytes
