@@ -1,6 +1,7 @@
 // File input and output of the archiver modules.
 #include "file_io.h"
 
+#include "result_codes.h"
 #include "source_walk.h"
 
 #include <cerrno>
@@ -147,6 +148,19 @@ WholeFile readWhole(const std::string& nativePath, unsigned char* bytes, size_t 
         file.size += static_cast<size_t>(got);
     }
     return file;
+}
+
+int wholeFileFailure(const WholeFile& file, const std::string& name, std::string& why)
+{
+    if (!file.opened) {
+        why = name + ": cannot be opened: " + std::strerror(file.error);
+        return kErrorFileOpen;
+    }
+    if (file.readFailed) {
+        why = name + ": cannot be read: " + readErrorText(file.error);
+        return kErrorCannotRead;
+    }
+    return kOk;
 }
 
 long MemorySource::read(void* buffer, size_t size)

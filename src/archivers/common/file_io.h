@@ -93,6 +93,10 @@ struct WholeFile {
 // the largest size expected, so that a grown file shows).
 WholeFile readWhole(const std::string& nativePath, unsigned char* bytes, size_t room);
 
+// wholeFileFailure: the result code and `why` (named `name`) of a file that
+// could not be opened or read, 0 when it was read.
+int wholeFileFailure(const WholeFile& file, const std::string& name, std::string& why);
+
 // Room for a file's bytes that a thread keeps from file to file, so that its
 // pages are mapped once rather than once per file; never cleared, since it is
 // always written before it is read.

@@ -378,14 +378,8 @@ PreparedMember MemberPreparer::prepare(const std::string& nativePath)
 int ArchiveWriter::addPrepared(std::uint64_t expectedSize, NewMember member, const PreparedMember& prepared,
                                Progress& progress, const std::string& displayName, std::string& why)
 {
-    if (!prepared.file.opened) {
-        why = displayName + ": cannot be opened: " + std::strerror(prepared.file.error);
-        return kErrorFileOpen;
-    }
-    if (prepared.file.readFailed) {
-        why = displayName + ": cannot be read: " + errnoText(prepared.file.error);
-        return kErrorCannotRead;
-    }
+    if (const int failed = wholeFileFailure(prepared.file, displayName, why); failed != kOk)
+        return failed;
     if (prepared.file.size != expectedSize) {
         why = displayName + ": the file changed while it was read";
         return kErrorCannotRead;

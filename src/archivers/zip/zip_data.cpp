@@ -359,15 +359,11 @@ Prepared prepareFile(const std::string& nativePath, BufferDeflater& deflater)
     Prepared prepared;
     // One byte more than a buffered file may hold, so that a grown file shows.
     unsigned char* bytes = deflater.input(kBufferedFileSize + 1);
-    const WholeFile file = readWhole(nativePath, bytes, kBufferedFileSize + 1);
-    prepared.opened = file.opened;
-    prepared.readFailed = file.readFailed;
-    prepared.error = file.error;
-    if (!file.opened || file.readFailed)
+    prepared.file = readWhole(nativePath, bytes, kBufferedFileSize + 1);
+    if (!prepared.file.opened || prepared.file.readFailed)
         return prepared;
-    prepared.size = file.size;
-    prepared.crc = ::libdeflate_crc32(0, bytes, file.size);
-    prepared.deflated = deflater.deflate(bytes, file.size, prepared.data);
+    prepared.crc = ::libdeflate_crc32(0, bytes, prepared.file.size);
+    prepared.deflated = deflater.deflate(bytes, prepared.file.size, prepared.data);
     return prepared;
 }
 
@@ -375,28 +371,22 @@ int ZipWriter::addPrepared(const std::string& nativePath, std::uint64_t expected
                            const Prepared& prepared, Progress& progress, const std::string& displayName,
                            std::string& why)
 {
-    if (!prepared.opened) {
-        why = displayName + ": cannot be opened: " + std::strerror(prepared.error);
-        return kErrorFileOpen;
-    }
-    if (prepared.readFailed) {
-        why = displayName + ": cannot be read: " + errnoText(prepared.error);
-        return kErrorCannotRead;
-    }
+    if (const int failed = wholeFileFailure(prepared.file, displayName, why); failed != kOk)
+        return failed;
     if (!prepared.deflated)
         return addFile(nativePath, expectedSize, NewEntry{entry.name, entry.folder, entry.mtime, entry.dosAttributes, 0},
             progress, displayName, why);
-    if (prepared.size != expectedSize) {
+    if (prepared.file.size != expectedSize) {
         why = displayName + ": the file changed while it was read";
         return kErrorCannotRead;
     }
-    if (!progress.advance(prepared.size, displayName))
+    if (!progress.advance(prepared.file.size, displayName))
         return kErrorUserCancel;
     Entry out = entryFor(entry);
     out.method = kMethodDeflated;
     out.localOffset = m_sink.position();
     out.crc = prepared.crc;
-    out.size = prepared.size;
+    out.size = prepared.file.size;
     out.compressedSize = prepared.data.size();
     const std::string header = localHeader(out, false);
     if (!m_sink.write(header.data(), header.size()) || !m_sink.write(prepared.data.data(), prepared.data.size()))

@@ -27,10 +27,7 @@ struct NewEntry {
 
 // A small file read and compressed ahead of time, in memory, by another thread.
 struct Prepared {
-    bool opened = true;
-    int error = 0;             // errno when it could not be opened or read
-    bool readFailed = false;
-    std::uint64_t size = 0;
+    archivers::WholeFile file;
     std::uint32_t crc = 0;
     bool deflated = false;     // `data` holds the deflated bytes (smaller than the file)
     std::string data;
