@@ -7,11 +7,13 @@
 #include <chrono>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include <cstring>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -188,54 +190,253 @@ TEST_P(ArchivePromises, FifosSocketsAndDevicesAreNamedAndNeverOpened)
         EXPECT_EQ(listing.output.find(name), std::string::npos) << name << "\n" << listing.output;
 }
 
-// ── A file rewritten while it is read ──────────────────────────────────────
+// ── A file another program writes ──────────────────────────────────────────
 
-TEST_P(ArchivePromises, AFileRewrittenAtTheSameSizeWhileReadFailsTheCall)
+// One version of a file of `size` bytes; `mark` tells the versions apart on
+// every line, so that any mix of two shows.
+std::string version(size_t size, char mark)
 {
-    // Large enough to be read in several steps, and by the writer itself.
-    std::string content;
-    for (int i = 0; content.size() < (3u << 20); ++i)
-        content += "record " + std::to_string(static_cast<std::uint64_t>(i) * 7919 % 100003) + " of the old version\n";
-    writeFile(m_dir / "src/LIVE.DAT", content);
-    setMtime(m_dir / "src/LIVE.DAT", 1000000000); // every rewrite makes it newer
-    writeFile(m_dir / "src/OTHER.TXT", "stays\n");
-    ASSERT_EQ(pack().code, 0);
-    const std::string old = readFile(archive());
+    std::string text;
+    for (std::uint64_t i = 0; text.size() < size; ++i)
+        text += "record " + std::to_string(i * 7919 % 100003) + " of version " + mark + "\n";
+    text.resize(size);
+    return text;
+}
 
-    // While the module reads, another process rewrites the file in place,
-    // at the same size, with one version and then the other, again and again.
-    std::string rewritten = content;
-    std::replace(rewritten.begin(), rewritten.end(), 'o', 'O');
-    writeFile(m_dir / "new.dat", rewritten);
-    writeFile(m_dir / "old.dat", content);
-    const std::string loop = "while :; do for v in new old; do dd if=" + quote(m_dir.path()) + "/$v.dat of="
-        + quote(m_dir / "src/LIVE.DAT") + " conv=notrunc bs=64k status=none; done; done";
-    const pid_t writer = ::fork();
-    ASSERT_GE(writer, 0);
-    if (writer == 0) {
-        ::execl("/bin/sh", "sh", "-c", loop.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
+// Read whole ahead of the writer, and streamed through it.
+const size_t kFileSizes[] = {3u << 20, 5u << 20};
+
+// The state letter of a process: 'T' when every thread of it is stopped,
+// 'Z' when it has ended, 0 when it is gone, else that of a thread running.
+char processState(pid_t pid)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code error;
+    char state = 0;
+    for (const auto& task : fs::directory_iterator(tasks, error)) {
+        const std::string stat = readFile(task.path().string() + "/stat");
+        const size_t close = stat.rfind(')');
+        if (close == std::string::npos || close + 2 >= stat.size())
+            continue;
+        state = stat[close + 2];
+        if (state != 'T')
+            return state;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const CliResult result = pack();
-    ::kill(writer, SIGKILL);
-    ::waitpid(writer, nullptr, 0);
+    return state;
+}
 
-    // Either the call saw the change and failed naming the file, or (the
-    // writer never ran while it read) it stored one whole version.
-    if (result.code != 0) {
+// leaseBreaking: another process waits at its open of the file `inode` for
+// a lease to be given back.
+bool leaseBreaking(ino_t inode)
+{
+    std::istringstream locks(readFile("/proc/locks"));
+    const std::string key = ":" + std::to_string(inode) + " ";
+    for (std::string line; std::getline(locks, line);)
+        if (line.find("BREAKING") != std::string::npos && line.find(key) != std::string::npos)
+            return true;
+    return false;
+}
+
+// leasesWork: whether this process can take a read lease on a new file in `folder`.
+bool leasesWork(const std::string& folder)
+{
+    const std::string probe = folder + "/lease.probe";
+    writeFile(probe, "probe");
+    const int fd = ::open(probe.c_str(), O_RDONLY);
+    const bool taken = fd >= 0 && ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    fs::remove(probe);
+    return taken;
+}
+
+TEST_P(ArchivePromises, AFileHeldOpenForWritingIsNeitherStoredNorWaitedForWithoutEnd)
+{
+    for (const size_t size : kFileSizes) {
+        SCOPED_TRACE(size);
+        const std::string live = m_dir / "src/LIVE.DAT";
+        writeFile(live, version(size, 'a'));
+        setMtime(live, 1000000000);
+        writeFile(m_dir / "src/OTHER.TXT", "stays\n");
+        ASSERT_EQ(pack().code, 0);
+        setMtime(live, 1100000000); // newer than the stored copy: packed again
+        const std::string old = readFile(archive());
+
+        // Another program is halfway through writing the next version and
+        // keeps the file open: what is on the disk is a mix of the two, and
+        // stays one however long it is read.
+        const int writer = ::open(live.c_str(), O_WRONLY);
+        ASSERT_GE(writer, 0);
+        const std::string next = version(size, 'b');
+        ASSERT_EQ(::pwrite(writer, next.data(), size / 2, 0), static_cast<ssize_t>(size / 2));
+        setMtime(live, 1100000000);
+        const auto before = snapshot(m_dir / "src");
+        const CliResult result = pack();
         EXPECT_EQ(result.code, 0x801A) << result.output;
-        EXPECT_NE(result.output.find("LIVE.DAT"), std::string::npos) << result.output;
-        EXPECT_NE(result.output.find("changed while it was read"), std::string::npos) << result.output;
+        EXPECT_NE(result.output.find("LIVE.DAT: cannot be read: another program is writing it"), std::string::npos)
+            << result.output;
         EXPECT_EQ(readFile(archive()), old);
-    } else {
-        const std::string out = m_dir / "bsd";
+        EXPECT_EQ(snapshot(m_dir / "src"), before);
+        EXPECT_TRUE(temporaries(m_dir / "out").empty());
+
+        // Closed, it is a version at rest: stored as it stands.
+        ::close(writer);
+        const std::string atRest = readFile(live);
+        ASSERT_EQ(pack().code, 0);
+        const std::string out = m_dir / ("bsd" + std::to_string(size));
         makeDirs(out);
         ASSERT_EQ(shell("bsdtar -xf " + quote(archive()) + " -C " + quote(out)).exitCode, 0);
-        const std::string stored = readFile(out + "/LIVE.DAT");
-        EXPECT_TRUE(stored == content || stored == rewritten) << "a mix of two versions was stored";
+        EXPECT_TRUE(readFile(out + "/LIVE.DAT") == atRest) << "not the file as it stands";
+        EXPECT_EQ(readFile(out + "/OTHER.TXT"), "stays\n");
     }
-    EXPECT_TRUE(temporaries(m_dir / "out").empty());
+}
+
+// A writer that comes while the module is inside the file's read: the module
+// is stopped just before its second read of the file, the writer opens the
+// file and writes the whole next version, and the module goes on once the
+// writer is done or waits for the module's lease.
+class WriterDuringTheRead : public ArchivePromises {
+protected:
+    struct Race {
+        CliResult result;
+        bool writerWaited = false; // held at its open until the module let go
+    };
+
+    Race packWhileAWriterComes(const std::string& file, const std::string& next, bool asNobody)
+    {
+        Race race;
+        const std::string log = m_dir / "cli.out";
+        const std::string line = fill(m_format.packLine, shown());
+        const pid_t module = ::fork();
+        if (module < 0)
+            return race;
+        if (module == 0) {
+            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+            ::setenv("ARCHIVER_CLI_STOP_AT_READ", ("2:" + file).c_str(), 1);
+            ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+            if (asNobody && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
+                                || ::setresuid(65534, 65534, 65534) != 0))
+                ::_exit(126);
+            const std::string cli = binaryDir() + "/archiver_cli";
+            const std::string path = binaryDir() + "/" + m_format.packModule;
+            ::execl(cli.c_str(), "archiver_cli", path.c_str(), m_format.packFunction, line.c_str(),
+                static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // The module stops inside the file's read; if it ends instead, the
+        // checks below show its output.
+        char state = 0;
+        while ((state = processState(module)) != 'T' && state != 'Z' && state != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (state == 'T') {
+            const pid_t writer = ::fork();
+            if (writer == 0) {
+                const int fd = ::open(file.c_str(), O_WRONLY);
+                const bool whole = fd >= 0 && ::pwrite(fd, next.data(), next.size(), 0) == static_cast<ssize_t>(next.size());
+                ::_exit(whole && ::close(fd) == 0 ? 0 : 1);
+            }
+            struct stat info;
+            ::stat(file.c_str(), &info);
+            int status = 0;
+            bool done = false;
+            while (!(done = ::waitpid(writer, &status, WNOHANG) == writer) && !leaseBreaking(info.st_ino))
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            race.writerWaited = !done;
+            ::kill(module, SIGCONT);
+            if (!done)
+                ::waitpid(writer, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the writer could not write";
+        }
+        int status = 0;
+        ::waitpid(module, &status, 0);
+        race.result.output = readFile(log);
+        std::smatch match;
+        if (std::regex_search(race.result.output, match, std::regex("result=0x([0-9A-F]{4})")))
+            race.result.code = std::stoi(match[1], nullptr, 16);
+        return race;
+    }
+
+    // What was stored of LIVE.DAT, as bsdtar extracts it.
+    std::string stored(const std::string& folder)
+    {
+        const std::string out = m_dir / folder;
+        makeDirs(out);
+        EXPECT_EQ(shell("bsdtar -xf " + quote(archive()) + " -C " + quote(out)).exitCode, 0);
+        return readFile(out + "/LIVE.DAT");
+    }
+};
+
+TEST_P(WriterDuringTheRead, WaitsForTheLeaseAndNeverGetsAMixStored)
+{
+    const bool leases = leasesWork(m_dir / "src");
+    for (const size_t size : kFileSizes) {
+        SCOPED_TRACE(size);
+        const std::string live = m_dir / "src/LIVE.DAT";
+        writeFile(live, version(size, 'a'));
+        setMtime(live, 1000000000);
+        writeFile(m_dir / "src/OTHER.TXT", "stays\n");
+        ASSERT_EQ(pack().code, 0);
+        setMtime(live, 1100000000); // newer than the stored copy: packed again
+        const std::string old = readFile(archive());
+        const std::string next = version(size, 'b');
+
+        const Race race = packWhileAWriterComes(live, next, false);
+        if (leases) {
+            EXPECT_TRUE(race.writerWaited) << "the writer got in while the file was read";
+        }
+        // The writer was only delayed.
+        EXPECT_TRUE(readFile(live) == next);
+        if (race.result.code == 0) {
+            // Read again once the writer was done: its version, whole.
+            EXPECT_LE(size, 4u << 20) << race.result.output;
+            EXPECT_TRUE(stored("x" + std::to_string(size)) == next) << "not one whole version";
+        } else {
+            EXPECT_EQ(race.result.code, 0x801A) << race.result.output;
+            EXPECT_NE(race.result.output.find("LIVE.DAT: cannot be read: another program is writing it"),
+                std::string::npos) << race.result.output;
+            EXPECT_EQ(readFile(archive()), old);
+        }
+        EXPECT_TRUE(temporaries(m_dir / "out").empty());
+    }
+}
+
+TEST_P(WriterDuringTheRead, IsSeenInAFileOfAnotherUserWithoutALease)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to read as another user";
+    // The module runs as nobody: it may read the files and write the
+    // archive, but cannot take a lease on a file it does not own.
+    for (const std::string& folder : {m_dir.path(), m_dir / "src", m_dir / "out"})
+        ::chmod(folder.c_str(), 0777);
+    for (const size_t size : kFileSizes) {
+        SCOPED_TRACE(size);
+        const std::string live = m_dir / "src/LIVE.DAT";
+        writeFile(live, version(size, 'a'));
+        setMtime(live, 1000000000);
+        writeFile(m_dir / "src/OTHER.TXT", "stays\n");
+        ASSERT_EQ(pack().code, 0);
+        setMtime(live, 1100000000); // newer than the stored copy: packed again
+        ASSERT_EQ(::chmod(archive().c_str(), 0666), 0);
+        const std::string old = readFile(archive());
+        const std::string next = version(size, 'b');
+
+        const Race race = packWhileAWriterComes(live, next, true);
+        EXPECT_FALSE(race.writerWaited);
+        if (size <= (4u << 20)) {
+            // The write was seen, and the file read again: the new version.
+            ASSERT_EQ(race.result.code, 0) << race.result.output;
+            EXPECT_TRUE(stored("x" + std::to_string(size)) == next) << "not one whole version";
+        } else {
+            // Half of it is in the archive already: the call fails.
+            EXPECT_EQ(race.result.code, 0x801A) << race.result.output;
+            EXPECT_NE(race.result.output.find("LIVE.DAT: cannot be read: another program is writing it"),
+                std::string::npos) << race.result.output;
+            EXPECT_EQ(readFile(archive()), old);
+        }
+        EXPECT_TRUE(temporaries(m_dir / "out").empty());
+    }
 }
 
 // ── Temporary files ────────────────────────────────────────────────────────
@@ -473,6 +674,8 @@ TEST_P(ArchivePromises, ExtractionSyncsOncePerCall)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, ArchivePromises, ::testing::ValuesIn(kFormats),
+    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Formats, WriterDuringTheRead, ::testing::ValuesIn(kFormats),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

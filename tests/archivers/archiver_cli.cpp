@@ -4,10 +4,59 @@
 //   archiver_cli MODULE FUNCTION COMMAND-LINE
 //
 // Prints "result=0x...." and the module's report; exits 0 when the call ran.
+//
+// With ARCHIVER_CLI_STOP_AT_READ="N:PATH" in the environment, the process
+// stops itself (SIGSTOP) just before its Nth read of the file PATH, so that a
+// test can act while a module is inside that file's read; SIGCONT goes on.
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include <dlfcn.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+struct StopAtRead {
+    bool armed = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    long at = 0;
+    std::atomic<long> seen{0};
+} g_stop;
+
+void armStop()
+{
+    const char* text = std::getenv("ARCHIVER_CLI_STOP_AT_READ");
+    const char* colon = text ? std::strchr(text, ':') : nullptr;
+    struct stat info;
+    if (!colon || ::stat(colon + 1, &info) != 0)
+        return;
+    g_stop.at = std::atol(text);
+    g_stop.device = info.st_dev;
+    g_stop.inode = info.st_ino;
+    g_stop.armed = g_stop.at > 0;
+}
+
+} // namespace
+
+// Takes the place of the C library's read() for the modules this program loads.
+extern "C" ssize_t read(int fd, void* buffer, size_t size)
+{
+    if (g_stop.armed) {
+        struct stat info;
+        if (::fstat(fd, &info) == 0 && info.st_dev == g_stop.device && info.st_ino == g_stop.inode
+            && ++g_stop.seen == g_stop.at)
+            ::raise(SIGSTOP); // to this thread: it stops before it reads on
+
+    }
+    return ::syscall(SYS_read, fd, buffer, size);
+}
 
 using CommandFunction = int (*)(void*, const char*, char*, unsigned long);
 
@@ -17,6 +66,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: archiver_cli MODULE FUNCTION COMMAND-LINE\n");
         return 2;
     }
+    armStop();
     void* module = ::dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
     if (!module) {
         std::fprintf(stderr, "%s\n", ::dlerror());

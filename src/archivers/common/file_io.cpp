@@ -4,12 +4,18 @@
 #include "result_codes.h"
 #include "source_walk.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
 #include <cstring>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,33 +52,153 @@ std::string readErrorText(int error)
 {
     if (error == kChangedWhileRead)
         return "the file changed while it was read";
+    if (error == kWrittenByAnother || error == kHeldByWriter)
+        return "another program is writing it";
     return error ? std::strerror(error) : "unexpected end of file";
 }
 
-FileSource::FileSource(int fd, const struct stat& opened)
+namespace {
+
+enum class Lease { Taken, Busy, Unavailable };
+
+// takeLease: a read lease on `fd`. Its break (another program opening the
+// file for writing) is announced by a signal to the lease's owner: SIGIO,
+// which ends a process, unless another is named. SIGURG, ignored unless a
+// program asks for it, is named first, and the owner is cleared once the
+// lease is held, so that no signal is sent at all; the break is seen by
+// asking for the lease's state instead.
+Lease takeLease(int fd)
+{
+    if (::fcntl(fd, F_SETSIG, SIGURG) != 0)
+        return Lease::Unavailable;
+    if (::fcntl(fd, F_SETLEASE, F_RDLCK) != 0)
+        return errno == EAGAIN ? Lease::Busy : Lease::Unavailable;
+    ::fcntl(fd, F_SETOWN, 0);
+    return Lease::Taken;
+}
+
+// watchFile: an inotify descriptor watching the open file `fd` (not the name,
+// which may have been replaced) for `events`; -1 when none can be had.
+int watchFile(int fd, std::uint32_t events)
+{
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch < 0)
+        return -1;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::inotify_add_watch(watch, self.c_str(), events) < 0) {
+        ::close(watch);
+        return -1;
+    }
+    return watch;
+}
+
+// drained: true when no event was waiting on the watch (the rest are read).
+bool drained(int watch)
+{
+    alignas(inotify_event) char events[4096];
+    bool quiet = true;
+    for (;;) {
+        const ssize_t got = ::read(watch, events, sizeof events);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return quiet;
+        quiet = false;
+    }
+}
+
+// waitForWriters: tries the lease again until no other program has the file
+// open for writing, for at most kWriterWaitMs; wakes when a writer closes it.
+Lease waitForWriters(int fd)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kWriterWaitMs);
+    const int closes = watchFile(fd, IN_CLOSE_WRITE);
+    Lease lease = Lease::Busy;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            break;
+        // A writer that closed before the watch was set sends nothing: try
+        // again now and then without a word.
+        pollfd ready{closes, POLLIN, 0};
+        ::poll(&ready, closes >= 0 ? 1 : 0, static_cast<int>(std::min<long long>(left, 50)));
+        if (closes >= 0)
+            drained(closes);
+        lease = takeLease(fd);
+        if (lease != Lease::Busy)
+            break;
+    }
+    if (closes >= 0)
+        ::close(closes);
+    return lease;
+}
+
+} // namespace
+
+FileSource::FileSource(int fd, const struct stat& opened, Guard guard, int watch, int failure)
     : m_fd(fd)
     , m_size(static_cast<std::int64_t>(opened.st_size))
     , m_mtime{opened.st_mtim.tv_sec, opened.st_mtim.tv_nsec}
     , m_ctime{opened.st_ctim.tv_sec, opened.st_ctim.tv_nsec}
+    , m_guard(guard)
+    , m_watch(watch)
+    , m_error(failure)
 {
 }
 
 FileSource::~FileSource()
 {
+    release();
     ::close(m_fd);
+}
+
+bool FileSource::undisturbed()
+{
+    switch (m_guard) {
+    case Guard::Lease: return ::fcntl(m_fd, F_GETLEASE) == F_RDLCK;
+    case Guard::Watch: return drained(m_watch);
+    default: return true;
+    }
+}
+
+void FileSource::release()
+{
+    // A writer waiting for the lease goes on at once.
+    if (m_guard == Guard::Lease)
+        ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
+    if (m_watch >= 0)
+        ::close(m_watch);
+    m_watch = -1;
+    m_guard = Guard::None;
 }
 
 long FileSource::read(void* buffer, size_t size)
 {
+    if (m_error)
+        return -1;
+    if (m_ended)
+        return 0;
     for (;;) {
         const ssize_t got = ::read(m_fd, buffer, size);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0)
+        if (got < 0) {
             m_error = errno;
+            release();
+            return -1;
+        }
+        // What was read counts only if no writer had the file meanwhile.
+        if (!undisturbed()) {
+            m_error = kWrittenByAnother;
+            release();
+            return -1;
+        }
         if (got == 0) {
             // The end: the file must be as it was when it was opened, or the
             // bytes read may be half old and half new content.
+            m_ended = true;
+            release();
             struct stat now;
             if (::fstat(m_fd, &now) != 0) {
                 m_error = errno;
@@ -124,10 +250,26 @@ std::unique_ptr<ByteSource> openSource(const std::string& nativePath)
         errno = error;
         return nullptr;
     }
-    return std::make_unique<FileSource>(fd, info);
+    Lease lease = takeLease(fd);
+    if (lease == Lease::Busy)
+        lease = waitForWriters(fd);
+    if (lease == Lease::Busy)
+        return std::make_unique<FileSource>(fd, info, FileSource::Guard::None, -1, kHeldByWriter);
+    if (lease == Lease::Taken) {
+        // The times as they are now that no writer can come in unseen.
+        ::fstat(fd, &info);
+        return std::make_unique<FileSource>(fd, info, FileSource::Guard::Lease, -1, 0);
+    }
+    // No lease (a file of another user, a file system without leases):
+    // a watch sees the writes during the read at least.
+    const int watch = watchFile(fd, IN_MODIFY | IN_CLOSE_WRITE);
+    return std::make_unique<FileSource>(
+        fd, info, watch >= 0 ? FileSource::Guard::Watch : FileSource::Guard::None, watch, 0);
 }
 
-WholeFile readWhole(const std::string& nativePath, unsigned char* bytes, size_t room)
+namespace {
+
+WholeFile readOnce(const std::string& nativePath, unsigned char* bytes, size_t room)
 {
     WholeFile file;
     std::unique_ptr<ByteSource> source = openSource(nativePath);
@@ -148,6 +290,18 @@ WholeFile readWhole(const std::string& nativePath, unsigned char* bytes, size_t 
         file.size += static_cast<size_t>(got);
     }
     return file;
+}
+
+} // namespace
+
+WholeFile readWhole(const std::string& nativePath, unsigned char* bytes, size_t room)
+{
+    // Opening again waits for the writer to be done.
+    for (int attempt = 0;; ++attempt) {
+        WholeFile file = readOnce(nativePath, bytes, room);
+        if (!file.readFailed || file.error != kWrittenByAnother || attempt == 2)
+            return file;
+    }
 }
 
 int wholeFileFailure(const WholeFile& file, const std::string& name, std::string& why)

@@ -53,32 +53,63 @@ public:
 // The error of a source whose size, modification or change time moved
 // while it was read: what was read may mix old and new content.
 constexpr int kChangedWhileRead = 0x10000;
+// The error of a source that another program opened for writing, or wrote,
+// while it was read.
+constexpr int kWrittenByAnother = 0x10001;
+// The error of a source that another program held open for writing from
+// before it was opened until the module's wait for it ran out.
+constexpr int kHeldByWriter = 0x10002;
 
-// readErrorText: the words for a read error (an errno value, kChangedWhileRead,
-// or 0 for an unexpected end).
+// readErrorText: the words for a read error (an errno value,
+// kChangedWhileRead, kWrittenByAnother, kHeldByWriter, or 0 for an
+// unexpected end).
 std::string readErrorText(int error);
 
-// A regular file read from the start. At its end it checks that the file is
-// still the one it opened: same size, same modification and change times;
-// otherwise the read fails with kChangedWhileRead.
+// A regular file read from the start, kept from changing unseen while it is
+// read:
+// - with a read lease where the file system and the caller's rights allow
+//   one: no other program has the file open for writing while the lease is
+//   held, and one that opens it for writing waits until the lease is given
+//   back; its attempt is seen at the next read, which fails with
+//   kWrittenByAnother and gives the lease back at once;
+// - else with an inotify watch, which sees every write and every close of
+//   a writer during the read (not a writer that holds the file open and
+//   writes nothing while it is read);
+// - and always, at the end: the same size, modification and change times
+//   as when it was opened, or the read fails with kChangedWhileRead.
 class FileSource final : public ByteSource {
 public:
-    FileSource(int fd, const struct stat& opened);
+    enum class Guard { None, Lease, Watch };
+    // `watch`: the inotify descriptor of a Watch guard (owned), else -1;
+    // `failure`: an error every read returns (the file was busy), else 0.
+    FileSource(int fd, const struct stat& opened, Guard guard, int watch, int failure);
     ~FileSource() override;
     long read(void* buffer, size_t size) override;
     int error() const override { return m_error; }
+    Guard guard() const { return m_guard; }
 
 private:
+    // undisturbed: no writer touched or tried to open the file so far.
+    bool undisturbed();
+    void release();
+
     int m_fd;
     std::int64_t m_size;
     std::int64_t m_mtime[2];
     std::int64_t m_ctime[2];
+    Guard m_guard;
+    int m_watch;
     int m_error = 0;
+    bool m_ended = false;
 };
 
 // openSource: a regular source file for reading (follows a symbolic link);
-// null with errno set when it cannot be opened. Never waits: a FIFO, socket
-// or device found under the name is refused (EINVAL) without blocking.
+// null with errno set when it cannot be opened. A FIFO, socket or device
+// found under the name is refused (EINVAL) without blocking. A file that
+// another program holds open for writing is waited for, at most
+// kWriterWaitMs; if it is still open for writing then, the source is
+// returned and its first read fails with kHeldByWriter.
+constexpr int kWriterWaitMs = 2000;
 std::unique_ptr<ByteSource> openSource(const std::string& nativePath);
 
 // A whole small file read into memory (by a read-ahead thread).
@@ -90,7 +121,9 @@ struct WholeFile {
 };
 
 // readWhole: the file into `bytes`, at most `room` bytes (give one more than
-// the largest size expected, so that a grown file shows).
+// the largest size expected, so that a grown file shows). A read spoilt by
+// another program's writing is read again once that program is done (at
+// most twice more), so that one whole version is kept.
 WholeFile readWhole(const std::string& nativePath, unsigned char* bytes, size_t room);
 
 // wholeFileFailure: the result code and `why` (named `name`) of a file that
