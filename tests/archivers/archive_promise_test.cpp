@@ -86,6 +86,25 @@ std::map<std::string, std::string> snapshot(const std::string& root)
     return tree;
 }
 
+// The state letter of a process: 'T' when every thread of it is stopped,
+// 'Z' when it has ended, 0 when it is gone, else that of a thread running.
+char processState(pid_t pid)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code error;
+    char state = 0;
+    for (const auto& task : fs::directory_iterator(tasks, error)) {
+        const std::string stat = readFile(task.path().string() + "/stat");
+        const size_t close = stat.rfind(')');
+        if (close == std::string::npos || close + 2 >= stat.size())
+            continue;
+        state = stat[close + 2];
+        if (state != 'T')
+            return state;
+    }
+    return state;
+}
+
 class ArchivePromises : public ::testing::TestWithParam<Format> {
 protected:
     void SetUp() override
@@ -133,6 +152,49 @@ protected:
     CliResult test(const std::string& name = "DISK01")
     {
         return cli(m_format.readModule, m_format.readFunction, fill(m_format.testLine, shown(name)));
+    }
+
+    // A call of a module in a process of its own that stops itself just
+    // before its `stopAt`th read of `stopFile` (see archiver_cli), its output
+    // going to `log`; run as nobody when `asNobody`. The process id, or -1.
+    pid_t startStopping(const std::string& module, const std::string& function, const std::string& line,
+                        const std::string& stopFile, int stopAt, const std::string& log, bool asNobody = false)
+    {
+        const pid_t child = ::fork();
+        if (child != 0)
+            return child;
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        ::setenv("ARCHIVER_CLI_STOP_AT_READ", (std::to_string(stopAt) + ":" + stopFile).c_str(), 1);
+        ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        if (asNobody && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
+                            || ::setresuid(65534, 65534, 65534) != 0))
+            ::_exit(126);
+        const std::string cli = binaryDir() + "/archiver_cli";
+        const std::string path = binaryDir() + "/" + module;
+        ::execl(cli.c_str(), "archiver_cli", path.c_str(), function.c_str(), line.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+
+    // waitStopped: true once every thread of `pid` is stopped, false when
+    // it ended instead.
+    static bool waitStopped(pid_t pid)
+    {
+        char state = 0;
+        while ((state = processState(pid)) != 'T' && state != 'Z' && state != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return state == 'T';
+    }
+
+    static CliResult resultIn(const std::string& log)
+    {
+        CliResult result;
+        result.output = readFile(log);
+        std::smatch match;
+        if (std::regex_search(result.output, match, std::regex("result=0x([0-9A-F]{4})")))
+            result.code = std::stoi(match[1], nullptr, 16);
+        return result;
     }
 
     bool lzh() const { return std::string(m_format.name) == "lzh"; }
@@ -205,25 +267,6 @@ std::string version(size_t size, char mark)
 
 // Read whole ahead of the writer, and streamed through it.
 const size_t kFileSizes[] = {3u << 20, 5u << 20};
-
-// The state letter of a process: 'T' when every thread of it is stopped,
-// 'Z' when it has ended, 0 when it is gone, else that of a thread running.
-char processState(pid_t pid)
-{
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    std::error_code error;
-    char state = 0;
-    for (const auto& task : fs::directory_iterator(tasks, error)) {
-        const std::string stat = readFile(task.path().string() + "/stat");
-        const size_t close = stat.rfind(')');
-        if (close == std::string::npos || close + 2 >= stat.size())
-            continue;
-        state = stat[close + 2];
-        if (state != 'T')
-            return state;
-    }
-    return state;
-}
 
 // leaseBreaking: another process waits at its open of the file `inode` for
 // a lease to be given back.
@@ -306,31 +349,14 @@ protected:
     {
         Race race;
         const std::string log = m_dir / "cli.out";
-        const std::string line = fill(m_format.packLine, shown());
-        const pid_t module = ::fork();
+        const pid_t module = startStopping(m_format.packModule, m_format.packFunction,
+            fill(m_format.packLine, shown()), file, 2, log, asNobody);
         if (module < 0)
             return race;
-        if (module == 0) {
-            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-            ::setenv("ARCHIVER_CLI_STOP_AT_READ", ("2:" + file).c_str(), 1);
-            ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-            if (asNobody && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
-                                || ::setresuid(65534, 65534, 65534) != 0))
-                ::_exit(126);
-            const std::string cli = binaryDir() + "/archiver_cli";
-            const std::string path = binaryDir() + "/" + m_format.packModule;
-            ::execl(cli.c_str(), "archiver_cli", path.c_str(), m_format.packFunction, line.c_str(),
-                static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
         // The module stops inside the file's read; if it ends instead, the
         // checks below show its output.
-        char state = 0;
-        while ((state = processState(module)) != 'T' && state != 'Z' && state != 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (state == 'T') {
+        const bool stopped = waitStopped(module);
+        if (stopped) {
             const pid_t writer = ::fork();
             if (writer == 0) {
                 const int fd = ::open(file.c_str(), O_WRONLY);
@@ -351,10 +377,7 @@ protected:
         }
         int status = 0;
         ::waitpid(module, &status, 0);
-        race.result.output = readFile(log);
-        std::smatch match;
-        if (std::regex_search(race.result.output, match, std::regex("result=0x([0-9A-F]{4})")))
-            race.result.code = std::stoi(match[1], nullptr, 16);
+        race.result = resultIn(log);
         return race;
     }
 
@@ -449,32 +472,28 @@ std::string largeText(size_t size)
     return text;
 }
 
+// The archive's 8th read is one of the big member's data: the header reads
+// come first, and the member's temporary file is made before its data is read.
+constexpr int kReadInsideTheData = 8;
+
 TEST_P(ArchivePromises, AKilledExtractionLeavesNothingTheNextCallKeeps)
 {
-    writeFile(m_dir / "src/BIG.TXT", largeText(48u << 20));
+    writeFile(m_dir / "src/BIG.TXT", largeText(24u << 20));
     writeFile(m_dir / "src/SMALL.TXT", "small\n");
     ASSERT_EQ(pack().code, 0);
     fs::remove(m_dir / "src/BIG.TXT");
 
-    // Stop the extraction while its temporary file exists, then kill it.
-    const std::string line = fill(m_format.extractLine, shown());
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::execl((binaryDir() + "/archiver_cli").c_str(), "archiver_cli",
-            (binaryDir() + "/" + m_format.readModule).c_str(), m_format.readFunction, line.c_str(),
-            static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    std::vector<std::string> left;
-    for (int i = 0; i < 6000 && left.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        left = temporaries(m_dir / "x");
-    }
+    // Stop the extraction inside the big member's data, where its
+    // temporary file exists, then kill it.
+    const pid_t child = startStopping(m_format.readModule, m_format.readFunction,
+        fill(m_format.extractLine, shown()), archive(), kReadInsideTheData, m_dir / "extract.out");
+    ASSERT_GT(child, 0);
+    const bool stopped = waitStopped(child);
+    const std::vector<std::string> left = temporaries(m_dir / "x");
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
-    if (left.empty())
-        GTEST_SKIP() << "the extraction ended before it could be caught";
+    ASSERT_TRUE(stopped) << readFile(m_dir / "extract.out");
+    ASSERT_EQ(left.size(), 1u);
     ASSERT_FALSE(temporaries(m_dir / "x").empty());
 
     // A pack of the folder never stores it; the next extraction removes it.
@@ -492,38 +511,19 @@ TEST_P(ArchivePromises, AKilledExtractionLeavesNothingTheNextCallKeeps)
 
 TEST_P(ArchivePromises, ASweepNeverTakesTheTemporaryFileOfARunningCall)
 {
-    writeFile(m_dir / "src/BIG.TXT", largeText(48u << 20));
+    writeFile(m_dir / "src/BIG.TXT", largeText(24u << 20));
     const std::string big = readFile(m_dir / "src/BIG.TXT");
     ASSERT_EQ(pack().code, 0);
     fs::remove(m_dir / "src/BIG.TXT");
     // The extraction goes into the storage folder itself, where packs sweep.
     m_env.emplace("SORVANE2_DRIVES", "a=" + m_dir.path() + "/src;c=" + m_dir.path() + "/out;d=" + m_dir.path() + "/out");
-    const std::string line = fill(m_format.extractLine, shown());
     const std::string outFile = m_dir / "extract.out";
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 1);
-        ::execl((binaryDir() + "/archiver_cli").c_str(), "archiver_cli",
-            (binaryDir() + "/" + m_format.readModule).c_str(), m_format.readFunction, line.c_str(),
-            static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    std::vector<std::string> running;
-    for (int i = 0; i < 6000 && running.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        running = temporaries(m_dir / "out");
-    }
-    ::kill(child, SIGSTOP);
-    // The file seen may have been finished between the look and the stop.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    running = temporaries(m_dir / "out");
-    if (running.empty()) {
-        ::kill(child, SIGCONT);
-        ::waitpid(child, nullptr, 0);
-        GTEST_SKIP() << "the extraction ended before it could be caught";
-    }
+    const pid_t child = startStopping(m_format.readModule, m_format.readFunction,
+        fill(m_format.extractLine, shown()), archive(), kReadInsideTheData, outFile);
+    ASSERT_GT(child, 0);
+    ASSERT_TRUE(waitStopped(child)) << readFile(outFile);
+    const std::vector<std::string> running = temporaries(m_dir / "out");
+    ASSERT_EQ(running.size(), 1u);
     // Another archive written into the same folder meanwhile: its sweep
     // must leave the stopped extraction's file alone.
     writeFile(m_dir / "src/OTHER.TXT", "other\n");

@@ -6,8 +6,9 @@
 // Prints "result=0x...." and the module's report; exits 0 when the call ran.
 //
 // With ARCHIVER_CLI_STOP_AT_READ="N:PATH" in the environment, the process
-// stops itself (SIGSTOP) just before its Nth read of the file PATH, so that a
-// test can act while a module is inside that file's read; SIGCONT goes on.
+// stops itself (SIGSTOP) just before its Nth read (read or pread) of the file
+// PATH, so that a test can act while a module is inside that file's read, or
+// has its own files open; SIGCONT goes on.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -45,17 +46,34 @@ void armStop()
 
 } // namespace
 
-// Takes the place of the C library's read() for the modules this program loads.
+namespace {
+
+void stopAtRead(int fd)
+{
+    struct stat info;
+    if (g_stop.armed && ::fstat(fd, &info) == 0 && info.st_dev == g_stop.device && info.st_ino == g_stop.inode
+        && ++g_stop.seen == g_stop.at)
+        ::raise(SIGSTOP); // to this thread: it stops before it reads on
+}
+
+} // namespace
+
+// These take the place of the C library's for the modules this program loads.
 extern "C" ssize_t read(int fd, void* buffer, size_t size)
 {
-    if (g_stop.armed) {
-        struct stat info;
-        if (::fstat(fd, &info) == 0 && info.st_dev == g_stop.device && info.st_ino == g_stop.inode
-            && ++g_stop.seen == g_stop.at)
-            ::raise(SIGSTOP); // to this thread: it stops before it reads on
-
-    }
+    stopAtRead(fd);
     return ::syscall(SYS_read, fd, buffer, size);
+}
+
+extern "C" ssize_t pread(int fd, void* buffer, size_t size, off_t offset)
+{
+    stopAtRead(fd);
+    return ::syscall(SYS_pread64, fd, buffer, size, offset);
+}
+
+extern "C" ssize_t pread64(int fd, void* buffer, size_t size, off64_t offset)
+{
+    return pread(fd, buffer, size, offset);
 }
 
 using CommandFunction = int (*)(void*, const char*, char*, unsigned long);
