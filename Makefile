@@ -24,7 +24,7 @@ PACKAGES = cmake ninja-build g++ pkg-config git \
 	fonts-ipafont-mincho fonts-ipafont-gothic qt6-translations-l10n \
 	librsvg2-bin desktop-file-utils appstream dpkg-dev file
 
-.PHONY: all deps configure build test run demo clean fuzz bench install uninstall package
+.PHONY: all deps configure build test soak run demo clean fuzz bench install uninstall package
 
 all: build
 
@@ -48,6 +48,10 @@ build: configure
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The whole suite three times in a row beside two CPU-burning processes.
+soak: build
+	bash tests/soak.sh $(BUILD_DIR)
 
 run: build
 	./$(BUILD_DIR)/bin/sorvane2
