@@ -343,6 +343,7 @@ protected:
     struct Race {
         CliResult result;
         bool writerWaited = false; // held at its open until the module let go
+        bool moduleEnded = false;  // the module's process ended by itself, not by a signal
     };
 
     Race packWhileAWriterComes(const std::string& file, const std::string& next, bool asNobody)
@@ -377,6 +378,7 @@ protected:
         }
         int status = 0;
         ::waitpid(module, &status, 0);
+        race.moduleEnded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
         race.result = resultIn(log);
         return race;
     }
@@ -406,6 +408,9 @@ TEST_P(WriterDuringTheRead, WaitsForTheLeaseAndNeverGetsAMixStored)
         const std::string next = version(size, 'b');
 
         const Race race = packWhileAWriterComes(live, next, false);
+        // The lease's break is announced by SIGIO unless told otherwise,
+        // which would have ended the module's process.
+        EXPECT_TRUE(race.moduleEnded) << race.result.output;
         if (leases) {
             EXPECT_TRUE(race.writerWaited) << "the writer got in while the file was read";
         }
@@ -446,6 +451,7 @@ TEST_P(WriterDuringTheRead, IsSeenInAFileOfAnotherUserWithoutALease)
         const std::string next = version(size, 'b');
 
         const Race race = packWhileAWriterComes(live, next, true);
+        EXPECT_TRUE(race.moduleEnded) << race.result.output;
         EXPECT_FALSE(race.writerWaited);
         if (size <= (4u << 20)) {
             // The write was seen, and the file read again: the new version.

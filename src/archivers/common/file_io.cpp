@@ -17,6 +17,7 @@
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -67,6 +68,31 @@ enum class Lease { Taken, Busy, Unavailable };
 // program asks for it, is named first, and the owner is cleared once the
 // lease is held, so that no signal is sent at all; the break is seen by
 // asking for the lease's state instead.
+// networkFileSystem: the file lies on a file system shared with other
+// machines. Their clients answer a lease with EAGAIN whenever the server has
+// not handed them the file (not only while a program writes it), and writes
+// made elsewhere would not break it anyway: no lease is asked for there.
+bool networkFileSystem(int fd)
+{
+    struct statfs info;
+    if (::fstatfs(fd, &info) != 0)
+        return false;
+    switch (static_cast<std::uint32_t>(info.f_type)) {
+    case 0x6969u:     // NFS
+    case 0x517Bu:     // SMB
+    case 0xFF534D42u: // CIFS
+    case 0xFE534D42u: // SMB2
+    case 0x00C36400u: // Ceph
+    case 0x01021997u: // 9P
+    case 0x5346414Fu: // AFS
+    case 0x6B414653u: // kAFS
+    case 0x65735546u: // FUSE (sshfs and the like)
+        return true;
+    default:
+        return false;
+    }
+}
+
 Lease takeLease(int fd)
 {
     if (::fcntl(fd, F_SETSIG, SIGURG) != 0)
@@ -250,7 +276,7 @@ std::unique_ptr<ByteSource> openSource(const std::string& nativePath)
         errno = error;
         return nullptr;
     }
-    Lease lease = takeLease(fd);
+    Lease lease = networkFileSystem(fd) ? Lease::Unavailable : takeLease(fd);
     if (lease == Lease::Busy)
         lease = waitForWriters(fd);
     if (lease == Lease::Busy)
