@@ -62,12 +62,6 @@ namespace {
 
 enum class Lease { Taken, Busy, Unavailable };
 
-// takeLease: a read lease on `fd`. Its break (another program opening the
-// file for writing) is announced by a signal to the lease's owner: SIGIO,
-// which ends a process, unless another is named. SIGURG, ignored unless a
-// program asks for it, is named first, and the owner is cleared once the
-// lease is held, so that no signal is sent at all; the break is seen by
-// asking for the lease's state instead.
 // networkFileSystem: the file lies on a file system shared with other
 // machines. Their clients answer a lease with EAGAIN whenever the server has
 // not handed them the file (not only while a program writes it), and writes
@@ -93,6 +87,12 @@ bool networkFileSystem(int fd)
     }
 }
 
+// takeLease: a read lease on `fd`. Its break (another program opening the
+// file for writing) is announced by a signal to the lease's owner: SIGIO,
+// which ends a process, unless another is named. SIGURG, ignored unless a
+// program asks for it, is named first, and the owner is cleared once the
+// lease is held, so that no signal is sent at all; the break is seen by
+// asking for the lease's state instead.
 Lease takeLease(int fd)
 {
     if (::fcntl(fd, F_SETSIG, SIGURG) != 0)
