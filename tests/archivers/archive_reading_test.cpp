@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/archive_target.h"
 #include "crc16.h"
+#include "lzh_archive.h"
 #include "lzh_header.h"
 #include "support/archive_support.h"
 #include "support/testsupport.h"
@@ -205,35 +207,103 @@ std::string zeroBitStream(std::uint64_t size)
     return out;
 }
 
-std::string lzhArchive(const std::string& name, std::uint64_t size, const std::string& stream)
+// A level-2 archive of one -lh5- member whose stated compressed size is the
+// stream and `padding` bytes after it.
+std::string lzhArchive(const std::string& name, std::uint64_t size, const std::string& stream,
+                       size_t padding = 0, std::uint16_t crc = 0)
 {
     lzh::NewMember member;
     member.name = name;
     member.method = lzh::Method::Lh5;
     member.originalSize = size;
-    member.compressedSize = stream.size();
+    member.compressedSize = stream.size() + padding;
     member.largeSizes = size >= 0xF0000000ull;
     member.mtime = 1700000000;
+    member.crc = crc;
     std::string header;
     EXPECT_EQ(lzh::buildHeader(member, 2, header), lzh::BuildStatus::Ok);
-    return header + stream + std::string(1, '\0');
+    return header + stream + std::string(padding, '\0') + std::string(1, '\0');
+}
+
+// 64 GiB from a 27 KB stream, padded to 80 KiB: its stated sizes make it
+// 838,000:1, within the LZH limit; what it really takes makes it 2,500,000:1.
+constexpr std::uint64_t kPaddedBombSize = 64ull << 30;
+constexpr size_t kPaddedBombBytes = 80u << 10;
+
+std::string paddedBomb()
+{
+    const std::string stream = zeroBitStream(kPaddedBombSize);
+    EXPECT_LT(kPaddedBombSize / kPaddedBombBytes, 1000000u);
+    return lzhArchive("BOMB.BIN", kPaddedBombSize, stream, kPaddedBombBytes - stream.size());
 }
 
 TEST_F(ArchiveReading, LzhBombsAreRefusedBeforeAnythingIsWritten)
 {
-    // 2 GB from under a kilobyte; 64 GiB through the 64-bit size header.
-    for (const std::uint64_t size : {2100000000ull, 64ull << 30}) {
-        SCOPED_TRACE(size);
-        const std::string bytes = lzhArchive("BOMB.BIN", size, zeroBitStream(size));
+    // 2 GB from under a kilobyte; 64 GiB through the 64-bit size header; and
+    // 64 GiB whose stated compressed size is padded past the ratio.
+    const std::vector<std::pair<std::string, std::string>> bombs = {
+        {"2 GB", lzhArchive("BOMB.BIN", 2100000000ull, zeroBitStream(2100000000ull))},
+        {"64 GiB", lzhArchive("BOMB.BIN", 64ull << 30, zeroBitStream(64ull << 30))},
+        {"64 GiB padded", paddedBomb()},
+    };
+    writeFile(m_dir / "x/KEEP.TXT", "kept");
+    writeFile(m_dir / "x/BOMB.BIN", "the file the bomb would replace");
+    writeFile(m_dir / "src/SOURCE.TXT", "source");
+    for (const auto& [what, bytes] : bombs) {
+        SCOPED_TRACE(what);
         writeFile(m_dir / "out/BOMB.LZH", bytes);
-        const auto before = readTree(m_dir / "out");
+        const auto before = readTree(m_dir.path());
         std::string report;
         EXPECT_EQ(m_lzh.run("t \"D:\\BOMB.LZH\"", &report), 0x804A) << report;
-        EXPECT_NE(report.find("BOMB.BIN"), std::string::npos) << report;
+        EXPECT_NE(report.find("BOMB.BIN: expands"), std::string::npos) << report;
+        EXPECT_NE(report.find("decompression bomb"), std::string::npos) << report;
         EXPECT_EQ(m_lzh.run("x \"D:\\BOMB.LZH\" \"C:\\\"", &report), 0x804A) << report;
-        EXPECT_TRUE(fs::is_empty(m_dir / "x")) << "something was written";
-        EXPECT_EQ(readTree(m_dir / "out").size(), before.size());
+        EXPECT_NE(report.find("BOMB.BIN: expands"), std::string::npos) << report;
+        // Nothing of the member, no temporary file, nothing elsewhere.
+        EXPECT_EQ(readTree(m_dir.path()), before);
     }
+}
+
+// Counts what the decoder hands on of the padded bomb.
+TEST_F(ArchiveReading, LzhPaddedBombStopsWithinItsFirstBlock)
+{
+    const std::string bytes = paddedBomb();
+    archivers::MemoryReader reader(bytes.data(), bytes.size());
+    lzh::Listing listing;
+    std::string why;
+    ASSERT_EQ(lzh::listArchive(reader, listing, why), 0) << why;
+    ASSERT_EQ(listing.members.size(), 1u);
+    EXPECT_EQ(listing.members[0].compressedSize, kPaddedBombBytes);
+    std::uint64_t delivered = 0;
+    archivers::Progress progress;
+    const int code = lzh::decodeMember(reader, listing.members[0],
+        [&](const unsigned char*, size_t size) {
+            delivered += size;
+            return true;
+        },
+        &progress, why);
+    EXPECT_EQ(code, 0x804A) << why;
+    EXPECT_EQ(why.find("BOMB.BIN: expands "), 0u) << why;
+    // Its first block alone holds 16.7 MB from 7 bytes: the refusal comes
+    // inside it, after the free first MiB and a few more.
+    EXPECT_GT(delivered, archivers::kBombFreeOutput);
+    EXPECT_LT(delivered, 65535u * 256);
+}
+
+// The same blocks stated as 32 MiB: a member that small is never refused,
+// and lhasa reads the stream alike.
+TEST_F(ArchiveReading, LzhSmallMembersOfZeroBitCodesAreNotRefused)
+{
+    const std::uint64_t size = 32u << 20;
+    const std::string stream = zeroBitStream(size);
+    const std::string content(size, ' '); // each code repeats the byte before: the window's spaces
+    const std::uint16_t crc = lzh::crc16Update(0, content.data(), content.size());
+    writeFile(m_dir / "out/SMALL.LZH", lzhArchive("SMALL.BIN", size, stream, 4096, crc));
+    std::string report;
+    EXPECT_EQ(m_lzh.run("x \"D:\\SMALL.LZH\" \"C:\\\"", &report), 0) << report;
+    EXPECT_TRUE(readFile(m_dir / "x/SMALL.BIN") == content);
+    const CommandResult lhasa = shell("lhasa t " + quote(m_dir / "out/SMALL.LZH"));
+    EXPECT_EQ(lhasa.exitCode, 0) << lhasa.output;
 }
 
 TEST_F(ArchiveReading, LzhZeroFilledFilesOfRealSizeStillPackAndRead)
