@@ -6,6 +6,7 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <sstream>
 
 #include <sys/stat.h>
 
@@ -145,8 +146,9 @@ TEST_F(ArchiveReading, ZipEntriesEndingOnTheBufferBoundaryReadFromEveryWriter)
 
 // A ZIP whose names are the given raw bytes, without the UTF-8 flag (Python
 // writes placeholders of the same length; their bytes are then replaced).
+// `system` is the "version made by" system (3 Unix, 0 MS-DOS, 10 NTFS).
 void writeRawNamedZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries,
-                      const std::string& folder)
+                      const std::string& folder, int system = 3)
 {
     std::string script = "import zipfile, sys\nz = zipfile.ZipFile(sys.argv[1], 'w')\n";
     std::vector<std::pair<std::string, std::string>> swaps;
@@ -156,8 +158,8 @@ void writeRawNamedZip(const std::string& path, const std::vector<std::pair<std::
         placeholder += std::string(raw.size() - placeholder.size() - (raw.back() == '/' ? 1 : 0), '_');
         if (raw.back() == '/')
             placeholder += '/';
-        script += "z.writestr('" + placeholder + "', " + (content.empty() ? std::string("b''") : "b'" + content + "'")
-            + ")\n";
+        script += "i = zipfile.ZipInfo('" + placeholder + "')\ni.create_system = " + std::to_string(system) + "\n";
+        script += "z.writestr(i, " + (content.empty() ? std::string("b''") : "b'" + content + "'") + ")\n";
         swaps.emplace_back(placeholder, raw);
     }
     script += "z.close()\n";
@@ -189,6 +191,85 @@ TEST_F(ArchiveReading, ZipNamesWithoutTheFlagAreDecodedOneWayPerArchive)
     EXPECT_EQ(readFile(m_dir / "x/表示/表.txt"), "one");
     EXPECT_EQ(readFile(m_dir / "x/表示/日本語.txt"), "two");
     EXPECT_EQ(readFile(m_dir / "x/表示/表ソ.txt"), "three");
+}
+
+// The names our UnZip lists for an archive, one a line.
+std::set<std::string> listedNames(LoadedModule& unzip, const std::string& command)
+{
+    std::string report;
+    EXPECT_EQ(unzip.run(command, &report), 0) << report;
+    std::set<std::string> names;
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);)
+        if (const size_t tab = line.rfind('\t'); tab != std::string::npos)
+            names.insert(line.substr(tab + 1));
+    return names;
+}
+
+TEST_F(ArchiveReading, ZipNamesWithoutTheFlagAreReadAsTheirSystemWroteThem)
+{
+    // Info-ZIP on this machine: the UTF-8 bytes of "表示", which read as
+    // CP932 too ("陦ｨ遉ｺ"), no flag, no Unicode path field, made on Unix.
+    makeDirs(m_dir / "src/SUB");
+    writeFile(m_dir / "src/SUB/表示.TXT", "shown");
+    writeFile(m_dir / "src/README.TXT", "plain");
+    const CommandResult zipped = shell("cd " + quote(m_dir / "src") + " && LC_ALL=C.UTF-8 zip -q -r "
+        + quote(m_dir / "out/LINUX.ZIP") + " SUB README.TXT");
+    ASSERT_EQ(zipped.exitCode, 0) << zipped.output;
+    const CommandResult made = shell("python3 -c \"import sys, zipfile\n"
+        "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+        "    print(i.create_system, i.flag_bits & 0x800, b'up' in i.extra, i.orig_filename.encode('cp437').decode())\" "
+        + quote(m_dir / "out/LINUX.ZIP"));
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    EXPECT_NE(made.output.find("3 0 False SUB/表示.TXT\n"), std::string::npos) << made.output;
+    const CommandResult unzipList = shell("LC_ALL=C.UTF-8 unzip -l " + quote(m_dir / "out/LINUX.ZIP"));
+    EXPECT_NE(unzipList.output.find("SUB/表示.TXT"), std::string::npos) << unzipList.output;
+
+    // The same bytes from MS-DOS and from Windows NTFS are CP932; and true
+    // CP932 bytes ("表示", not UTF-8) from MS-DOS.
+    const std::string utf8Bytes = "SUB/\xE8\xA1\xA8\xE7\xA4\xBA.TXT";
+    writeRawNamedZip(m_dir / "out/DOS.ZIP", {{"SUB/", ""}, {utf8Bytes, "dos"}}, m_dir / "out", 0);
+    writeRawNamedZip(m_dir / "out/NTFS.ZIP", {{"SUB/", ""}, {utf8Bytes, "ntfs"}}, m_dir / "out", 10);
+    writeRawNamedZip(m_dir / "out/SJIS.ZIP", {{"SUB/", ""}, {"SUB/\x95\x5C\x8E\xA6.TXT", "sjis"}}, m_dir / "out", 0);
+    const CommandResult python = shell("python3 -c \"import sys, zipfile\n"
+        "print(zipfile.ZipFile(sys.argv[1]).infolist()[1].orig_filename.encode('cp437').decode('cp932'))\" "
+        + quote(m_dir / "out/DOS.ZIP"));
+    EXPECT_EQ(python.output, "SUB/陦ｨ遉ｺ.TXT\n");
+
+    struct Row {
+        const char* archive;
+        const char* name;
+        const char* content;
+    };
+    const Row rows[] = {
+        {"LINUX.ZIP", "SUB/表示.TXT", "shown"},
+        {"DOS.ZIP", "SUB/陦ｨ遉ｺ.TXT", "dos"},
+        {"NTFS.ZIP", "SUB/陦ｨ遉ｺ.TXT", "ntfs"},
+        {"SJIS.ZIP", "SUB/表示.TXT", "sjis"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.archive);
+        const std::string archive = std::string("\"D:\\") + row.archive + "\"";
+        const std::set<std::string> listed = listedNames(m_unzip, "-l " + archive);
+        EXPECT_EQ(listed.count(row.name), 1u);
+        const std::string into = fresh("x");
+        writeFile(into + "/KEEP.TXT", "kept");
+        const auto source = readTree(m_dir / "src");
+        const auto archives = readTree(m_dir / "out");
+        std::string report;
+        ASSERT_EQ(m_unzip.run("-x " + archive + " \"C:\\\"", &report), 0) << report;
+        EXPECT_EQ(readFile(into + "/" + row.name), row.content);
+        std::set<std::string> made;
+        for (const auto& [path, file] : readTree(into))
+            made.insert(path);
+        std::set<std::string> want{"KEEP.TXT", "SUB", row.name};
+        if (std::string(row.archive) == "LINUX.ZIP")
+            want.insert("README.TXT");
+        EXPECT_EQ(made, want) << "one spelling, nothing else";
+        EXPECT_EQ(readFile(into + "/KEEP.TXT"), "kept");
+        EXPECT_EQ(readTree(m_dir / "src"), source);
+        EXPECT_EQ(readTree(m_dir / "out"), archives);
+    }
 }
 
 // ── LZH: bombs of 0-bit codes ──────────────────────────────────────────────
