@@ -219,7 +219,7 @@ TEST(LhStream, CompressesRedundantData)
 // (1,000,000:1) at every point of its decoding, as a reader checks it.
 TEST(LhStream, RunsOfOneByteStayFarWithinTheBombRatio)
 {
-    const std::uint64_t size = 40u << 20;
+    const std::uint64_t size = 24u << 20;
     const std::string zeros(size, '\0');
     const std::string stream = encode(Method::Lh5, zeros);
     archivers::MemoryReader reader(stream.data(), stream.size());
