@@ -83,7 +83,8 @@ std::string makeFoldersBelow(const std::string& root, const std::vector<std::str
 // bytes at more than a format's ratio is refused before it is decoded.
 // Deflate cannot pass 1032:1. LZH codes of 0 bits (one-symbol tables) can:
 // real writers reach about 200,000:1 on zero-filled files (their blocks end
-// when their buffers fill), crafted blocks of 65,535 such codes 2,500,000:1.
+// when their buffers fill; ours hold such blocks to 1 MiB, 160,000:1),
+// crafted blocks of 65,535 such codes 2,500,000:1.
 constexpr std::uint64_t kBombFloor = 64u << 20;
 constexpr std::uint64_t kZipBombRatio = 2000;
 constexpr std::uint64_t kLzhBombRatio = 1000000;
