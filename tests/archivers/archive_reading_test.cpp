@@ -6,12 +6,15 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <sstream>
 
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
+#include "common/archive_target.h"
 #include "crc16.h"
+#include "lzh_archive.h"
 #include "lzh_header.h"
 #include "support/archive_support.h"
 #include "support/testsupport.h"
@@ -37,10 +40,23 @@ protected:
     // The regular files below `root` by relative path, with content and time.
     static std::map<std::string, TreeFile> files(const std::string& root)
     {
+        return filesOf(readTree(root));
+    }
+
+    static std::map<std::string, TreeFile> filesOf(const std::map<std::string, TreeFile>& tree)
+    {
         std::map<std::string, TreeFile> out;
-        for (auto& [path, file] : readTree(root))
+        for (const auto& [path, file] : tree)
             if (!file.folder)
                 out[path] = file;
+        return out;
+    }
+
+    static std::set<std::string> pathsOf(const std::map<std::string, TreeFile>& tree)
+    {
+        std::set<std::string> out;
+        for (const auto& entry : tree)
+            out.insert(entry.first);
         return out;
     }
 
@@ -130,8 +146,9 @@ TEST_F(ArchiveReading, ZipEntriesEndingOnTheBufferBoundaryReadFromEveryWriter)
 
 // A ZIP whose names are the given raw bytes, without the UTF-8 flag (Python
 // writes placeholders of the same length; their bytes are then replaced).
+// `system` is the "version made by" system (3 Unix, 0 MS-DOS, 10 NTFS).
 void writeRawNamedZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries,
-                      const std::string& folder)
+                      const std::string& folder, int system = 3)
 {
     std::string script = "import zipfile, sys\nz = zipfile.ZipFile(sys.argv[1], 'w')\n";
     std::vector<std::pair<std::string, std::string>> swaps;
@@ -141,8 +158,8 @@ void writeRawNamedZip(const std::string& path, const std::vector<std::pair<std::
         placeholder += std::string(raw.size() - placeholder.size() - (raw.back() == '/' ? 1 : 0), '_');
         if (raw.back() == '/')
             placeholder += '/';
-        script += "z.writestr('" + placeholder + "', " + (content.empty() ? std::string("b''") : "b'" + content + "'")
-            + ")\n";
+        script += "i = zipfile.ZipInfo('" + placeholder + "')\ni.create_system = " + std::to_string(system) + "\n";
+        script += "z.writestr(i, " + (content.empty() ? std::string("b''") : "b'" + content + "'") + ")\n";
         swaps.emplace_back(placeholder, raw);
     }
     script += "z.close()\n";
@@ -176,6 +193,85 @@ TEST_F(ArchiveReading, ZipNamesWithoutTheFlagAreDecodedOneWayPerArchive)
     EXPECT_EQ(readFile(m_dir / "x/表示/表ソ.txt"), "three");
 }
 
+// The names our UnZip lists for an archive, one a line.
+std::set<std::string> listedNames(LoadedModule& unzip, const std::string& command)
+{
+    std::string report;
+    EXPECT_EQ(unzip.run(command, &report), 0) << report;
+    std::set<std::string> names;
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);)
+        if (const size_t tab = line.rfind('\t'); tab != std::string::npos)
+            names.insert(line.substr(tab + 1));
+    return names;
+}
+
+TEST_F(ArchiveReading, ZipNamesWithoutTheFlagAreReadAsTheirSystemWroteThem)
+{
+    // Info-ZIP on this machine: the UTF-8 bytes of "表示", which read as
+    // CP932 too ("陦ｨ遉ｺ"), no flag, no Unicode path field, made on Unix.
+    makeDirs(m_dir / "src/SUB");
+    writeFile(m_dir / "src/SUB/表示.TXT", "shown");
+    writeFile(m_dir / "src/README.TXT", "plain");
+    const CommandResult zipped = shell("cd " + quote(m_dir / "src") + " && LC_ALL=C.UTF-8 zip -q -r "
+        + quote(m_dir / "out/LINUX.ZIP") + " SUB README.TXT");
+    ASSERT_EQ(zipped.exitCode, 0) << zipped.output;
+    const CommandResult made = shell("python3 -c \"import sys, zipfile\n"
+        "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+        "    print(i.create_system, i.flag_bits & 0x800, b'up' in i.extra, i.orig_filename.encode('cp437').decode())\" "
+        + quote(m_dir / "out/LINUX.ZIP"));
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    EXPECT_NE(made.output.find("3 0 False SUB/表示.TXT\n"), std::string::npos) << made.output;
+    const CommandResult unzipList = shell("LC_ALL=C.UTF-8 unzip -l " + quote(m_dir / "out/LINUX.ZIP"));
+    EXPECT_NE(unzipList.output.find("SUB/表示.TXT"), std::string::npos) << unzipList.output;
+
+    // The same bytes from MS-DOS and from Windows NTFS are CP932; and true
+    // CP932 bytes ("表示", not UTF-8) from MS-DOS.
+    const std::string utf8Bytes = "SUB/\xE8\xA1\xA8\xE7\xA4\xBA.TXT";
+    writeRawNamedZip(m_dir / "out/DOS.ZIP", {{"SUB/", ""}, {utf8Bytes, "dos"}}, m_dir / "out", 0);
+    writeRawNamedZip(m_dir / "out/NTFS.ZIP", {{"SUB/", ""}, {utf8Bytes, "ntfs"}}, m_dir / "out", 10);
+    writeRawNamedZip(m_dir / "out/SJIS.ZIP", {{"SUB/", ""}, {"SUB/\x95\x5C\x8E\xA6.TXT", "sjis"}}, m_dir / "out", 0);
+    const CommandResult python = shell("python3 -c \"import sys, zipfile\n"
+        "print(zipfile.ZipFile(sys.argv[1]).infolist()[1].orig_filename.encode('cp437').decode('cp932'))\" "
+        + quote(m_dir / "out/DOS.ZIP"));
+    EXPECT_EQ(python.output, "SUB/陦ｨ遉ｺ.TXT\n");
+
+    struct Row {
+        const char* archive;
+        const char* name;
+        const char* content;
+    };
+    const Row rows[] = {
+        {"LINUX.ZIP", "SUB/表示.TXT", "shown"},
+        {"DOS.ZIP", "SUB/陦ｨ遉ｺ.TXT", "dos"},
+        {"NTFS.ZIP", "SUB/陦ｨ遉ｺ.TXT", "ntfs"},
+        {"SJIS.ZIP", "SUB/表示.TXT", "sjis"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.archive);
+        const std::string archive = std::string("\"D:\\") + row.archive + "\"";
+        const std::set<std::string> listed = listedNames(m_unzip, "-l " + archive);
+        EXPECT_EQ(listed.count(row.name), 1u);
+        const std::string into = fresh("x");
+        writeFile(into + "/KEEP.TXT", "kept");
+        const auto source = readTree(m_dir / "src");
+        const auto archives = readTree(m_dir / "out");
+        std::string report;
+        ASSERT_EQ(m_unzip.run("-x " + archive + " \"C:\\\"", &report), 0) << report;
+        EXPECT_EQ(readFile(into + "/" + row.name), row.content);
+        std::set<std::string> made;
+        for (const auto& [path, file] : readTree(into))
+            made.insert(path);
+        std::set<std::string> want{"KEEP.TXT", "SUB", row.name};
+        if (std::string(row.archive) == "LINUX.ZIP")
+            want.insert("README.TXT");
+        EXPECT_EQ(made, want) << "one spelling, nothing else";
+        EXPECT_EQ(readFile(into + "/KEEP.TXT"), "kept");
+        EXPECT_EQ(readTree(m_dir / "src"), source);
+        EXPECT_EQ(readTree(m_dir / "out"), archives);
+    }
+}
+
 // ── LZH: bombs of 0-bit codes ──────────────────────────────────────────────
 
 // An -lh5- stream of blocks of 65,535 codes from one-symbol tables: each code
@@ -205,35 +301,107 @@ std::string zeroBitStream(std::uint64_t size)
     return out;
 }
 
-std::string lzhArchive(const std::string& name, std::uint64_t size, const std::string& stream)
+// A level-2 archive of one -lh5- member whose stated compressed size is the
+// stream and `padding` bytes after it.
+std::string lzhArchive(const std::string& name, std::uint64_t size, const std::string& stream,
+                       size_t padding = 0, std::uint16_t crc = 0)
 {
     lzh::NewMember member;
     member.name = name;
     member.method = lzh::Method::Lh5;
     member.originalSize = size;
-    member.compressedSize = stream.size();
+    member.compressedSize = stream.size() + padding;
     member.largeSizes = size >= 0xF0000000ull;
     member.mtime = 1700000000;
+    member.crc = crc;
     std::string header;
     EXPECT_EQ(lzh::buildHeader(member, 2, header), lzh::BuildStatus::Ok);
-    return header + stream + std::string(1, '\0');
+    return header + stream + std::string(padding, '\0') + std::string(1, '\0');
+}
+
+// 64 GiB from a 27 KB stream, padded to 80 KiB: its stated sizes make it
+// 838,000:1, within the LZH limit; what it really takes makes it 2,500,000:1.
+constexpr std::uint64_t kPaddedBombSize = 64ull << 30;
+constexpr size_t kPaddedBombBytes = 80u << 10;
+
+std::string paddedBomb()
+{
+    const std::string stream = zeroBitStream(kPaddedBombSize);
+    EXPECT_LT(kPaddedBombSize / kPaddedBombBytes, 1000000u);
+    return lzhArchive("BOMB.BIN", kPaddedBombSize, stream, kPaddedBombBytes - stream.size());
 }
 
 TEST_F(ArchiveReading, LzhBombsAreRefusedBeforeAnythingIsWritten)
 {
-    // 2 GB from under a kilobyte; 64 GiB through the 64-bit size header.
-    for (const std::uint64_t size : {2100000000ull, 64ull << 30}) {
-        SCOPED_TRACE(size);
-        const std::string bytes = lzhArchive("BOMB.BIN", size, zeroBitStream(size));
+    // 2 GB from under a kilobyte; 64 GiB through the 64-bit size header; and
+    // 64 GiB whose stated compressed size is padded past the ratio.
+    const std::vector<std::pair<std::string, std::string>> bombs = {
+        {"2 GB", lzhArchive("BOMB.BIN", 2100000000ull, zeroBitStream(2100000000ull))},
+        {"64 GiB", lzhArchive("BOMB.BIN", 64ull << 30, zeroBitStream(64ull << 30))},
+        {"64 GiB padded", paddedBomb()},
+    };
+    writeFile(m_dir / "x/KEEP.TXT", "kept");
+    writeFile(m_dir / "x/BOMB.BIN", "the file the bomb would replace");
+    writeFile(m_dir / "src/SOURCE.TXT", "source");
+    for (const auto& [what, bytes] : bombs) {
+        SCOPED_TRACE(what);
         writeFile(m_dir / "out/BOMB.LZH", bytes);
-        const auto before = readTree(m_dir / "out");
+        // Files by content and time, and every path (a folder's own time
+        // moves with the temporary file made and removed in it).
+        const auto before = readTree(m_dir.path());
         std::string report;
         EXPECT_EQ(m_lzh.run("t \"D:\\BOMB.LZH\"", &report), 0x804A) << report;
-        EXPECT_NE(report.find("BOMB.BIN"), std::string::npos) << report;
+        EXPECT_NE(report.find("BOMB.BIN: expands"), std::string::npos) << report;
+        EXPECT_NE(report.find("decompression bomb"), std::string::npos) << report;
         EXPECT_EQ(m_lzh.run("x \"D:\\BOMB.LZH\" \"C:\\\"", &report), 0x804A) << report;
-        EXPECT_TRUE(fs::is_empty(m_dir / "x")) << "something was written";
-        EXPECT_EQ(readTree(m_dir / "out").size(), before.size());
+        EXPECT_NE(report.find("BOMB.BIN: expands"), std::string::npos) << report;
+        // Nothing of the member, no temporary file, nothing elsewhere.
+        const auto after = readTree(m_dir.path());
+        EXPECT_EQ(pathsOf(after), pathsOf(before));
+        EXPECT_EQ(files(m_dir.path()), filesOf(before));
     }
+}
+
+// Counts what the decoder hands on of the padded bomb.
+TEST_F(ArchiveReading, LzhPaddedBombStopsWithinItsFirstBlock)
+{
+    const std::string bytes = paddedBomb();
+    archivers::MemoryReader reader(bytes.data(), bytes.size());
+    lzh::Listing listing;
+    std::string why;
+    ASSERT_EQ(lzh::listArchive(reader, listing, why), 0) << why;
+    ASSERT_EQ(listing.members.size(), 1u);
+    EXPECT_EQ(listing.members[0].compressedSize, kPaddedBombBytes);
+    std::uint64_t delivered = 0;
+    archivers::Progress progress;
+    const int code = lzh::decodeMember(reader, listing.members[0],
+        [&](const unsigned char*, size_t size) {
+            delivered += size;
+            return true;
+        },
+        &progress, why);
+    EXPECT_EQ(code, 0x804A) << why;
+    EXPECT_EQ(why.find("BOMB.BIN: expands "), 0u) << why;
+    // Its first block alone holds 16.7 MB from 7 bytes: the refusal comes
+    // inside it, after the free first MiB and a few more.
+    EXPECT_GT(delivered, archivers::kBombFreeOutput);
+    EXPECT_LT(delivered, 65535u * 256);
+}
+
+// The same blocks stated as 32 MiB: a member that small is never refused,
+// and lhasa reads the stream alike.
+TEST_F(ArchiveReading, LzhSmallMembersOfZeroBitCodesAreNotRefused)
+{
+    const std::uint64_t size = 32u << 20;
+    const std::string stream = zeroBitStream(size);
+    const std::string content(size, ' '); // each code repeats the byte before: the window's spaces
+    const std::uint16_t crc = lzh::crc16Update(0, content.data(), content.size());
+    writeFile(m_dir / "out/SMALL.LZH", lzhArchive("SMALL.BIN", size, stream, 4096, crc));
+    std::string report;
+    EXPECT_EQ(m_lzh.run("x \"D:\\SMALL.LZH\" \"C:\\\"", &report), 0) << report;
+    EXPECT_TRUE(readFile(m_dir / "x/SMALL.BIN") == content);
+    const CommandResult lhasa = shell("lhasa t " + quote(m_dir / "out/SMALL.LZH"));
+    EXPECT_EQ(lhasa.exitCode, 0) << lhasa.output;
 }
 
 TEST_F(ArchiveReading, LzhZeroFilledFilesOfRealSizeStillPackAndRead)

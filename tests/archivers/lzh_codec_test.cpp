@@ -1,8 +1,10 @@
 // The -lh5-/-lh6-/-lh7- codec: CRC, Huffman tables, known streams, round trips.
 #include "lzh_codec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -209,6 +211,48 @@ TEST(LhStream, CompressesRedundantData)
 {
     const std::string stream = encode(Method::Lh7, std::string(1 << 20, 'z'));
     EXPECT_LT(stream.size(), 2000u);
+}
+
+// A run of one byte takes no bits per code once its tables have one symbol;
+// past the stream's first block, ours keep to 1 MiB per block of 52 bits, so
+// that a zero-filled file of any size stays far within the bomb limit
+// (1,000,000:1) at every point of its decoding, as a reader checks it.
+TEST(LhStream, RunsOfOneByteStayFarWithinTheBombRatio)
+{
+    const std::uint64_t size = 24u << 20;
+    const std::string zeros(size, '\0');
+    const std::string stream = encode(Method::Lh5, zeros);
+    archivers::MemoryReader reader(stream.data(), stream.size());
+    std::uint16_t crc = 0;
+    int error = 0;
+    std::uint64_t delivered = 0;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> checks; // produced, consumed
+    const auto status = lzh::decodeStream(Method::Lh5, reader, 0, stream.size(), size,
+        [&](const unsigned char*, size_t count) {
+            delivered += count;
+            return true;
+        },
+        nullptr, "x", crc, error,
+        [&](std::uint64_t produced, std::uint64_t consumed) {
+            checks.emplace_back(produced, consumed);
+            return true;
+        });
+    ASSERT_EQ(status, lzh::CodecStatus::Ok);
+    EXPECT_EQ(delivered, size);
+    EXPECT_EQ(crc, lzh::crc16Update(0, zeros.data(), zeros.size()));
+    ASSERT_FALSE(checks.empty());
+    EXPECT_EQ(checks.back().first, size);
+    EXPECT_LE(checks.back().second, stream.size());
+    // From the end of the first block (at most 65,535 codes of 256 bytes) on.
+    const auto from = std::find_if(checks.begin(), checks.end(),
+        [](const auto& check) { return check.first > 65535u * 256; });
+    ASSERT_NE(from, checks.end());
+    for (auto at = from; at != checks.end(); ++at) {
+        const std::uint64_t produced = at->first - from->first;
+        const std::uint64_t consumed = at->second - from->second;
+        // 1 MiB per 6.5 bytes of tables: 161,000:1, and the block under way.
+        EXPECT_LE(produced, 200000 * consumed + (2u << 20)) << produced << " from " << consumed;
+    }
 }
 
 TEST(LhStream, DamagedStreamsFailCleanly)

@@ -257,6 +257,71 @@ TEST_F(ZipModules, LyingSizesAndBombsAreRefused)
     EXPECT_EQ(m_unzip.run("-x \"D:\\HOSTILE.ZIP\" \"C:\\\"", &report), 0x8017) << report;
 }
 
+// One deflated entry of SIZE zeros that says it is STATED bytes, its
+// compressed data followed by PADDING bytes (counted in its compressed size).
+constexpr const char* kPaddedEntry = R"(
+import struct, sys, zlib
+out, size, stated, padding = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+name = b'ZEROS.BIN'
+c = zlib.compressobj(9, zlib.DEFLATED, -15)
+data = c.compress(bytes(size)) + c.flush()
+crc = zlib.crc32(bytes(size))
+packed = len(data) + padding
+local = struct.pack('<IHHHIIIIHH', 0x04034b50, 20, 0, 8, 0x00210000, crc, packed, stated, len(name), 0) + name
+body = local + data + bytes(padding)
+central = struct.pack('<IHHHHIIIIHHHHHII', 0x02014b50, 20, 20, 0, 8, 0x00210000, crc, packed, stated,
+                      len(name), 0, 0, 0, 0, 0, 0) + name
+end = struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 1, 1, len(central), len(body), 0)
+open(out, 'wb').write(body + central + end)
+print(len(data))
+)";
+
+// Deflate cannot expand more than 1032 times, under the ZIP limit: bytes
+// padded after a stream lower its stated ratio but never let it give more
+// than it holds.
+TEST_F(ZipModules, PaddingAfterTheStreamNeitherHidesNorMakesABomb)
+{
+    writeFile(m_dir / "pad.py", kPaddedEntry);
+    writeFile(m_dir / "tmp/KEEP.TXT", "kept");
+    writeFile(m_dir / "tmp/ZEROS.BIN", "the file an entry would replace");
+    auto make = [&](std::uint64_t size, std::uint64_t stated, std::uint64_t padding) {
+        const CommandResult made = shell("python3 " + quote(m_dir / "pad.py") + " " + quote(m_dir / "out/PAD.ZIP")
+            + " " + std::to_string(size) + " " + std::to_string(stated) + " " + std::to_string(padding));
+        EXPECT_EQ(made.exitCode, 0) << made.output;
+        return std::stoull(made.output);
+    };
+    std::string report;
+
+    // 1 MiB of zeros said to be 3 GiB, padded to a stated ratio of 1,500:1.
+    const std::uint64_t stream = make(1u << 20, 3ull << 30, 2u << 20);
+    EXPECT_LT(stream, 1100u);
+    // Files by content and time, and every path (a folder's own time moves
+    // with the temporary file made and removed in it).
+    auto filesAndPaths = [&] {
+        auto tree = readTree(m_dir.path());
+        for (auto& entry : tree)
+            if (entry.second.folder)
+                entry.second.mtime = 0;
+        return tree;
+    };
+    const auto before = filesAndPaths();
+    EXPECT_EQ(m_unzip.run("-t \"D:\\PAD.ZIP\"", &report), 0x8048) << report;
+    EXPECT_EQ(m_unzip.run("-x \"D:\\PAD.ZIP\" \"C:\\\"", &report), 0x8048) << report;
+    EXPECT_NE(report.find("ZEROS.BIN: the data does not match its stated size"), std::string::npos) << report;
+    EXPECT_EQ(filesAndPaths(), before);
+    const CommandResult held = shell("python3 -c \"import sys, zipfile; print(len(zipfile.ZipFile(sys.argv[1]).read('ZEROS.BIN')))\" "
+        + quote(m_dir / "out/PAD.ZIP"));
+    EXPECT_EQ(held.output, "1048576\n") << "what the stream really holds";
+
+    // 100 MiB of zeros at deflate's own ratio, padded: not a bomb.
+    make(100u << 20, 100u << 20, 1u << 20);
+    EXPECT_EQ(m_unzip.run("-x \"D:\\PAD.ZIP\" \"C:\\\"", &report), 0) << report;
+    EXPECT_TRUE(readFile(m_dir / "tmp/ZEROS.BIN") == std::string(100u << 20, '\0'));
+    EXPECT_EQ(readFile(m_dir / "tmp/KEEP.TXT"), "kept");
+    const CommandResult unzip = shell("unzip -t " + quote(m_dir / "out/PAD.ZIP"));
+    EXPECT_EQ(unzip.exitCode, 0) << unzip.output;
+}
+
 TEST_F(ZipModules, NamesOutsideCp932GoAsUtf8)
 {
     writeFile(m_dir / "src/Ελληνικά😀.txt", "greek");

@@ -164,6 +164,15 @@ std::uint64_t bombRatio(std::uint64_t size, std::uint64_t compressedSize, std::u
     return size > kBombFloor && ratio > limit ? ratio : 0;
 }
 
+std::uint64_t expansionRatio(std::uint64_t size, std::uint64_t produced, std::uint64_t consumed,
+                             std::uint64_t limit)
+{
+    if (size <= kBombFloor || produced <= kBombFreeOutput)
+        return 0;
+    const std::uint64_t ratio = produced / std::max<std::uint64_t>(consumed, 1);
+    return ratio > limit ? ratio : 0;
+}
+
 std::int64_t timeIn32Bits(std::int64_t unixTime)
 {
     return std::clamp<std::int64_t>(unixTime, 0, 0xFFFFFFFFll);

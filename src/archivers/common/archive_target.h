@@ -83,13 +83,27 @@ std::string makeFoldersBelow(const std::string& root, const std::vector<std::str
 // bytes at more than a format's ratio is refused before it is decoded.
 // Deflate cannot pass 1032:1. LZH codes of 0 bits (one-symbol tables) can:
 // real writers reach about 200,000:1 on zero-filled files (their blocks end
-// when their buffers fill), crafted blocks of 65,535 such codes 2,500,000:1.
+// when their buffers fill; ours hold such blocks to 1 MiB, 160,000:1),
+// crafted blocks of 65,535 such codes 2,500,000:1.
 constexpr std::uint64_t kBombFloor = 64u << 20;
 constexpr std::uint64_t kZipBombRatio = 2000;
 constexpr std::uint64_t kLzhBombRatio = 1000000;
 
+// The stated compressed size can be padded after the end of the stream, so
+// the ratio is also kept while decoding, against the compressed bytes the
+// decoder has really taken. The first stretch of output is free: the start
+// of a stream (its first tables) says little about the whole.
+constexpr std::uint64_t kBombFreeOutput = 1u << 20;
+
 // bombRatio: the ratio when the member is a bomb by that rule, else 0.
 std::uint64_t bombRatio(std::uint64_t size, std::uint64_t compressedSize, std::uint64_t limit);
+
+// expansionRatio: the same rule while decoding a member that says it is
+// `size` bytes: once `produced` passes kBombFreeOutput, it must stay within
+// `limit` times the `consumed` compressed bytes (the decoder's position in
+// the stream, not what it has read ahead). The ratio when broken, else 0.
+std::uint64_t expansionRatio(std::uint64_t size, std::uint64_t produced, std::uint64_t consumed,
+                             std::uint64_t limit);
 
 // timeIn32Bits: a Unix time held to what an unsigned 32-bit field can hold
 // (1970 to 2106); the time a header of that kind stores, and compares.

@@ -133,10 +133,18 @@ int decodeMember(RandomReader& archive, const MemberHeader& member, const ByteCo
     } else if (member.method == Method::Lh4 || member.method == Method::Lh5 || member.method == Method::Lh6
                || member.method == Method::Lh7) {
         int error = 0;
+        std::uint64_t ratio = 0;
+        const ExpansionCheck allowed = [&](std::uint64_t produced, std::uint64_t consumed) {
+            ratio = expansionRatio(member.originalSize, produced, consumed, kLzhBombRatio);
+            return ratio == 0;
+        };
         const CodecStatus status = decodeStream(member.method, archive, member.dataOffset, member.compressedSize,
-            member.originalSize, consume, progress, name, crc, error);
+            member.originalSize, consume, progress, name, crc, error, allowed);
         switch (status) {
         case CodecStatus::Ok: break;
+        case CodecStatus::Expands:
+            why = name + ": expands " + std::to_string(ratio) + " times: refused as a decompression bomb";
+            return kErrorTooBig;
         case CodecStatus::Cancelled: return kErrorUserCancel;
         case CodecStatus::WriteError: why = name; return kErrorCannotWrite;
         case CodecStatus::ReadError: why = name + ": " + errnoText(error); return kErrorCannotRead;

@@ -20,6 +20,7 @@ enum class CodecStatus {
     BadTables,   // a block's Huffman tables are damaged
     Truncated,   // the compressed stream ends too early
     Incompressible, // the first stretch did not shrink; the caller stores the data
+    Expands,     // the output outgrew what the expansion check allows
 };
 
 struct EncodeResult {
@@ -41,12 +42,21 @@ CodecStatus encodeStream(Method method, archivers::ByteSource& source, archivers
 // Receives decoded bytes; returns false to stop (write failure).
 using ByteConsumer = std::function<bool(const unsigned char* data, size_t size)>;
 
+// Told the bytes decoded so far and the compressed bytes the decoder has
+// taken for them (its position in the stream, not what it has read ahead);
+// returns false to stop the decoding.
+using ExpansionCheck = std::function<bool(std::uint64_t produced, std::uint64_t consumed)>;
+
 // decodeStream: decode `compressedSize` bytes at `offset` of `archive` into
 // exactly `originalSize` bytes for `consume`; `crc` receives their CRC-16.
 // Reads and produces nothing past those sizes, whatever the data says.
+// `allowed`, when given, is asked before every stretch of output (at most
+// 64 KiB and one match) goes to `consume`; when it refuses, that stretch is
+// not delivered and the result is Expands.
 CodecStatus decodeStream(Method method, archivers::RandomReader& archive, std::uint64_t offset,
                          std::uint64_t compressedSize, std::uint64_t originalSize,
                          const ByteConsumer& consume, archivers::Progress* progress,
-                         const std::string& entry, std::uint16_t& crc, int& error);
+                         const std::string& entry, std::uint16_t& crc, int& error,
+                         const ExpansionCheck& allowed = {});
 
 } // namespace lzh

@@ -53,6 +53,9 @@ public:
         return value;
     }
 
+    // consumedBytes: the bytes of the stream the bits taken so far came from.
+    std::uint64_t consumedBytes() const { return (m_consumed + 7) / 8; }
+
     // overrun: more bits were taken than the stream holds.
     bool overrun() const { return m_consumed > m_totalBits; }
     bool failed() const { return m_failed; }
@@ -191,7 +194,8 @@ bool readLiteralTable(BitReader& in, const DecodeTable& lengthTable, DecodeTable
 CodecStatus decodeStream(Method method, archivers::RandomReader& archive, std::uint64_t offset,
                          std::uint64_t compressedSize, std::uint64_t originalSize,
                          const ByteConsumer& consume, archivers::Progress* progress,
-                         const std::string& entry, std::uint16_t& crc, int& error)
+                         const std::string& entry, std::uint16_t& crc, int& error,
+                         const ExpansionCheck& allowed)
 {
     crc = 0;
     error = 0;
@@ -207,10 +211,16 @@ CodecStatus decodeStream(Method method, archivers::RandomReader& archive, std::u
     std::uint32_t at = window; // ring[0, window) starts as spaces, as other readers do
     std::uint32_t flushedFrom = window;
 
+    BitReader in(archive, offset, compressedSize);
+    bool refused = false;
     auto flush = [&]() -> bool {
         const std::uint32_t count = at - flushedFrom;
         if (count == 0)
             return true;
+        if (allowed && !allowed(produced, in.consumedBytes())) {
+            refused = true;
+            return false;
+        }
         crc = crc16Update(crc, &ring[flushedFrom], count);
         if (!consume(&ring[flushedFrom], count))
             return false;
@@ -223,7 +233,11 @@ CodecStatus decodeStream(Method method, archivers::RandomReader& archive, std::u
         return true;
     };
 
-    BitReader in(archive, offset, compressedSize);
+    auto stopped = [&]() {
+        if (refused)
+            return CodecStatus::Expands;
+        return progress && progress->cancelled() ? CodecStatus::Cancelled : CodecStatus::WriteError;
+    };
     DecodeTable lengthTable;
     DecodeTable literalTable;
     DecodeTable positionTable;
@@ -285,10 +299,10 @@ CodecStatus decodeStream(Method method, archivers::RandomReader& archive, std::u
         if (in.overrun())
             return in.failed() ? CodecStatus::ReadError : CodecStatus::Truncated;
         if (at - window >= kOutChunk && !flush())
-            return progress && progress->cancelled() ? CodecStatus::Cancelled : CodecStatus::WriteError;
+            return stopped();
     }
     if (!flush())
-        return progress && progress->cancelled() ? CodecStatus::Cancelled : CodecStatus::WriteError;
+        return stopped();
     return CodecStatus::Ok;
 }
 

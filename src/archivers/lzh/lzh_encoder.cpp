@@ -36,6 +36,13 @@ struct Tuning {
     size_t chunk;        // source bytes parsed at a time
 };
 
+// A block whose codes are all one literal/length symbol takes no bits per
+// code: a run of one byte value then costs 7 bytes of tables per block, and a
+// block of 65,535 codes would expand 2,500,000 times, past what readers take
+// for a bomb (see kLzhBombRatio). Such blocks are held to this many codes:
+// 1 MiB per block, 160,000:1, as other writers reach on zeros.
+constexpr size_t kMaxOneSymbolCodes = 4096;
+
 Tuning tuningFor(Method method)
 {
     switch (method) {
@@ -815,8 +822,12 @@ private:
             for (size_t i = 0; i < std::size(counts.positions); ++i)
                 joined.positions[i] += counts.positions[i];
             const std::uint64_t joinedBits = estimatedBlockBits(joined, positionSymbols);
+            // The last block takes a bit per code whatever its symbols (see writeBlock).
+            const bool tooFree = !last && m_pending.size() + m_tokens.size() > kMaxOneSymbolCodes
+                && std::count_if(std::begin(joined.literals), std::end(joined.literals),
+                                 [](std::uint32_t count) { return count != 0; }) == 1;
             if ((last && m_tokens.size() < kLastBlockCodes)
-                || joinedBits <= m_pendingBits + estimatedBlockBits(counts, positionSymbols)) {
+                || (!tooFree && joinedBits <= m_pendingBits + estimatedBlockBits(counts, positionSymbols))) {
                 m_pending.insert(m_pending.end(), m_tokens.begin(), m_tokens.end());
                 m_pendingCounts = joined;
                 m_pendingBits = joinedBits;

@@ -552,10 +552,18 @@ int readEntryData(RandomReader& archive, const Entry& entry, const DataConsumer&
                 ::inflateEnd(stream);
         }
     } end{&stream, inflating};
-    enum class Stop { None, TooMuch, Consumer, Cancel } stop = Stop::None;
+    enum class Stop { None, TooMuch, Bomb, Consumer, Cancel } stop = Stop::None;
+    std::uint64_t ratio = 0;
     auto deliver = [&](const unsigned char* data, size_t size) {
         if (produced + size > entry.size) {
             stop = Stop::TooMuch; // more than the entry says: refused, whatever the data
+            return false;
+        }
+        // What the data really took (not the stated size, which may be padded).
+        const std::uint64_t consumed = inflating ? stream.total_in : produced + size;
+        ratio = expansionRatio(entry.size, produced + size, consumed, kZipBombRatio);
+        if (ratio) {
+            stop = Stop::Bomb;
             return false;
         }
         produced += size;
@@ -610,6 +618,10 @@ int readEntryData(RandomReader& archive, const Entry& entry, const DataConsumer&
     }
     if (stop == Stop::Cancel)
         return kErrorUserCancel;
+    if (stop == Stop::Bomb) {
+        why = entry.name + ": expands " + std::to_string(ratio) + " times: refused as a decompression bomb";
+        return kErrorTooBig;
+    }
     if (stop == Stop::Consumer) {
         why = entry.name;
         return kErrorCannotWrite;

@@ -1,6 +1,8 @@
 // The central directory of a ZIP archive.
 #include "zip_directory.h"
 
+#include <optional>
+
 #include <zlib.h>
 
 #include "common/result_codes.h"
@@ -46,6 +48,47 @@ void forEachExtra(const std::string& extra, Visit visit)
         at += 4 + size;
     }
 }
+
+// Systems whose names are stored in the code page of the machine (CP932 on
+// Japanese ones): MS-DOS, OS/2 HPFS, Windows NTFS and VFAT. The others (Unix,
+// macOS and the rest) store the bytes their file systems hold, UTF-8 today.
+bool namesInCodePage(std::uint16_t versionMadeBy)
+{
+    switch (versionMadeBy >> 8) {
+    case 0: case 6: case 10: case 14: return true;
+    default: return false;
+    }
+}
+
+// The encoding of the names an archive stores without the UTF-8 flag or a
+// Unicode path field, judged over all of them at once. UTF-8 when every one
+// reads as UTF-8 and either one does not read as CP932 (a writer that stored
+// UTF-8 without saying so), or most of those that read differently in the two
+// come from systems that store their own bytes. Else CP932.
+class PlainNames {
+public:
+    void add(const Entry& entry)
+    {
+        const bool utf8 = isUtf8(entry.rawName);
+        const std::optional<std::string> cp932 = cp932ToUtf8(entry.rawName);
+        m_allUtf8 = m_allUtf8 && utf8;
+        m_allCp932 = m_allCp932 && cp932.has_value();
+        if (utf8 && cp932 && *cp932 != entry.rawName)
+            ++(namesInCodePage(entry.versionMadeBy) ? m_fromCodePage : m_fromOwnBytes);
+    }
+
+    NameEncoding encoding() const
+    {
+        return m_allUtf8 && (!m_allCp932 || m_fromOwnBytes > m_fromCodePage) ? NameEncoding::Utf8
+                                                                              : NameEncoding::Cp932;
+    }
+
+private:
+    bool m_allUtf8 = true;
+    bool m_allCp932 = true;
+    size_t m_fromCodePage = 0; // names that read both ways, by where they were made
+    size_t m_fromOwnBytes = 0;
+};
 
 } // namespace
 
@@ -158,8 +201,7 @@ int readDirectory(RandomReader& archive, Directory& directory, std::string& why)
     size_t p = 0;
     // Entries named without the flag or a Unicode field, and what their names could be.
     std::vector<size_t> plain;
-    bool allUtf8 = true;
-    bool allCp932 = true;
+    PlainNames plainNames;
     for (std::uint64_t n = 0; n < count; ++n) {
         if (p + 46 > central.size() || getLe(bytesOf(central, p), 4) != kCentralSignature) {
             why = "central directory entry " + std::to_string(n) + " is broken";
@@ -209,8 +251,7 @@ int readDirectory(RandomReader& archive, Directory& directory, std::string& why)
         entry.name = decodeName(entry.rawName, entry.flags, extra);
         if (!(entry.flags & kFlagUtf8) && !unicodeName(entry.rawName, extra)) {
             plain.push_back(directory.entries.size());
-            allUtf8 = allUtf8 && isUtf8(entry.rawName);
-            allCp932 = allCp932 && cp932ToUtf8(entry.rawName).has_value();
+            plainNames.add(entry);
         }
         if (entry.localOffset >= offset || entry.compressedSize > offset - entry.localOffset) {
             why = entry.name + ": data outside the archive's entries";
@@ -219,11 +260,12 @@ int readDirectory(RandomReader& archive, Directory& directory, std::string& why)
         directory.entries.push_back(std::move(entry));
         p += 46 + nameLength + extraLength + commentLength;
     }
-    // Names that all read as UTF-8, some of them not as CP932: a writer that
-    // stored UTF-8 without saying so. All of them are read that way.
-    if (allUtf8 && !allCp932)
-        for (size_t index : plain)
-            directory.entries[index].name = directory.entries[index].rawName;
+    // One encoding for all of them, so that a folder never comes out under two spellings.
+    const NameEncoding encoding = plainNames.encoding();
+    for (size_t index : plain) {
+        Entry& entry = directory.entries[index];
+        entry.name = decodeName(entry.rawName, entry.flags, entry.extra, encoding);
+    }
     return kOk;
 }
 
