@@ -13,7 +13,8 @@ namespace lzh {
 // greedy match search by hashes of four bytes within the method's window,
 // whose steps widen while nothing matches (so that noise costs little), then
 // the block's literals and match codes priced by their entropy as one
-// alphabet, as a block of the stream codes them. Far cheaper than the
+// alphabet, as a block of the stream codes them; the literals' entropy from a
+// sample of their bytes. Far cheaper than the
 // encoder, and it sees fewer matches: its guess is on the large side.
 class SizeEstimator {
 public:
@@ -40,9 +41,10 @@ private:
     size_t m_start = 0;                   // where the bytes not looked at yet begin
     std::uint64_t m_added = 0;
     double m_bits = 0;                    // the guess for the blocks looked at
-    // The block's literal counts, four tables so that runs of one byte do not
-    // wait on one counter; its match codes and their extra bits.
-    std::uint32_t m_literals[4][256] = {};
+    // The block's literals, a sample of their bytes, its match codes and
+    // their extra bits.
+    std::uint64_t m_literals = 0;
+    std::uint32_t m_sample[256] = {};
     std::uint64_t m_matches = 0;
     std::uint64_t m_extraBits = 0;
 };
