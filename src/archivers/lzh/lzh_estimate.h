@@ -14,8 +14,8 @@ namespace lzh {
 // whose steps widen while nothing matches (so that noise costs little), then
 // the block's literals and match codes priced by their entropy as one
 // alphabet, as a block of the stream codes them; the literals' entropy from a
-// sample of their bytes. Far cheaper than the
-// encoder, and it sees fewer matches: its guess is on the large side.
+// sample of their bytes. Far cheaper than the encoder, and it sees fewer
+// matches: its guess is on the large side.
 class SizeEstimator {
 public:
     explicit SizeEstimator(Method method);
