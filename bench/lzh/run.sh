@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packs the benchmark corpora with our -lh5- and -lh7- and, in the same run,
 # with jlha (the packaged LZH creator) and Info-ZIP zip -9; prints bytes,
-# seconds, MB/s and peak memory with ratios, then the targets.
+# seconds, MB/s and peak memory with ratios, then the targets, then store.sh
+# (files stored, or stored only at first).
 #
 #   bash bench/lzh/run.sh            (from the project folder; RUNS=N repeats)
 #
@@ -125,3 +126,6 @@ awk '{ size[$1]=$2; sec[$1]=$3 } END {
     printf "disks -lh5- at 2x jlha -lh5- speed or more: %.2fx  %s\n", fast, (fast >= 2 ? "met" : "NOT met")
     printf "disks -lh5- no larger than jlha -lh5-: %d vs %d  %s\n", size["ours-lh5"], size["jlha-lh5"], (size["ours-lh5"] <= size["jlha-lh5"] ? "met" : "NOT met")
   }' "$WORK/results-disks.txt"
+
+echo
+bash bench/lzh/store.sh

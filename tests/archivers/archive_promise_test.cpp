@@ -268,18 +268,6 @@ std::string version(size_t size, char mark)
 // Read whole ahead of the writer, and streamed through it.
 const size_t kFileSizes[] = {3u << 20, 5u << 20};
 
-// leaseBreaking: another process waits at its open of the file `inode` for
-// a lease to be given back.
-bool leaseBreaking(ino_t inode)
-{
-    std::istringstream locks(readFile("/proc/locks"));
-    const std::string key = ":" + std::to_string(inode) + " ";
-    for (std::string line; std::getline(locks, line);)
-        if (line.find("BREAKING") != std::string::npos && line.find(key) != std::string::npos)
-            return true;
-    return false;
-}
-
 // leasesWork: whether this process can take a read lease on a new file in `folder`.
 bool leasesWork(const std::string& folder)
 {

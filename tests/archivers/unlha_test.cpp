@@ -1,13 +1,18 @@
 // The UNLHA32.DLL module driven with the command lines the program sends,
 // its archives checked by lhasa, 7-Zip and libarchive.
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <random>
 #include <regex>
 #include <sstream>
+#include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -108,7 +113,15 @@ protected:
     void packWithEveryMethodAndExtract(const std::string& stem, const std::map<std::string, TreeFile>& want,
                                        const std::function<void(const std::string& archive)>& check = {})
     {
-        for (const char* method : {"-jm2", "-jm3", "-jm4"}) {
+        packAndExtract(stem, {"-jm2", "-jm3", "-jm4"}, want, check);
+    }
+
+    // The same with the methods given ("-jm2" -lh5-, "-jm3" -lh6-, "-jm4" -lh7-).
+    void packAndExtract(const std::string& stem, const std::vector<const char*>& methods,
+                        const std::map<std::string, TreeFile>& want,
+                        const std::function<void(const std::string& archive)>& check = {})
+    {
+        for (const char* method : methods) {
             const std::string name = stem + method[3] + ".LZH";
             const std::string archive = m_dir / ("out/" + name);
             std::string report;
@@ -128,6 +141,27 @@ protected:
                 EXPECT_TRUE(readFile(lhasaDir + "/" + lhasaSpelling(path)) == file.content) << method << " lhasa " << path;
             }
         }
+    }
+
+    // Each member's method and packed size as lhasa lists them, by lhasa's
+    // spelling of the name.
+    struct Listed {
+        std::string method;
+        std::uint64_t packed = 0;
+    };
+    std::map<std::string, Listed> lhasaListing(const std::string& archive)
+    {
+        std::map<std::string, Listed> members;
+        const CommandResult listing = shell("lhasa v " + quote(archive));
+        EXPECT_EQ(listing.exitCode, 0) << listing.output;
+        static const std::regex row(R"(^\S+\s+(\d+)\s+\d+\s+\S+\s+(-lh.-)\s+[0-9a-f]{4}\s+.{12}\s(.+)$)");
+        std::istringstream lines(listing.output);
+        for (std::string line; std::getline(lines, line);) {
+            std::smatch match;
+            if (std::regex_match(line, match, row))
+                members[match[3]] = {match[2], std::stoull(match[1])};
+        }
+        return members;
     }
 
     std::string methodsOf(const std::string& archive)
@@ -362,6 +396,222 @@ TEST_F(UnlhaModule, BlocksJoinedOrSplitByTheirContentAreReadByEveryReader)
         EXPECT_EQ(methodsOf(archive).find("-lh0-"), std::string::npos) << archive << " stored something";
     });
     EXPECT_TRUE(readTree(dir) == before);
+}
+
+// Random bytes, as in pictures and archives: they do not shrink.
+std::string noise(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+// Text of paragraphs drawn from sixteen, as a log or a listing repeats
+// itself: it shrinks to a tenth or less, and fast (long matches).
+std::string paragraphText(size_t size, unsigned seed)
+{
+    static const char* const kWords[] = {"disk", "archive", "file", "record", "drive", "volume", "sector",
+        "label", "folder", "name", "copied", "time", "floppy", "data", "list", "box"};
+    std::mt19937 random(seed);
+    std::vector<std::string> paragraphs(16);
+    for (std::string& paragraph : paragraphs) {
+        for (int sentence = 0; sentence < 5; ++sentence) {
+            const unsigned words = 6 + random() % 12;
+            for (unsigned i = 0; i < words; ++i)
+                paragraph += std::string(i ? " " : "") + kWords[random() % std::size(kWords)];
+            paragraph += ". ";
+        }
+        paragraph += "\r\n";
+    }
+    std::string text;
+    text.reserve(size + 1024);
+    while (text.size() < size)
+        text += paragraphs[random() % paragraphs.size()];
+    text.resize(size);
+    return text;
+}
+
+// One stretch of noise repeated: no byte is likelier than another, yet every
+// repeat within the method's window is a match.
+std::string repeatedNoise(size_t size, size_t period, unsigned seed)
+{
+    const std::string stretch = noise(period, seed);
+    std::string bytes;
+    while (bytes.size() < size)
+        bytes += stretch;
+    bytes.resize(size);
+    return bytes;
+}
+
+// A member is stored (-lh0-) only when compressing it would not make it
+// smaller: noise at its start or inside it decides nothing. Each file here is
+// larger than the read-ahead takes, so it streams through the writer, which
+// reads it again when the noise at its start made it store the file first.
+TEST_F(UnlhaModule, NoiseInsideAStreamedFileStoresItOnlyWhenNothingShrinks)
+{
+    const std::string dir = m_dir / "streamed";
+    makeDirs(dir + "/MIDDLE");
+    const size_t kib = 1024;
+    writeFile(dir + "/HEADNOIS.DAT", noise(512 * kib, 1) + paragraphText(8192 * kib, 2));
+    writeFile(dir + "/REPEATS.DAT", noise(512 * kib, 6) + repeatedNoise(4096 * kib, 4096, 7));
+    writeFile(dir + "/NOISE.DAT", noise(5 * 1024 * kib, 8));
+    writeFile(dir + "/MIDDLE/MIDNOISE.DAT", paragraphText(4096 * kib, 3) + noise(512 * kib, 4) + paragraphText(4096 * kib, 5));
+    const auto before = readTree(dir);
+    auto files = [&](const std::string& folder) { // the folder's own files
+        std::map<std::string, TreeFile> in;
+        for (const auto& [path, file] : readTree(folder))
+            if (!file.folder && path.find('/') == std::string::npos)
+                in[path] = file;
+        return in;
+    };
+
+    // Stored, the noisy text files would take 8.9 MB each.
+    ASSERT_EQ(::chdir(dir.c_str()), 0);
+    packAndExtract("STREAMED", {"-jm2", "-jm4"}, files(dir), [&](const std::string& archive) {
+        const auto listed = lhasaListing(archive);
+        ASSERT_EQ(listed.size(), 3u) << archive;
+        const std::string method = archive.find("STREAMED2") != std::string::npos ? "-lh5-" : "-lh7-";
+        EXPECT_EQ(listed.at("headnois.dat").method, method) << archive;
+        EXPECT_LT(listed.at("headnois.dat").packed, 1'000'000u) << archive;
+        EXPECT_EQ(listed.at("repeats.dat").method, method) << archive;
+        EXPECT_LT(listed.at("repeats.dat").packed, 1'000'000u) << archive;
+        EXPECT_EQ(listed.at("noise.dat").method, "-lh0-") << archive;
+    });
+    ASSERT_EQ(::chdir((dir + "/MIDDLE").c_str()), 0);
+    packAndExtract("MIDDLE", {"-jm2"}, files(dir + "/MIDDLE"), [&](const std::string& archive) {
+        const auto listed = lhasaListing(archive);
+        ASSERT_EQ(listed.size(), 1u) << archive;
+        EXPECT_EQ(listed.at("midnoise.dat").method, "-lh5-") << archive;
+        EXPECT_LT(listed.at("midnoise.dat").packed, 1'000'000u) << archive;
+    });
+    EXPECT_TRUE(readTree(dir) == before);
+}
+
+// The same for files the read-ahead compresses in memory: no second read.
+// Noise repeated farther apart than -lh5-'s 8 KiB window cannot shrink with
+// it, but does with -lh7-'s 64 KiB.
+TEST_F(UnlhaModule, NoiseInsideAFileReadAheadStoresItOnlyWhenNothingShrinks)
+{
+    const std::string dir = m_dir / "ahead";
+    makeDirs(dir);
+    const size_t kib = 1024;
+    writeFile(dir + "/HEADNOIS.DAT", noise(320 * kib, 11) + paragraphText(3072 * kib, 12));
+    writeFile(dir + "/REPEATS.DAT", noise(512 * kib, 13) + repeatedNoise(2560 * kib, 4096, 14));
+    writeFile(dir + "/FAR.DAT", noise(512 * kib, 15) + repeatedNoise(2560 * kib, 20 * kib, 16));
+    writeFile(dir + "/NOISE.DAT", noise(1024 * kib, 17));
+    const auto before = readTree(dir);
+    ASSERT_EQ(::chdir(dir.c_str()), 0);
+    packAndExtract("AHEAD", {"-jm2", "-jm4"}, before, [&](const std::string& archive) {
+        const auto listed = lhasaListing(archive);
+        ASSERT_EQ(listed.size(), 4u) << archive;
+        const bool lh5 = archive.find("AHEAD2") != std::string::npos;
+        const std::string method = lh5 ? "-lh5-" : "-lh7-";
+        EXPECT_EQ(listed.at("headnois.dat").method, method) << archive;
+        EXPECT_LT(listed.at("headnois.dat").packed, 900'000u) << archive;
+        EXPECT_EQ(listed.at("repeats.dat").method, method) << archive;
+        EXPECT_LT(listed.at("repeats.dat").packed, 700'000u) << archive;
+        EXPECT_EQ(listed.at("far.dat").method, lh5 ? "-lh0-" : "-lh7-") << archive;
+        if (!lh5) {
+            EXPECT_LT(listed.at("far.dat").packed, 700'000u) << archive;
+        }
+        EXPECT_EQ(listed.at("noise.dat").method, "-lh0-") << archive;
+    });
+    EXPECT_TRUE(readTree(dir) == before);
+}
+
+// A streamed file whose start is noise is read up to three times: its start,
+// then all of it stored and weighed, then all of it compressed after all.
+// Progress counts each byte once, a cancel is heard in the last pass too, and
+// a file that changes before it fails the call by name.
+TEST_F(UnlhaModule, AFileReadAgainToCompressItAfterAllIsCountedOnceAndCanBeStopped)
+{
+    const std::string dir = m_dir / "again";
+    makeDirs(dir);
+    const size_t kib = 1024;
+    const std::string content = noise(512 * kib, 21) + paragraphText(4096 * kib, 22);
+    writeFile(dir + "/AGAIN.DAT", content);
+    const auto before = readTree(dir);
+    ASSERT_EQ(::chdir(dir.c_str()), 0);
+
+    using Callback = int (*)(void*, unsigned long long, unsigned long long, const char*);
+    auto setProgress = reinterpret_cast<int (*)(Callback, void*)>(m_module.symbol("UnlhaSetProgress"));
+    ASSERT_TRUE(setProgress);
+    struct Seen {
+        unsigned long long last = 0;
+        unsigned long long total = 0;
+        bool ordered = true;
+        int atEnd = 0;         // calls with every byte counted
+        int stopAt = 0;        // cancel at this call with every byte counted
+        std::string rewriteAt; // or have another process rewrite this file then, at the same size
+        pid_t writer = -1;
+    } seen;
+    setProgress(
+        [](void* context, unsigned long long done, unsigned long long total, const char*) {
+            auto* s = static_cast<Seen*>(context);
+            s->ordered = s->ordered && done >= s->last && done <= total;
+            s->last = done;
+            s->total = total;
+            if (done == total && ++s->atEnd == 2 && !s->rewriteAt.empty()) {
+                // The writer waits at its open while the module holds the
+                // file's lease; go on once it does (or once it is done).
+                const std::string content = readFile(s->rewriteAt);
+                const char flipped = static_cast<char>(content[content.size() / 2] ^ 1);
+                const auto middle = static_cast<off_t>(content.size() / 2);
+                struct stat info;
+                ::stat(s->rewriteAt.c_str(), &info);
+                s->writer = ::fork();
+                if (s->writer == 0) {
+                    const int fd = ::open(s->rewriteAt.c_str(), O_WRONLY);
+                    ::_exit(fd >= 0 && ::pwrite(fd, &flipped, 1, middle) == 1 && ::close(fd) == 0 ? 0 : 1);
+                }
+                while (::waitpid(s->writer, nullptr, WNOHANG) == 0 && !leaseBreaking(info.st_ino))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            return s->stopAt && s->atEnd >= s->stopAt ? 1 : 0;
+        },
+        &seen);
+    struct Reset {
+        int (*set)(Callback, void*);
+        ~Reset() { set(nullptr, nullptr); }
+    } reset{setProgress};
+
+    std::string report;
+    ASSERT_EQ(m_module.run("u -+ -jm2 -x \"D:\\AGAIN.LZH\" \"*.*\"", &report), 0) << report;
+    EXPECT_TRUE(seen.ordered);
+    EXPECT_EQ(seen.total, content.size());
+    EXPECT_EQ(seen.last, content.size());
+    EXPECT_GT(seen.atEnd, 1) << "the last pass never asked whether to go on";
+    const std::string archive = m_dir / "out/AGAIN.LZH";
+    EXPECT_EQ(lhasaListing(archive)["again.dat"].method, "-lh5-");
+    const std::string bsd = m_dir / "again-bsd";
+    makeDirs(bsd);
+    ASSERT_EQ(shell("bsdtar -xf " + quote(archive) + " -C " + quote(bsd)).exitCode, 0);
+    EXPECT_TRUE(readFile(bsd + "/AGAIN.DAT") == content);
+    EXPECT_TRUE(readTree(dir) == before);
+    const std::string packed = readFile(archive);
+
+    // Stopped while it compresses: the archive stays as it was, no temporary file.
+    writeFile(dir + "/AGAIN.DAT", content + "x");
+    setMtime(dir + "/AGAIN.DAT", 1900000000);
+    const auto newer = readTree(dir);
+    seen = Seen{};
+    seen.stopAt = 2;
+    EXPECT_EQ(m_module.run("u -+ -jm2 -x \"D:\\AGAIN.LZH\" \"*.*\"", &report), 0x8020) << report;
+    EXPECT_EQ(seen.atEnd, 2);
+    EXPECT_TRUE(readFile(archive) == packed);
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir / "out"), fs::directory_iterator()), 1);
+    EXPECT_TRUE(readTree(dir) == newer);
+
+    // Rewritten after it was stored, while it is compressed.
+    seen = Seen{};
+    seen.rewriteAt = dir + "/AGAIN.DAT";
+    EXPECT_EQ(m_module.run("u -+ -jm2 -x \"D:\\AGAIN.LZH\" \"*.*\"", &report), 0x801A) << report;
+    ::waitpid(seen.writer, nullptr, 0);
+    EXPECT_NE(report.find("AGAIN.DAT: cannot be read: another program is writing it"), std::string::npos) << report;
+    EXPECT_TRUE(readFile(archive) == packed);
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir / "out"), fs::directory_iterator()), 1);
 }
 
 // Small files are compressed ahead by other threads, large ones as a stream

@@ -169,4 +169,14 @@ std::map<std::string, std::string> sevenZipAttributes(const std::string& path)
     return out;
 }
 
+bool leaseBreaking(std::uint64_t inode)
+{
+    std::istringstream locks(readFile("/proc/locks"));
+    const std::string key = ":" + std::to_string(inode) + " ";
+    for (std::string line; std::getline(locks, line);)
+        if (line.find("BREAKING") != std::string::npos && line.find(key) != std::string::npos)
+            return true;
+    return false;
+}
+
 } // namespace testsupport

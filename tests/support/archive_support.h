@@ -63,6 +63,10 @@ std::string lhasaSpelling(const std::string& path);
 // every entry's path and its attribute letters ("" when none are shown).
 std::map<std::string, std::string> sevenZipAttributes(const std::string& path);
 
+// leaseBreaking: a process waits at its open of the file `inode` for a read
+// lease on it to be given back (as /proc/locks shows).
+bool leaseBreaking(std::uint64_t inode);
+
 // binaryDir: the folder holding the program, the modules and the test tools.
 std::string binaryDir();
 

@@ -65,6 +65,7 @@ public:
     void setTotal(std::uint64_t total) { m_total = total; }
     std::uint64_t done() const { return m_done; }
     // advance: count `bytes` more for `entry`; false once the callback asked to cancel.
+    // With 0 bytes (a pass over bytes counted before) it only asks whether to go on.
     bool advance(std::uint64_t bytes, const std::string& entry);
     bool cancelled() const { return m_cancelled; }
 

@@ -8,6 +8,7 @@
 #include "common/archive_target.h"
 #include "common/result_codes.h"
 #include "crc16.h"
+#include "lzh_estimate.h"
 
 namespace lzh {
 
@@ -221,9 +222,9 @@ struct StoreResult {
 };
 
 // Progress counts only the bytes past `counted`: those were counted by an
-// earlier pass over the same file.
+// earlier pass over the same file. An `estimator` sees every byte stored.
 StoreResult storeStream(ByteSource& source, ByteSink& sink, Progress& progress, const std::string& name,
-                        std::uint64_t counted, std::uint64_t expected)
+                        std::uint64_t counted, std::uint64_t expected, SizeEstimator* estimator)
 {
     StoreResult result;
     // One byte more than expected, so that a grown file is seen.
@@ -243,6 +244,8 @@ StoreResult storeStream(ByteSource& source, ByteSink& sink, Progress& progress, 
             result.error = sink.error();
             return result;
         }
+        if (estimator)
+            estimator->add(buffer.data(), static_cast<size_t>(got));
         const std::uint64_t fresh = result.size > counted ? std::min<std::uint64_t>(result.size - counted, got) : 0;
         if (fresh && !progress.advance(fresh, name)) {
             result.cancelled = true;
@@ -287,62 +290,108 @@ int ArchiveWriter::addFile(const std::string& nativePath, std::uint64_t expected
         return writeError(why);
     const std::uint64_t dataAt = m_sink.position();
 
-    std::uint64_t originalSize = 0;
+    // Every pass reads the file from its start into the member's data; the
+    // first one reads the source opened above.
+    bool started = false;
+    auto restart = [&]() -> int {
+        if (!started) {
+            started = true;
+            return kOk;
+        }
+        if (!m_sink.truncate(dataAt))
+            return writeError(why);
+        source = openSource(nativePath);
+        if (!source) {
+            why = displayName + ": cannot be opened: " + std::strerror(errno);
+            return kErrorFileOpen;
+        }
+        return kOk;
+    };
+    auto changed = [&]() {
+        why = displayName + ": the file changed while it was read";
+        return kErrorCannotRead;
+    };
     std::uint64_t compressedSize = 0;
     std::uint16_t crc = 0;
-    std::uint64_t counted = 0;  // bytes the progress has seen already
-    bool crcChecked = false;    // a second read must match the first one's CRC
-    bool store = member.method == Method::Stored;
-    if (!store) {
+    std::uint64_t counted = 0; // bytes the progress has seen already
+    bool whole = false;        // a pass read the whole file: a later one must find the same CRC
+
+    // A compressing pass; `probe`: it ends early when the first stretch does
+    // not shrink. `kept`: its result is smaller than the file.
+    auto compressPass = [&](bool probe, bool& kept) -> int {
+        kept = false;
+        if (const int failed = restart(); failed != kOk)
+            return failed;
+        EncodeOptions options;
+        options.sizeHint = expectedSize;
+        options.probe = probe;
+        options.counted = counted;
         EncodeResult encoded;
-        const CodecStatus status =
-            encodeStream(member.method, *source, m_sink, progress, displayName, encoded, expectedSize);
+        const CodecStatus status = encodeStream(member.method, *source, m_sink, progress, displayName, encoded, options);
         if (status == CodecStatus::Cancelled)
             return kErrorUserCancel;
         if (status == CodecStatus::ReadError)
             return cannotRead(encoded.error);
-        const bool incompressible = status == CodecStatus::Incompressible;
-        if (status != CodecStatus::Ok && !incompressible)
+        counted = std::max(counted, encoded.originalSize);
+        if (status == CodecStatus::Incompressible)
+            return kOk;
+        if (status != CodecStatus::Ok)
             return writeError(why);
-        originalSize = encoded.originalSize;
-        compressedSize = encoded.compressedSize;
+        if (encoded.originalSize != expectedSize || (whole && encoded.crc != crc))
+            return changed();
+        whole = true;
         crc = encoded.crc;
-        if (!incompressible && originalSize != expectedSize) {
-            why = displayName + ": the file changed while it was read";
-            return kErrorCannotRead;
-        }
-        counted = encoded.originalSize;
-        crcChecked = !incompressible;
-        if (incompressible || compressedSize >= originalSize) {
-            // Not smaller: store it instead, reading the file a second time.
-            if (!m_sink.truncate(dataAt))
-                return writeError(why);
-            source = openSource(nativePath);
-            if (!source) {
-                why = displayName + ": cannot be opened: " + std::strerror(errno);
-                return kErrorFileOpen;
-            }
-            store = true;
-        }
-    }
-    if (store) {
-        const StoreResult stored = storeStream(*source, m_sink, progress, displayName, counted, expectedSize);
+        compressedSize = encoded.compressedSize;
+        kept = compressedSize < expectedSize;
+        return kOk;
+    };
+    auto storePass = [&](SizeEstimator* estimator) -> int {
+        if (const int failed = restart(); failed != kOk)
+            return failed;
+        const StoreResult stored = storeStream(*source, m_sink, progress, displayName, counted, expectedSize, estimator);
         if (stored.cancelled)
             return kErrorUserCancel;
         if (stored.readFailed)
             return cannotRead(stored.error);
         if (stored.error)
             return writeError(why);
-        if (stored.size != expectedSize || (crcChecked && stored.crc != crc)) {
-            why = displayName + ": the file changed while it was read";
-            return kErrorCannotRead;
-        }
-        originalSize = compressedSize = stored.size;
+        if (stored.size != expectedSize || (whole && stored.crc != crc))
+            return changed();
+        counted = std::max(counted, stored.size);
+        whole = true;
         crc = stored.crc;
-        member.method = Method::Stored;
-    }
+        compressedSize = stored.size;
+        return kOk;
+    };
 
-    member.originalSize = originalSize;
+    bool compressed = false;
+    bool stored = false;
+    if (member.method != Method::Stored) {
+        if (const int failed = compressPass(true, compressed); failed != kOk)
+            return failed;
+        if (!compressed && !whole) {
+            // The first stretch did not shrink: the file is stored, and the
+            // whole of it weighed on the way. Compressed after all when that
+            // clearly pays, and kept so only when smaller.
+            SizeEstimator estimator(member.method);
+            if (const int failed = storePass(&estimator); failed != kOk)
+                return failed;
+            stored = true;
+            if (estimator.worthCompressing()) {
+                if (const int failed = compressPass(false, compressed); failed != kOk)
+                    return failed;
+                stored = false;
+            }
+        }
+    }
+    if (!compressed && !stored) {
+        if (const int failed = storePass(nullptr); failed != kOk)
+            return failed;
+    }
+    if (!compressed)
+        member.method = Method::Stored;
+
+    member.originalSize = expectedSize;
     member.compressedSize = compressedSize;
     member.crc = crc;
     std::string finalHeader;
@@ -370,8 +419,21 @@ PreparedMember MemberPreparer::prepare(const std::string& nativePath)
         MemorySource source(bytes, size);
         StringSink sink(prepared.data);
         Progress quiet;
+        EncodeOptions options;
+        options.sizeHint = size;
         EncodeResult encoded;
-        const CodecStatus status = encodeStream(m_method, source, sink, quiet, nativePath, encoded, size);
+        CodecStatus status = encodeStream(m_method, source, sink, quiet, nativePath, encoded, options);
+        if (status == CodecStatus::Incompressible) {
+            // The first stretch did not shrink; the rest may, by a guess at the whole.
+            SizeEstimator estimator(m_method);
+            estimator.add(bytes, size);
+            if (estimator.worthCompressing()) {
+                prepared.data.clear();
+                MemorySource again(bytes, size);
+                options.probe = false;
+                status = encodeStream(m_method, again, sink, quiet, nativePath, encoded, options);
+            }
+        }
         counted = status == CodecStatus::Ok && encoded.originalSize == size;
         prepared.crc = encoded.crc;
         prepared.compressed = counted && encoded.compressedSize < size;

@@ -19,7 +19,7 @@ enum class CodecStatus {
     BadData,     // the compressed stream is damaged
     BadTables,   // a block's Huffman tables are damaged
     Truncated,   // the compressed stream ends too early
-    Incompressible, // the first stretch did not shrink; the caller stores the data
+    Incompressible, // the first stretch did not shrink (see EncodeOptions::probe)
     Expands,     // the output outgrew what the expansion check allows
 };
 
@@ -30,14 +30,22 @@ struct EncodeResult {
     int error = 0;
 };
 
+struct EncodeOptions {
+    std::uint64_t sizeHint = 0; // the expected size, 0 when unknown: it only sizes work tables
+    // End early with Incompressible when the first 256 KiB do not shrink:
+    // the caller then stores the data and may find that the rest would shrink.
+    bool probe = true;
+    // Source bytes the progress has counted already, in an earlier pass over
+    // the same data: they only ask the progress whether to go on.
+    std::uint64_t counted = 0;
+};
+
 // encodeStream: compress all of `source` with `method` (Lh5, Lh6 or Lh7) into
 // `sink`, counting progress for `entry`. Memory stays bounded whatever the
-// size of the source; `sizeHint` (the expected size, 0 when unknown) only
-// sizes work tables. Ends early with Incompressible when the first 256 KiB
-// do not shrink.
+// size of the source.
 CodecStatus encodeStream(Method method, archivers::ByteSource& source, archivers::ByteSink& sink,
                          archivers::Progress& progress, const std::string& entry, EncodeResult& result,
-                         std::uint64_t sizeHint = 0);
+                         const EncodeOptions& options = {});
 
 // Receives decoded bytes; returns false to stop (write failure).
 using ByteConsumer = std::function<bool(const unsigned char* data, size_t size)>;

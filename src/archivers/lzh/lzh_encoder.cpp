@@ -62,8 +62,9 @@ constexpr std::uint32_t kUnseenPosition = 6;
 constexpr unsigned kMaxHashBits = 15;
 constexpr unsigned kMinHashBits = 10;
 
-// A file whose first stretch does not shrink is stored instead: already
-// compressed pictures and archives would only cost time.
+// A file whose first stretch does not shrink is stored instead (unless the
+// caller asks otherwise): already compressed pictures and archives would only
+// cost time.
 constexpr std::uint64_t kIncompressibleProbe = 256 * 1024;
 
 // Source bytes read per call.
@@ -583,18 +584,21 @@ Prices pricesOf(const BlockCounts& counts, unsigned positionSymbols)
 class Encoder {
 public:
     Encoder(Method method, archivers::ByteSource& source, archivers::ByteSink& sink,
-            archivers::Progress& progress, const std::string& entry, EncodeResult& result, std::uint64_t sizeHint)
+            archivers::Progress& progress, const std::string& entry, EncodeResult& result,
+            const EncodeOptions& options)
         : m_parameters(streamParameters(method))
         , m_tuning(tuningFor(method))
         , m_window(1u << m_parameters.dictionaryBits)
         , m_bufferSize(std::max<size_t>(m_window + m_tuning.chunk, kMinBuffer) + 2 * kMaxMatch)
-        , m_hashBits(hashBitsFor(sizeHint))
+        , m_hashBits(hashBitsFor(options.sizeHint))
         , m_space(workspace(m_bufferSize, m_hashBits, m_tuning.chunk))
         , m_buffer(m_space.buffer)
         , m_head(m_space.head)
         , m_child(m_space.child)
         , m_tokens(m_space.tokens)
         , m_pending(m_space.pending)
+        , m_probed(!options.probe)
+        , m_counted(options.counted)
         , m_source(source)
         , m_out(sink, m_space.bits.get())
         , m_progress(progress)
@@ -779,7 +783,9 @@ private:
             m_result.crc = crc16Update(m_result.crc, &m_buffer[static_cast<size_t>(m_end)], static_cast<size_t>(got));
             m_result.originalSize += static_cast<std::uint64_t>(got);
             m_end += got;
-            if (!m_progress.advance(static_cast<std::uint64_t>(got), m_entry))
+            const std::uint64_t read = m_result.originalSize;
+            const std::uint64_t fresh = read > m_counted ? std::min<std::uint64_t>(read - m_counted, got) : 0;
+            if (!m_progress.advance(fresh, m_entry))
                 return CodecStatus::Cancelled;
         }
         return CodecStatus::Ok;
@@ -883,7 +889,8 @@ private:
     std::uint64_t m_pendingBits = 0; // its estimated size
     size_t m_pendingCount = 0;     // its source bytes
     std::uint64_t m_coded = 0;
-    bool m_probed = false;
+    bool m_probed;            // the first stretch was weighed (or need not be)
+    std::uint64_t m_counted;  // source bytes an earlier pass counted
     archivers::ByteSource& m_source;
     BitWriter m_out;
     archivers::Progress& m_progress;
@@ -931,10 +938,10 @@ CodecStatus Encoder::run()
 
 CodecStatus encodeStream(Method method, archivers::ByteSource& source, archivers::ByteSink& sink,
                          archivers::Progress& progress, const std::string& entry, EncodeResult& result,
-                         std::uint64_t sizeHint)
+                         const EncodeOptions& options)
 {
     result = EncodeResult{};
-    Encoder encoder(method, source, sink, progress, entry, result, sizeHint);
+    Encoder encoder(method, source, sink, progress, entry, result, options);
     const CodecStatus status = encoder.run();
     if (status == CodecStatus::WriteError)
         result.error = sink.error();
