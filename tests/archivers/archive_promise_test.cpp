@@ -86,6 +86,17 @@ std::map<std::string, std::string> snapshot(const std::string& root)
     return tree;
 }
 
+// One version of a file of `size` bytes; `mark` tells the versions apart on
+// every line, so that any mix of two shows.
+std::string version(size_t size, char mark)
+{
+    std::string text;
+    for (std::uint64_t i = 0; text.size() < size; ++i)
+        text += "record " + std::to_string(i * 7919 % 100003) + " of version " + mark + "\n";
+    text.resize(size);
+    return text;
+}
+
 // The state letter of a process: 'T' when every thread of it is stopped,
 // 'Z' when it has ended, 0 when it is gone, else that of a thread running.
 char processState(pid_t pid)
@@ -197,6 +208,17 @@ protected:
         return result;
     }
 
+    // packFirstVersion: `live` (of `size` bytes) and OTHER.TXT packed, then
+    // `live` made newer than its stored copy, so that the next pack reads it.
+    void packFirstVersion(const std::string& live, size_t size)
+    {
+        writeFile(live, version(size, 'a'));
+        setMtime(live, 1000000000);
+        writeFile(m_dir / "src/OTHER.TXT", "stays\n");
+        ASSERT_EQ(pack().code, 0);
+        setMtime(live, 1100000000);
+    }
+
     bool lzh() const { return std::string(m_format.name) == "lzh"; }
 
     std::vector<std::string> temporaries(const std::string& folder) const
@@ -254,17 +276,6 @@ TEST_P(ArchivePromises, FifosSocketsAndDevicesAreNamedAndNeverOpened)
 
 // ── A file another program writes ──────────────────────────────────────────
 
-// One version of a file of `size` bytes; `mark` tells the versions apart on
-// every line, so that any mix of two shows.
-std::string version(size_t size, char mark)
-{
-    std::string text;
-    for (std::uint64_t i = 0; text.size() < size; ++i)
-        text += "record " + std::to_string(i * 7919 % 100003) + " of version " + mark + "\n";
-    text.resize(size);
-    return text;
-}
-
 // Read whole ahead of the writer, and streamed through it.
 const size_t kFileSizes[] = {3u << 20, 5u << 20};
 
@@ -286,11 +297,7 @@ TEST_P(ArchivePromises, AFileHeldOpenForWritingIsNeitherStoredNorWaitedForWithou
     for (const size_t size : kFileSizes) {
         SCOPED_TRACE(size);
         const std::string live = m_dir / "src/LIVE.DAT";
-        writeFile(live, version(size, 'a'));
-        setMtime(live, 1000000000);
-        writeFile(m_dir / "src/OTHER.TXT", "stays\n");
-        ASSERT_EQ(pack().code, 0);
-        setMtime(live, 1100000000); // newer than the stored copy: packed again
+        ASSERT_NO_FATAL_FAILURE(packFirstVersion(live, size));
         const std::string old = readFile(archive());
 
         // Another program is halfway through writing the next version and
@@ -387,11 +394,7 @@ TEST_P(WriterDuringTheRead, WaitsForTheLeaseAndNeverGetsAMixStored)
     for (const size_t size : kFileSizes) {
         SCOPED_TRACE(size);
         const std::string live = m_dir / "src/LIVE.DAT";
-        writeFile(live, version(size, 'a'));
-        setMtime(live, 1000000000);
-        writeFile(m_dir / "src/OTHER.TXT", "stays\n");
-        ASSERT_EQ(pack().code, 0);
-        setMtime(live, 1100000000); // newer than the stored copy: packed again
+        ASSERT_NO_FATAL_FAILURE(packFirstVersion(live, size));
         const std::string old = readFile(archive());
         const std::string next = version(size, 'b');
 
@@ -429,11 +432,7 @@ TEST_P(WriterDuringTheRead, IsSeenInAFileOfAnotherUserWithoutALease)
     for (const size_t size : kFileSizes) {
         SCOPED_TRACE(size);
         const std::string live = m_dir / "src/LIVE.DAT";
-        writeFile(live, version(size, 'a'));
-        setMtime(live, 1000000000);
-        writeFile(m_dir / "src/OTHER.TXT", "stays\n");
-        ASSERT_EQ(pack().code, 0);
-        setMtime(live, 1100000000); // newer than the stored copy: packed again
+        ASSERT_NO_FATAL_FAILURE(packFirstVersion(live, size));
         ASSERT_EQ(::chmod(archive().c_str(), 0666), 0);
         const std::string old = readFile(archive());
         const std::string next = version(size, 'b');
