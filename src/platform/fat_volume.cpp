@@ -112,8 +112,10 @@ void finishGeometry(Geometry& g)
     // Never more clusters than the FAT has entries for.
     const std::uint64_t fatEntries = std::uint64_t{g.sectorsPerFat} * g.bytesPerSector * 8 / g.fatBits;
     const std::uint64_t usable = fatEntries > 2 ? fatEntries - 2 : 0;
+    // Clusters are numbered from 2; the highest a FAT can name is one below
+    // its first reserved value (FAT12 4,084 clusters, FAT16 65,524).
     const std::uint64_t limit = g.fatBits == 32 ? 0x0FFFFFF5ull : (g.fatBits == 16 ? 0xFFF5ull : 0xFF5ull);
-    g.clusterCount = static_cast<std::uint32_t>(std::min({clusters, usable, limit - 2}));
+    g.clusterCount = static_cast<std::uint32_t>(std::min({clusters, usable, limit - 1}));
 }
 
 // The BPB at the start of `sector`, when it is one and makes sense.

@@ -104,6 +104,45 @@ TEST_P(ImagePack, SameContentAsTheFilesMcopyExtracts)
     EXPECT_EQ(fileState(image), before) << "the image file changed";
 }
 
+// The most clusters FAT12 can have, every one of them used by one file: the
+// last cluster is packed like the others.
+TEST(ImagePackLimits, AFat12VolumeOfTheMostClustersPacksItsLastCluster)
+{
+    TempDir dir;
+    const std::string image = dir / "FULL.IMG";
+    // 1 reserved sector, two FATs of 12 sectors, 32 sectors of root folder,
+    // then 4,084 clusters of one sector.
+    const CommandResult made = shell("truncate -s " + std::to_string(4141 * 512) + " " + quote(image)
+        + " && mkfs.fat -F 12 -s 1 -S 512 -f 2 -r 512 -R 1 -n FULL " + quote(image) + " >/dev/null"
+        + " && python3 -c \"import struct,sys; f=open(sys.argv[1],'r+b'); f.seek(19); f.write(struct.pack('<H',4141))\" "
+        + quote(image) + " && fsck.fat -n " + quote(image) + " 2>&1");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    ASSERT_NE(made.output.find("0/4084 clusters"), std::string::npos) << made.output;
+    std::string content;
+    for (std::uint32_t i = 0; content.size() < 4084u * 512; ++i)
+        content += "cluster line " + std::to_string(i * 2654435761u % 1000003u) + "\n";
+    content.resize(4084u * 512);
+    writeFile(dir / "BIG.BIN", content);
+    ASSERT_EQ(shell("mcopy -i " + quote(image) + " " + quote(dir / "BIG.BIN") + " ::BIG.BIN").exitCode, 0);
+    const CommandResult clean = shell("fsck.fat -n " + quote(image) + " 2>&1");
+    ASSERT_NE(clean.output.find("4084/4084 clusters"), std::string::npos) << clean.output;
+    makeDirs(dir / "mtools");
+    ASSERT_EQ(shell("mcopy -i " + quote(image) + " ::BIG.BIN " + quote(dir / "mtools/BIG.BIN")).exitCode, 0);
+    const std::string before = fileState(image);
+
+    makeDirs(dir / "arc");
+    makeDirs(dir / "tmp");
+    const std::string env = "SORVANE2_DRIVES=" + quote("a=" + image + ";c=" + dir.path() + "/arc;d=" + dir.path()
+        + "/tmp") + " SORVANE2_SYSTEM_DIR=" + quote(binaryDir()) + " SORVANE2_CONFIG_DIR=" + quote(dir.path()) + " ";
+    const CommandResult packed = shell(env + quote(binaryDir() + "/sorvane2-pack")
+        + " --drive a: --label --folder 'C:\\' --tmp 'D:\\' --format lzh 2>&1");
+    ASSERT_EQ(packed.exitCode, 0) << packed.output;
+    const std::map<std::string, TreeFile> got = unpacked(dir / "arc/FULL.LZH", dir / "x");
+    ASSERT_EQ(got.count("BIG.BIN"), 1u);
+    EXPECT_TRUE(got.at("BIG.BIN").content == readFile(dir / "mtools/BIG.BIN")) << "not what mtools reads";
+    EXPECT_EQ(fileState(image), before) << "the image file changed";
+}
+
 INSTANTIATE_TEST_SUITE_P(Images, ImagePack,
     ::testing::Values(PackCase{"F144M", "raw", "lzh", false}, PackCase{"F144M", "raw", "zip", true},
         PackCase{"F144M", "raw", "lzh", true}, PackCase{"PC98", "D88", "lzh", true}, PackCase{"PC98", "FDI", "zip", false},
