@@ -49,13 +49,20 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeD88(std::shared_ptr<cons
     if (declared < kShortHeaderSize || declared > file->size())
         return std::nullopt;
     // The first track starts right after the header: that tells a D88 from
-    // other data, and the header's length.
-    std::uint32_t first = 0;
-    for (std::uint32_t t = 0; t < kTracks; ++t) {
-        const std::uint32_t offset = le32(header + kTrackTable + 4 * t);
-        if (offset != 0 && (first == 0 || offset < first))
-            first = offset;
-    }
+    // other data, and the header's length. A short header's table holds 160
+    // tracks; the four entries after them are the first sector's header.
+    auto firstTrack = [&](std::uint32_t tracks) {
+        std::uint32_t first = 0;
+        for (std::uint32_t t = 0; t < tracks; ++t) {
+            const std::uint32_t offset = le32(header + kTrackTable + 4 * t);
+            if (offset != 0 && (first == 0 || offset < first))
+                first = offset;
+        }
+        return first;
+    };
+    std::uint32_t first = firstTrack((kShortHeaderSize - kTrackTable) / 4);
+    if (first != kShortHeaderSize)
+        first = firstTrack(kTracks);
     if (first != kHeaderSize && first != kShortHeaderSize)
         return std::nullopt;
     const std::uint32_t tracks = (first - kTrackTable) / 4;

@@ -54,6 +54,27 @@ std::map<std::string, Seen> walkDrive(std::string* error = nullptr)
     return seen;
 }
 
+// The same D88 with the 0x2A0-byte header of the writers that keep a table of
+// 160 tracks: the table ends where the first track begins.
+std::string shortHeaderD88(const std::string& d88)
+{
+    std::string out = d88.substr(0, 0x2A0) + d88.substr(0x2B0);
+    auto moveBack = [&out](size_t at) {
+        std::uint32_t value = 0;
+        for (int i = 3; i >= 0; --i)
+            value = value << 8 | static_cast<unsigned char>(out[at + i]);
+        if (value == 0)
+            return;
+        value -= 0x10;
+        for (int i = 0; i < 4; ++i)
+            out[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    moveBack(0x1C); // the image's size
+    for (size_t track = 0; track < 160; ++track)
+        moveBack(0x20 + 4 * track);
+    return out;
+}
+
 struct Case {
     ImageFormat format;
     std::string container; // "raw", "D88" or "FDI"
@@ -72,6 +93,9 @@ TEST_P(ImageRoundTrip, ReadsWhatMcopyAnd7zipRead)
     if (c.container == "D88") {
         image = dir / "disk.d88";
         writeFile(image, d88Of(readFile(raw), c.format.sectorSize, c.format.sectorsPerTrack, c.format.heads));
+    } else if (c.container == "D88short") {
+        image = dir / "disk.d88";
+        writeFile(image, shortHeaderD88(d88Of(readFile(raw), c.format.sectorSize, c.format.sectorsPerTrack, c.format.heads)));
     } else if (c.container == "FDI") {
         image = dir / "disk.fdi";
         writeFile(image, fdiOf(readFile(raw), c.format.sectorSize, c.format.sectorsPerTrack, c.format.heads));
@@ -164,6 +188,7 @@ std::vector<Case> roundTripCases()
     for (const ImageFormat& format : imageFormats()) {
         if (format.name == "F144M" || format.name == "PC98") {
             cases.push_back({format, "D88"});
+            cases.push_back({format, "D88short"});
             cases.push_back({format, "FDI"});
         }
     }
