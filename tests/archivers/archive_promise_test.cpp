@@ -219,6 +219,16 @@ protected:
         setMtime(live, 1100000000);
     }
 
+    // expectRefusedAsBeingWritten: the call failed naming LIVE.DAT as being
+    // written by another program, and the archive is still `old`.
+    void expectRefusedAsBeingWritten(const CliResult& result, const std::string& old)
+    {
+        EXPECT_EQ(result.code, 0x801A) << result.output;
+        EXPECT_NE(result.output.find("LIVE.DAT: cannot be read: another program is writing it"), std::string::npos)
+            << result.output;
+        EXPECT_EQ(readFile(archive()), old);
+    }
+
     bool lzh() const { return std::string(m_format.name) == "lzh"; }
 
     std::vector<std::string> temporaries(const std::string& folder) const
@@ -310,10 +320,7 @@ TEST_P(ArchivePromises, AFileHeldOpenForWritingIsNeitherStoredNorWaitedForWithou
         setMtime(live, 1100000000);
         const auto before = snapshot(m_dir / "src");
         const CliResult result = pack();
-        EXPECT_EQ(result.code, 0x801A) << result.output;
-        EXPECT_NE(result.output.find("LIVE.DAT: cannot be read: another program is writing it"), std::string::npos)
-            << result.output;
-        EXPECT_EQ(readFile(archive()), old);
+        expectRefusedAsBeingWritten(result, old);
         EXPECT_EQ(snapshot(m_dir / "src"), before);
         EXPECT_TRUE(temporaries(m_dir / "out").empty());
 
@@ -412,10 +419,7 @@ TEST_P(WriterDuringTheRead, WaitsForTheLeaseAndNeverGetsAMixStored)
             EXPECT_LE(size, 4u << 20) << race.result.output;
             EXPECT_TRUE(stored("x" + std::to_string(size)) == next) << "not one whole version";
         } else {
-            EXPECT_EQ(race.result.code, 0x801A) << race.result.output;
-            EXPECT_NE(race.result.output.find("LIVE.DAT: cannot be read: another program is writing it"),
-                std::string::npos) << race.result.output;
-            EXPECT_EQ(readFile(archive()), old);
+            expectRefusedAsBeingWritten(race.result, old);
         }
         EXPECT_TRUE(temporaries(m_dir / "out").empty());
     }
@@ -446,10 +450,7 @@ TEST_P(WriterDuringTheRead, IsSeenInAFileOfAnotherUserWithoutALease)
             EXPECT_TRUE(stored("x" + std::to_string(size)) == next) << "not one whole version";
         } else {
             // Half of it is in the archive already: the call fails.
-            EXPECT_EQ(race.result.code, 0x801A) << race.result.output;
-            EXPECT_NE(race.result.output.find("LIVE.DAT: cannot be read: another program is writing it"),
-                std::string::npos) << race.result.output;
-            EXPECT_EQ(readFile(archive()), old);
+            expectRefusedAsBeingWritten(race.result, old);
         }
         EXPECT_TRUE(temporaries(m_dir / "out").empty());
     }

@@ -293,6 +293,15 @@ std::unique_ptr<ByteSource> openSource(const std::string& nativePath)
         fd, info, watch >= 0 ? FileSource::Guard::Watch : FileSource::Guard::None, watch, 0);
 }
 
+std::unique_ptr<ByteSource> openNamedSource(const std::string& nativePath, const std::string& displayName,
+                                            std::string& why)
+{
+    std::unique_ptr<ByteSource> source = openSource(nativePath);
+    if (!source)
+        why = displayName + ": cannot be opened: " + std::strerror(errno);
+    return source;
+}
+
 namespace {
 
 WholeFile readOnce(const std::string& nativePath, unsigned char* bytes, size_t room)

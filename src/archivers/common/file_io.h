@@ -86,7 +86,6 @@ public:
     ~FileSource() override;
     long read(void* buffer, size_t size) override;
     int error() const override { return m_error; }
-    Guard guard() const { return m_guard; }
 
 private:
     // undisturbed: no writer touched or tried to open the file so far.
@@ -111,6 +110,11 @@ private:
 // returned and its first read fails with kHeldByWriter.
 constexpr int kWriterWaitMs = 2000;
 std::unique_ptr<ByteSource> openSource(const std::string& nativePath);
+
+// openNamedSource: openSource, and when it fails, `why` says so naming the
+// file as `displayName` (the caller's result is kErrorFileOpen).
+std::unique_ptr<ByteSource> openNamedSource(const std::string& nativePath, const std::string& displayName,
+                                            std::string& why);
 
 // A whole small file read into memory (by a read-ahead thread).
 struct WholeFile {

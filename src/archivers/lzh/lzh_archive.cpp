@@ -263,11 +263,9 @@ int ArchiveWriter::addFile(const std::string& nativePath, std::uint64_t expected
         why = displayName + ": cannot be read: " + errnoText(error);
         return kErrorCannotRead;
     };
-    std::unique_ptr<ByteSource> source = openSource(nativePath);
-    if (!source) {
-        why = displayName + ": cannot be opened: " + std::strerror(errno);
+    std::unique_ptr<ByteSource> source = openNamedSource(nativePath, displayName, why);
+    if (!source)
         return kErrorFileOpen;
-    }
     // Headers of level 0 and 1 hold 32-bit sizes; level 2 adds 64-bit ones
     // when a file comes near 4 GiB.
     member.largeSizes = expectedSize >= 0xF0000000ull;
@@ -300,11 +298,9 @@ int ArchiveWriter::addFile(const std::string& nativePath, std::uint64_t expected
         }
         if (!m_sink.truncate(dataAt))
             return writeError(why);
-        source = openSource(nativePath);
-        if (!source) {
-            why = displayName + ": cannot be opened: " + std::strerror(errno);
+        source = openNamedSource(nativePath, displayName, why);
+        if (!source)
             return kErrorFileOpen;
-        }
         return kOk;
     };
     auto changed = [&]() {

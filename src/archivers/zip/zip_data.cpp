@@ -399,11 +399,9 @@ int ZipWriter::addPrepared(const std::string& nativePath, std::uint64_t expected
 int ZipWriter::addFile(const std::string& nativePath, std::uint64_t expectedSize, const NewEntry& entry,
                        Progress& progress, const std::string& displayName, std::string& why)
 {
-    std::unique_ptr<ByteSource> source = openSource(nativePath);
-    if (!source) {
-        why = displayName + ": cannot be opened: " + std::strerror(errno);
+    std::unique_ptr<ByteSource> source = openNamedSource(nativePath, displayName, why);
+    if (!source)
         return kErrorFileOpen;
-    }
     Entry out = entryFor(entry);
     const bool zip64 = expectedSize >= kZip64Threshold;
     out.versionNeeded = zip64 ? kVersionNeededZip64 : kVersionNeeded;
@@ -431,11 +429,9 @@ int ZipWriter::addFile(const std::string& nativePath, std::uint64_t expectedSize
         // Not smaller: store it, reading the file a second time.
         if (!m_sink.truncate(dataAt))
             return writeError(why);
-        source = openSource(nativePath);
-        if (!source) {
-            why = displayName + ": cannot be opened: " + std::strerror(errno);
+        source = openNamedSource(nativePath, displayName, why);
+        if (!source)
             return kErrorFileOpen;
-        }
         const std::uint32_t firstCrc = pass.crc;
         const std::uint64_t counted = pass.size;
         pass = writeData(*source, m_sink, 0, progress, displayName, counted);
