@@ -587,6 +587,7 @@ public:
     }
     bool running() override { return m_inner->running(); }
     std::int16_t version() override { return m_inner->version(); }
+    std::string report() const override { return m_inner->report(); }
 
 private:
     std::shared_ptr<engine::ArchiverLibrary> m_inner;
