@@ -154,9 +154,16 @@ int runImageBatch(const BatchRequest& request, const PackOne& packOne, const Pri
             fail(walked.error().message);
         } else {
             name = request.label ? naming::trimmed(naming::driveLabel(*letter)) : names[i];
+            if (request.label && !name.empty() && !naming::usableAsFileName(name)) {
+                print(fileName(image) + ": the label \"" + name
+                    + "\" cannot be a file name; the archive is named after the image file");
+                name.clear();
+            }
             if (name.empty())
                 name = stemOf(image);
-            if (!used.insert(lower(name)).second) {
+            if (request.label && !naming::usableAsFileName(name)) {
+                fail("\"" + name + "\" cannot be a file name: rename the image file or give --name");
+            } else if (!used.insert(lower(name)).second) {
                 fail("the archive name " + name + " is taken by an earlier image of this run");
             } else if (packOne(*letter, name) == 0) {
                 done.push_back(fileName(image) + " (" + name + ")");

@@ -263,13 +263,19 @@ int main(int argc, char* argv[])
     // The pack run: the drive, the name, the engine, the closing line, the count.
     const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(drive[0])));
     const char before = platform::currentDrive();
-    if (!platform::changeDrive(letter).ok()) {
+    if (const platform::Result<void> entered = platform::changeDrive(letter); !entered) {
         sinks.show(message(301));
+        std::fprintf(stderr, "sorvane2-pack: %s\n", entered.error().message.c_str());
         return 1;
     }
     const std::string archiveName = naming::trimmed(label ? naming::driveLabel(letter) : name);
     if (archiveName.empty()) {
         sinks.show(message(300));
+        (void)platform::changeDrive(before);
+        return 1;
+    }
+    if (label && !naming::usableAsFileName(archiveName)) {
+        sinks.show(message(20206) + "\n「" + archiveName + "」");
         (void)platform::changeDrive(before);
         return 1;
     }

@@ -174,6 +174,12 @@ bool Engine::CheckSourceFolder(const std::string& sourceRoot, const std::string&
         m_messages.show(text(20201));
         return false;
     }
+    // A disk image drive or a read-only volume cannot take the archive: say so
+    // before a module tries and fails.
+    if (!platform::checkWritableVolume(storageFolder)) {
+        m_messages.show(text(20207) + "\n" + storageFolder);
+        return false;
+    }
     return true;
 }
 

@@ -67,8 +67,11 @@ std::string CreateFolder(const std::string& dir, FolderPrompts& prompts)
         name.pop_back();
     const std::string path = (!dir.empty() && dir.back() == '\\') ? dir + name : dir + "\\" + name;
     std::string result;
-    if (name.empty() || !platform::makeFolder(path)) {
-        prompts.message(series(104));
+    const platform::Result<void> made =
+        name.empty() ? platform::Result<void>(platform::Error{EINVAL, path + ": no folder name"}) : platform::makeFolder(path);
+    if (!made) {
+        // The reason names the folder and the cause (a read-only drive, no permission, a name taken).
+        prompts.message(series(104) + "\n" + made.error().message);
     } else if (!platform::changeFolder(path)) {
         prompts.message(series(105));
     } else {

@@ -1,7 +1,9 @@
 // Archive names without widgets.
 #include "naming.h"
 
+#include <cctype>
 #include <cstdlib>
+#include <string_view>
 
 #include "engine/basvelt.h"
 #include "platform/platform.h"
@@ -106,6 +108,28 @@ std::string trimmed(const std::string& text)
             break;
     }
     return text.substr(begin, end - begin);
+}
+
+bool usableAsFileName(const std::string& name)
+{
+    if (name.empty() || name.back() == '.' || name.back() == ' ')
+        return false;
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos)
+            return false;
+    // Windows opens a device for these names, whatever extension follows.
+    std::string upper;
+    for (const char c : name.substr(0, name.find('.')))
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    while (!upper.empty() && upper.back() == ' ')
+        upper.pop_back();
+    static constexpr std::string_view kDevices[] = {"CON", "PRN", "AUX", "NUL", "CLOCK$"};
+    for (const std::string_view device : kDevices)
+        if (upper == device)
+            return false;
+    if (upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) && upper[3] >= '1' && upper[3] <= '9')
+        return false;
+    return true;
 }
 
 } // namespace naming

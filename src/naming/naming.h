@@ -27,4 +27,10 @@ std::string driveLabel(char letter);
 // trimmed: `text` without the spaces (U+0020 and U+3000) at its ends.
 std::string trimmed(const std::string& text);
 
+// usableAsFileName: true when `name` can be the base of a file name on
+// Windows: not empty, none of \ / : * ? " < > | nor a control character, no
+// trailing dot or blank, and not a device name (CON, NUL, COM1, ...). A disk
+// label may break any of these; it then cannot name an archive.
+bool usableAsFileName(const std::string& name);
+
 } // namespace naming

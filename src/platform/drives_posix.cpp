@@ -190,9 +190,23 @@ bool imageFolderReadable(const std::string& native)
     return entry && *entry && (**entry).isFolder();
 }
 
+// Why the drive cannot be read: a damaged image names itself and its fault.
+Result<void> driveReadiness(const MappedDrive& mapped)
+{
+    if (!mapped.drive.image.empty()) {
+        Result<std::shared_ptr<const image::Volume>> volume = posix::imageVolume(mapped.drive.image);
+        if (!volume)
+            return volume.error();
+        return {};
+    }
+    if (!folderReadable(mapped.root))
+        return Error{ENOMEDIUM, std::string("drive ") + mapped.drive.letter + ": is not ready"};
+    return {};
+}
+
 bool driveReady(const MappedDrive& mapped)
 {
-    return mapped.drive.image.empty() ? folderReadable(mapped.root) : posix::imageVolume(mapped.drive.image).ok();
+    return driveReadiness(mapped).ok();
 }
 
 std::string imageLabel(const MappedDrive& mapped)
@@ -387,10 +401,14 @@ Result<void> changeDrive(char letter)
 {
     if (letter >= 'A' && letter <= 'Z')
         letter = static_cast<char>(letter - 'A' + 'a');
-    if (letter < 'a' || letter > 'z' || !isDriveReady(letter))
+    if (letter < 'a' || letter > 'z')
         return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
     const posix::DriveMap map = posix::loadDriveMap();
     const MappedDrive* mapped = mappedDrive(map, letter);
+    if (!mapped)
+        return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
+    if (Result<void> ready = driveReadiness(*mapped); !ready)
+        return ready;
     const bool onImage = mapped && !mapped->drive.image.empty();
     auto readable = [&](const std::string& native) {
         return onImage ? imageFolderReadable(native) : folderReadable(native);

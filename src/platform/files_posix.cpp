@@ -244,6 +244,27 @@ bool isFolder(std::string_view path)
     return ::stat(native->c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+Result<void> checkWritableVolume(std::string_view path)
+{
+    Result<std::string> native = toNative(path);
+    if (!native)
+        return native.error();
+    if (posix::locateInImage(*native))
+        return Error{EROFS, std::string(path) + ": the drive is a disk image, read only"};
+    // The nearest existing folder tells the volume.
+    std::string existing = *native;
+    struct statvfs volume;
+    while (::statvfs(existing.c_str(), &volume) != 0) {
+        const size_t slash = existing.rfind('/');
+        if (slash == std::string::npos || existing == "/")
+            return {};
+        existing = slash == 0 ? "/" : existing.substr(0, slash);
+    }
+    if (volume.f_flag & ST_RDONLY)
+        return Error{EROFS, std::string(path) + ": the volume is mounted read only"};
+    return {};
+}
+
 Result<void> makeFolder(std::string_view path)
 {
     Result<std::string> native = toNative(path);

@@ -142,7 +142,8 @@ char currentDrive();
 std::string currentFolder(char letter = 0);
 
 // changeDrive: make `letter` the current drive (its own current folder becomes
-// the process's working folder). Fails when the drive is missing or not ready.
+// the process's working folder). Fails when the drive is missing or not ready;
+// for a disk image that cannot be read, the error names the image and why.
 Result<void> changeDrive(char letter);
 
 // changeFolder: set the current folder of the drive that `path` names (the
@@ -192,6 +193,11 @@ bool isFolder(std::string_view path);
 
 // makeFolder: create one folder (its parent must exist).
 Result<void> makeFolder(std::string_view path);
+
+// checkWritableVolume: why nothing can be written below `path` when it lies on a
+// disk image drive or a volume mounted read only; ok otherwise (permissions
+// are left to the write itself).
+Result<void> checkWritableVolume(std::string_view path);
 
 // deleteFile: remove one file (never a folder).
 Result<void> deleteFile(std::string_view path);

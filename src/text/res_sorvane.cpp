@@ -108,6 +108,8 @@ constexpr CatalogueEntry kEntries[] = {
     {{20203}, "テンポラリフォルダが正しくありません。実行できません。"},  // The temporary folder is not usable; cannot run
     {{20204}, "２重圧縮の作業ファイルが既に存在します。実行できません。"},  // The double run's staging file exists already; cannot run
     {{20205}, "フォルダ名または圧縮ファイル名に \" は使えません。実行できません。"},  // A folder or archive name holds a quotation mark; cannot run
+    {{20206}, "ラベル名は圧縮ファイル名に使えません。実行できません。"},  // The label cannot name an archive (a character \ / : * ? " < > |, a control character, a trailing dot or blank); cannot run
+    {{20207}, "圧縮ファイル格納フォルダはリードオンリーです。実行できません。"},  // The storage folder is read-only; cannot run
 };
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -26,6 +27,8 @@
 
 #include "engine/pack_drive.h"
 #include "folders/basmkdir.h"
+#include "naming/naming.h"
+#include "folderlist.h"
 #include "frmabout.h"
 #include "frmdefault.h"
 #include "frmmenumente.h"
@@ -110,6 +113,7 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
     m_status = new MdiStatus(m_prompts);
     m_outFile = new MdiOutFile;
     connect(m_inDir->drives(), &QComboBox::currentIndexChanged, this, [this] { m_file->RefreshForm(); });
+    m_inDir->setOnImageAttached([this] { m_outDir->drives()->refresh(); });
     const std::array<QWidget*, 5> panels{m_inDir, m_file, m_outDir, m_status, m_outFile};
     for (size_t i = 0; i < panels.size(); ++i) {
         m_windows[i] = m_mdiArea->addSubWindow(panels[i], Qt::SubWindow | Qt::WindowTitleHint);
@@ -746,12 +750,20 @@ void FrmSorvane::btnExe_Click(int index)
     const QString drive = m_inDir->DriveName();
     const char before = platform::currentDrive();
     const char letter = drive.isEmpty() ? 0 : drive.at(0).toLatin1();
-    if (!letter || !platform::changeDrive(letter).ok()) {
-        m_prompts.message(this, catalogueText(301));
+    const platform::Result<void> entered =
+        letter ? platform::changeDrive(letter) : platform::Result<void>(platform::Error{ENOMEDIUM, ""});
+    if (!entered) {
+        // A damaged image says which image and what is wrong with it.
+        const std::optional<platform::Drive> chosen = platform::findDrive(letter);
+        m_prompts.message(this, chosen && !chosen->image.empty()
+                ? catalogueText(301) + QStringLiteral("\n") + qs(entered.error().message)
+                : catalogueText(301));
     } else {
         const QString name = m_file->File_Name();
         if (name.isEmpty()) {
             m_prompts.message(this, catalogueText(300));
+        } else if (m_file->labelOption()->isChecked() && !naming::usableAsFileName(name.toStdString())) {
+            m_prompts.message(this, catalogueText(20206) + QStringLiteral("\n「") + name + QStringLiteral("」"));
         } else {
             const std::int16_t outcome = runEngine(m_inDir->DriveName().toStdString() + "\\",
                 m_file->File_Name().toStdString(), folder.toStdString(), index);

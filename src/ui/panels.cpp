@@ -125,6 +125,8 @@ bool MdiInDir::useImage(const QString& path)
         return false;
     }
     RefreshForm();
+    if (m_onImageAttached)
+        m_onImageAttached();
     const int index = m_drives->findText(QString(QChar(*letter)) + QStringLiteral(":"), Qt::MatchStartsWith);
     if (index >= 0)
         m_drives->setCurrentIndex(index);
@@ -140,8 +142,11 @@ void MdiInDir::chooseImage()
 
 void MdiInDir::restoreImage(const std::string& path)
 {
-    if (!path.empty() && path[0] == '/' && platform::isDiskImage(path) && platform::attachImage(path).ok())
+    if (!path.empty() && path[0] == '/' && platform::isDiskImage(path) && platform::attachImage(path).ok()) {
         RefreshForm();
+        if (m_onImageAttached)
+            m_onImageAttached();
+    }
 }
 
 void MdiInDir::dragEnterEvent(QDragEnterEvent* event)

@@ -50,6 +50,9 @@ public:
     // restoreImage: attach the image kept from the last session, quietly;
     // nothing when it is gone or no longer an image.
     void restoreImage(const std::string& path);
+    // setOnImageAttached: what else follows an attached image (the other
+    // panels' drive lists).
+    void setOnImageAttached(std::function<void()> followers) { m_onImageAttached = std::move(followers); }
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -58,6 +61,7 @@ protected:
 private:
     QComboBox* m_drives;
     std::function<QString()> m_chooser;
+    std::function<void()> m_onImageAttached;
     Prompts* m_prompts = nullptr;
 };
 

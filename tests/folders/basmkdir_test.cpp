@@ -98,7 +98,10 @@ TEST_F(CreateFolder, RefusalsAndFailures)
     m_script.replies = {std::string("OLD"), std::string("\\")};
     EXPECT_EQ(basMkdir::CreateFolder("D:\\ARC", m_script), "");
     EXPECT_EQ(basMkdir::CreateFolder("D:\\ARC", m_script), "");
-    EXPECT_EQ(m_script.messages, (std::vector<std::string>{series(104), series(104)}));
+    // Each refusal says why, naming the folder.
+    ASSERT_EQ(m_script.messages.size(), 2u);
+    EXPECT_TRUE(m_script.messages[0].starts_with(series(104) + "\nD:\\ARC\\OLD: ")) << m_script.messages[0];
+    EXPECT_TRUE(m_script.messages[1].starts_with(series(104) + "\n")) << m_script.messages[1];
     EXPECT_EQ(platform::currentFolder(), "D:\\ARC");
 }
 

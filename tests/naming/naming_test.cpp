@@ -65,4 +65,13 @@ TEST(DriveLabels, BracketsShareNamesAndMissingDisks)
     EXPECT_EQ(naming::driveLabel('e'), "");         // no label
 }
 
+TEST(FileNames, WhatALabelMustBeToNameAnArchive)
+{
+    for (const char* good : {"GAME01", "DISK 1", "ゲーム　ディスク", "A.B", "COM0", "CONSOLE", "LPT", ".HIDDEN", "表"})
+        EXPECT_TRUE(naming::usableAsFileName(good)) << good;
+    for (const char* bad : {"", "A*B", "A?B", "C:X", "A\\B", "A/B", "A\"B", "A<B", "A>B", "A|B", "DISK.", "DISK ",
+             "A\tB", "A\x01", "CON", "con", "NUL.TXT", "Com1", "LPT9", "AUX ", "CLOCK$"})
+        EXPECT_FALSE(naming::usableAsFileName(bad)) << bad;
+}
+
 } // namespace

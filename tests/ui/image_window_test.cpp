@@ -78,4 +78,88 @@ TEST_F(ImageWindow, ALoopingChainFailsWithTheImageFileAndCauseInTheHistory)
     EXPECT_EQ(m_window->file()->fileText()->text(), QStringLiteral("DISK01"));
 }
 
+// A floppy of one file whose label is `label11` (the raw 11 bytes).
+std::string labelledFloppy(const std::string& label11)
+{
+    Floppy floppy;
+    floppy.putRoot(0, Floppy::entry(label11, 0x08, 0, 0));
+    floppy.putRoot(1, Floppy::entry("README  TXT", 0x20, 2, 5));
+    floppy.setFat(2, 0xFFF);
+    floppy.putData(2, "hello");
+    return floppy.bytes();
+}
+
+TEST_F(ImageWindow, AnImageDamagedAfterItWasChosenNamesItselfAndItsFault)
+{
+    attach("GAME01.HDM", labelledFloppy("GAME01     "));
+    // Another dump written over the file: its boot sector and FAT are gone.
+    std::string bytes = readFile(m_image);
+    std::fill(bytes.begin(), bytes.begin() + 19 * 512, '\0');
+    writeFile(m_image, bytes);
+    m_state = fileState(m_image);
+    typeName(QStringLiteral("DISK01"));
+    m_window->button(0)->click();
+    ASSERT_EQ(m_prompts.messages.size(), 1);
+    const QString shown = m_prompts.messages.first();
+    EXPECT_TRUE(shown.startsWith(ui::catalogueText(301) + QStringLiteral("\n"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QString::fromStdString(m_image))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("not a FAT disk"))) << shown.toStdString();
+    EXPECT_TRUE(m_window->status()->lines().isEmpty());
+    EXPECT_EQ(m_window->file()->fileText()->text(), QStringLiteral("DISK01"));
+}
+
+TEST_F(ImageWindow, TheStorageListFollowsTheImageAndRefusesItAsReadOnly)
+{
+    auto listed = [&] {
+        QStringList entries;
+        for (int i = 0; i < m_window->outDir()->drives()->count(); ++i)
+            entries << m_window->outDir()->drives()->itemText(i).left(2);
+        return entries;
+    };
+    EXPECT_FALSE(listed().contains(QStringLiteral("e:")));
+    attach("GAME01.HDM", labelledFloppy("GAME01     "));
+    ASSERT_EQ(m_window->inDir()->DriveName(), QStringLiteral("e:"));
+    EXPECT_TRUE(listed().contains(QStringLiteral("e:"))) << listed().join(' ').toStdString();
+
+    // Packing a folder drive into the image drive: refused before any module runs, saying why.
+    m_window->inDir()->setDriveName(QStringLiteral("a:"));
+    m_window->outDir()->setDirName(QStringLiteral("E:\\"));
+    typeName(QStringLiteral("DISK01"));
+    m_window->button(0)->click();
+    EXPECT_EQ(m_prompts.messages, QStringList{ui::catalogueText(20207) + QStringLiteral("\nE:\\")});
+    EXPECT_EQ(m_window->status()->lines(), (QStringList{ui::catalogueText(20005), ui::seriesText(30)}));
+    EXPECT_EQ(m_window->file()->fileText()->text(), QStringLiteral("DISK01"));
+
+    // A folder cannot be made there either, and the message says why.
+    m_prompts.input = QStringLiteral("NEW");
+    m_window->mnuMkdir_Click();
+    EXPECT_TRUE(m_prompts.messages.last().startsWith(ui::seriesText(104) + QStringLiteral("\n")))
+        << m_prompts.messages.last().toStdString();
+    EXPECT_TRUE(m_prompts.messages.last().contains(QStringLiteral("read only"))) << m_prompts.messages.last().toStdString();
+}
+
+TEST_F(ImageWindow, ALabelThatCannotBeAFileNameIsRefusedQuoted)
+{
+    for (const std::string& label11 : {std::string("A*B        "), std::string("C:X        "), std::string("DISK.      ")}) {
+        m_prompts.messages.clear();
+        attach("LABEL.HDM", labelledFloppy(label11));
+        m_window->file()->labelOption()->setChecked(true);
+        const QString label = m_window->file()->File_Name();
+        m_window->button(0)->click();
+        ASSERT_EQ(m_prompts.messages.size(), 1) << label11;
+        EXPECT_EQ(m_prompts.messages.first(), ui::catalogueText(20206) + QStringLiteral("\n「") + label + QStringLiteral("」"));
+        EXPECT_TRUE(m_window->status()->lines().isEmpty());
+        EXPECT_TRUE(m_window->outFile()->paths().isEmpty());
+    }
+    // A usable label packs.
+    m_prompts.messages.clear();
+    attach("LABEL.HDM", labelledFloppy("GAME-01    "));
+    m_window->file()->labelOption()->setChecked(true);
+    m_window->button(0)->click();
+    EXPECT_TRUE(m_prompts.messages.isEmpty()) << m_prompts.messages.join('\n').toStdString();
+    EXPECT_EQ(m_window->outFile()->paths(), QStringList{QStringLiteral("D:\\GAME-01.LZH")});
+    EXPECT_EQ(shell("lhasa t " + quote(m_dir / "out/GAME-01.LZH")).exitCode, 0);
+    (void)::unlink((m_dir / "out/GAME-01.LZH").c_str());
+}
+
 } // namespace
