@@ -118,7 +118,9 @@ namespace resSorvane {
 
 std::string_view ResText(std::int16_t id)
 {
-    return text::lookupText(kEntries, id);
+    // Entry 0 is no row (0 marks an unused id slot): it holds the program's
+    // name, which the /U prompt puts before its sentence.
+    return id == 0 ? std::string_view("Sorvane2") : text::lookupText(kEntries, id);
 }
 
 std::span<const text::CatalogueEntry> Entries()

@@ -64,6 +64,11 @@ FrmOption::FrmOption(settings::ProgramSettings& settings, bool zipAvailable, QWi
     });
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+    // Enter confirms (once something was changed) and never resets: only a
+    // click or Space on "初期値" does that.
+    m_init->setAutoDefault(false);
+    m_cancel->setAutoDefault(false);
+    m_ok->setDefault(true);
     SetToolTip(m_settings.Tip);
 }
 
@@ -90,6 +95,7 @@ void FrmOption::prepare()
         m_format[0]->setChecked(true);
     }
     m_ok->setEnabled(false);
+    m_subDir->setFocus(Qt::OtherFocusReason);
 }
 
 bool FrmOption::ApplyOptions()

@@ -521,7 +521,7 @@ TEST_F(MainWindow, StartUpSwitchAndLibraryChecks)
     };
     m_prompts.answer = false;
     EXPECT_EQ(start({QStringLiteral("/u")}), ui::Start::End);
-    EXPECT_EQ(m_prompts.messages.last(), ui::seriesText(20));
+    EXPECT_EQ(m_prompts.messages.last(), QStringLiteral("Sorvane2で使用したレジストリを全て削除します"));
     EXPECT_EQ(platform::settingsRead(settings::kApplication, settings::kSection, "Tip", ""), "False");
     m_prompts.answer = true;
     EXPECT_EQ(start({QStringLiteral("/U")}), ui::Start::End);
@@ -610,6 +610,42 @@ TEST(OptionsDialog, ChoicesReachTheRecordOnlyWhenConfirmed)
     EXPECT_TRUE(dialog.ApplyOptions());
     EXPECT_FALSE(record.Tip);
     EXPECT_TRUE(dialog.subDir()->toolTip().isEmpty());
+}
+
+TEST(OptionsDialog, EnterNeverResetsTheChoices)
+{
+    settings::ProgramSettings record = settings::defaults();
+    record.SubDir = false;
+    record.Hiddn = true;
+    record.Pattern = 2;
+    ui::FrmOption dialog(record, true);
+    dialog.prepare();
+    dialog.show();
+    QApplication::processEvents();
+    auto enter = [&] {
+        QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : &dialog;
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(focus, &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(focus, &release);
+        QApplication::processEvents();
+    };
+    EXPECT_NE(QApplication::focusWidget(), dialog.initButton());
+    enter(); // nothing changed yet: Enter does nothing at all
+    EXPECT_FALSE(dialog.subDir()->isChecked());
+    EXPECT_TRUE(dialog.hidden()->isChecked());
+    EXPECT_TRUE(dialog.pattern(2)->isChecked());
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    // Even with the focus on 初期値, Enter confirms what is shown.
+    dialog.tip()->click();
+    dialog.initButton()->setFocus();
+    QApplication::processEvents();
+    dialog.setResult(QDialog::Rejected);
+    enter();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_FALSE(dialog.subDir()->isChecked());
+    EXPECT_TRUE(dialog.hidden()->isChecked());
+    EXPECT_TRUE(dialog.pattern(2)->isChecked());
 }
 
 TEST(OptionsDialog, WithoutZipTheZipChoicesFallBackAtOnce)
