@@ -31,6 +31,7 @@
 #include "platform/platform.h"
 #include "folderlist.h"
 #include "frmmenumente.h"
+#include "language.h"
 #include "prompts.h"
 
 namespace ui {
@@ -108,10 +109,11 @@ MdiInDir::MdiInDir(QWidget* parent)
                                 {QStringLiteral("ディスクイメージをドライブに(&I)..."), [this] { chooseImage(); }}});
     setAcceptDrops(true);
     m_chooser = [this] {
-        return QFileDialog::getOpenFileName(this, QStringLiteral("ディスクイメージを開く"), QString(),
-            QStringLiteral("ディスクイメージ (*.img *.ima *.vfd *.flp *.dsk *.hdm *.xdf *.d88 *.d68 *.d77 *.d98 "
-                           "*.88d *.98d *.fdi *.IMG *.IMA *.VFD *.FLP *.DSK *.HDM *.XDF *.D88 *.D68 *.D77 *.D98 "
-                           "*.88D *.98D *.FDI);;すべてのファイル (*)"));
+        QFileDialog dialog(this, QStringLiteral("ディスクイメージを開く"), QString(), imageFileFilter());
+        dialog.setObjectName(QStringLiteral("cdlImage"));
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        japaneseFileDialog(dialog);
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     };
     RefreshForm();
 }

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 
 #include "helpwindow.h"
+#include "language.h"
 #include "text/catalogue.h"
 
 namespace ui {
@@ -38,6 +39,7 @@ public:
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
         dialog.setDefaultSuffix(suffix);
+        japaneseFileDialog(dialog);
         if (dialog.exec() != QDialog::Accepted)
             return QString();
         return dialog.selectedFiles().value(0);

@@ -1,6 +1,10 @@
 // The source drive panel takes a disk image as a drive: from its popup, by a
 // drop, and again at the next start.
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QFileDialog>
+#include <QLocale>
 #include <QComboBox>
 #include <QDropEvent>
 #include <QMenu>
@@ -17,7 +21,10 @@
 #include "support/testsupport.h"
 #include "ui/frmsorvane.h"
 #include "ui/panels.h"
+#include "ui/language.h"
 #include "ui/prompts.h"
+
+#include "main_window.h"
 
 namespace {
 
@@ -124,6 +131,61 @@ TEST_F(ImageDrivePanel, TheImageIsKeptForTheNextStart)
     again.show();
     QApplication::processEvents();
     EXPECT_EQ(again.inDir()->drives()->currentText(), QStringLiteral("b: [GAME01]"));
+}
+
+TEST_F(ImageDrivePanel, TheImageDialogListsEachTypeOnceAndSpeaksJapanese)
+{
+    ASSERT_TRUE(ui::installJapanese());
+    writeFile(m_dir / "DISK2.D88", "not read here");
+    writeFile(m_dir / "disk3.d88", "not read here");
+    ui::MdiInDir panel;
+    panel.setPrompts(&m_prompts);
+    QMenu* popup = panel.findChild<QMenu*>(QStringLiteral("mnuPopup"));
+    ASSERT_TRUE(popup);
+    QStringList filters, names, types, dates, sizes;
+    uitest::whenModal<QFileDialog>([&](QFileDialog& dialog) {
+        filters = dialog.nameFilters();
+        dialog.setDirectory(QString::fromStdString(m_dir.path()));
+        auto* view = dialog.findChild<QAbstractItemView*>(QStringLiteral("treeView"));
+        // The folder is read by a thread of the dialog's model: wait for its rows.
+        const QDeadlineTimer patience(std::chrono::minutes(2));
+        while (view && view->model()->rowCount(view->rootIndex()) < 4 && !patience.hasExpired())
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (view) {
+            const QModelIndex root = view->rootIndex();
+            for (int row = 0; row < view->model()->rowCount(root); ++row) {
+                names << view->model()->index(row, 0, root).data().toString();
+                types << view->model()->index(row, 2, root).data().toString();
+                dates << view->model()->index(row, 3, root).data().toString();
+                sizes << view->model()->index(row, 1, root).data().toString();
+            }
+        }
+        dialog.reject();
+    });
+    popup->actions().at(1)->trigger();
+
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_TRUE(filters[0].endsWith(QLatin1Char(')'))) << filters[0].toStdString();
+    const QStringList patterns = filters[0].section(QLatin1Char('('), 1).chopped(1).split(QLatin1Char(' '));
+    QStringList folded;
+    for (const QString& pattern : patterns)
+        folded << pattern.toLower();
+    folded.removeDuplicates();
+    EXPECT_EQ(folded.size(), patterns.size()) << filters[0].toStdString(); // no extension twice
+    EXPECT_TRUE(patterns.contains(QStringLiteral("*.d88")));
+    // Both spellings of the extension are offered; the other files are not.
+    names.sort();
+    EXPECT_EQ(names, (QStringList{QStringLiteral("DISK2.D88"), QStringLiteral("GAME01.HDM"), QStringLiteral("disk"), QStringLiteral("disk3.d88")}))
+        << names.join(' ').toStdString();
+    EXPECT_TRUE(types.contains(QStringLiteral("ファイル フォルダー"))) << types.join(' ').toStdString();
+    EXPECT_TRUE(sizes.contains(QStringLiteral("13 バイト"))) << sizes.join(' ').toStdString();
+    EXPECT_TRUE(types.contains(QStringLiteral("D88 ファイル"))) << types.join(' ').toStdString();
+    EXPECT_FALSE(types.contains(QStringLiteral("Folder"))) << types.join(' ').toStdString();
+    // Dates as a Japanese desktop writes them: year first.
+    const QString year = QString::number(QDate::currentDate().year());
+    for (const QString& date : dates)
+        EXPECT_TRUE(date.startsWith(year + QLatin1Char('/'))) << date.toStdString();
+    EXPECT_EQ(QLocale().language(), QLocale::Japanese);
 }
 
 } // namespace
