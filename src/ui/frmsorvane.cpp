@@ -602,6 +602,34 @@ private:
 // calls (a small floppy) pass without a window flashing up.
 constexpr int kProgressDelayMs = 300;
 
+} // namespace
+
+QPoint progressPlace(const QRect& frame, const QRect& history, const QSize& size, const QRect& screen)
+{
+    // Inside the frame's corners first (a message box of the run comes up in
+    // its middle), then beside the frame; the first that shows whole and
+    // leaves the history free.
+    const int gap = 8;
+    const QPoint corners[] = {
+        {frame.right() - size.width() - gap, frame.top() + gap * 6},
+        {frame.left() + gap, frame.top() + gap * 6},
+        {frame.left() + gap, frame.bottom() - size.height() - gap},
+        {frame.right() - size.width() - gap, frame.bottom() - size.height() - gap},
+        {frame.right() + gap, frame.top()},
+        {frame.left() - size.width() - gap, frame.top()},
+        {frame.left(), frame.bottom() + gap},
+        {frame.left(), frame.top() - size.height() - gap},
+    };
+    for (const QPoint& corner : corners) {
+        const QRect place(corner, size);
+        if ((screen.isEmpty() || screen.contains(place)) && !place.intersects(history))
+            return corner;
+    }
+    return screen.isEmpty() ? frame.topLeft() : screen.topLeft();
+}
+
+namespace {
+
 // The progress window of a run: the bytes done, the entry at work and
 // Cancel. It shows and hides only when told to; Cancel, Esc and its close
 // button ask the library call to stop, and the window goes when the call ends.
@@ -627,7 +655,13 @@ public:
     void showProgress(const QString& text, int permille)
     {
         m_label->setText(text);
+        m_bar->setRange(0, 1000);
         m_bar->setValue(permille);
+    }
+    void showBusy(const QString& entry)
+    {
+        m_label->setText(entry);
+        m_bar->setRange(0, 0);
     }
     void reject() override { m_cancel(); }
 
@@ -715,13 +749,23 @@ std::int16_t FrmSorvane::runEngine(const std::string& root, const std::string& n
             std::lock_guard guard(m_progress.lock);
             entry = qs(m_progress.entry);
         }
-        dialog.showProgress(QStringLiteral("%1 / %2 MB\n%3")
-                                .arg(static_cast<double>(done) / 1e6, 0, 'f', 1)
-                                .arg(static_cast<double>(total) / 1e6, 0, 'f', 1)
-                                .arg(entry),
-            total ? static_cast<int>(std::min(done, total) * 1000 / total) : 0);
-        if (!dialog.isVisible() && callTime.elapsed() >= kProgressDelayMs)
+        // Until the module has counted what it packs there are no figures to
+        // show: the entry it looks at, and a busy bar.
+        if (total == 0)
+            dialog.showBusy(entry);
+        else
+            dialog.showProgress(QStringLiteral("%1 / %2 MB\n%3")
+                                    .arg(static_cast<double>(done) / 1e6, 0, 'f', 1)
+                                    .arg(static_cast<double>(total) / 1e6, 0, 'f', 1)
+                                    .arg(entry),
+                static_cast<int>(std::min(done, total) * 1000 / total));
+        if (!dialog.isVisible() && callTime.elapsed() >= kProgressDelayMs) {
+            dialog.adjustSize();
+            dialog.move(progressPlace(frameGeometry(), m_windows[3]->isVisible()
+                    ? QRect(m_windows[3]->mapToGlobal(QPoint(0, 0)), m_windows[3]->size()) : QRect(),
+                dialog.frameGeometry().size(), screen() ? screen()->availableGeometry() : QRect()));
             dialog.show();
+        }
     });
     ticker.start(100);
 

@@ -43,6 +43,12 @@ struct RunProgress {
     static bool handler(void* context, unsigned long long done, unsigned long long total, const char* entry);
 };
 
+// progressPlace: where the progress window of a run goes: a corner of the
+// frame (or beside it) where it shows whole on `screen` and covers neither the
+// history panel (`history`, global) nor the middle of the frame, where the
+// run's messages appear.
+QPoint progressPlace(const QRect& frame, const QRect& history, const QSize& size, const QRect& screen);
+
 class FrmSorvane : public QMainWindow {
 public:
     FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& libraries, RunProgress& progress,

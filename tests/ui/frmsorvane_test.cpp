@@ -17,7 +17,9 @@
 #include <QPushButton>
 #include <QKeyEvent>
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 #include <QLabel>
 #include <QRadioButton>
@@ -553,6 +555,110 @@ TEST_F(MainWindow, ACancelledRunUnlocksEverything)
     EXPECT_TRUE(m_window->button(0)->isEnabled());
     EXPECT_TRUE(m_window->outDir()->isEnabled());
     EXPECT_EQ(m_window->file()->fileText()->text(), QStringLiteral("DISK01"));
+}
+
+// A module whose call stops twice: first before it has counted anything,
+// then with its figures, each time until the test lets it go on.
+class HeldLibrary final : public engine::ArchiverLibrary {
+public:
+    explicit HeldLibrary(ui::RunProgress& progress) : m_progress(progress) {}
+    int command(const std::string&) override
+    {
+        ui::RunProgress::handler(&m_progress, 0, 0, "GAME\\");
+        waitFor(1);
+        ui::RunProgress::handler(&m_progress, 3000000, 12000000, "GAME\\DATA.BIN");
+        waitFor(2);
+        return 0x8020; // as a cancelled call: nothing is listed as made
+    }
+    bool running() override { return false; }
+    std::int16_t version() override { return 200; }
+    void letGo(int stage)
+    {
+        std::lock_guard guard(m_lock);
+        m_stage = stage;
+        m_changed.notify_all();
+    }
+
+private:
+    void waitFor(int stage)
+    {
+        std::unique_lock guard(m_lock);
+        m_changed.wait(guard, [&] { return m_stage >= stage; });
+    }
+    ui::RunProgress& m_progress;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    int m_stage = 0;
+};
+
+TEST_F(MainWindow, TheProgressWindowShowsRealFiguresAwayFromTheHistory)
+{
+    auto held = std::make_shared<HeldLibrary>(m_progress);
+    engine::LibrarySet libraries = m_libraries;
+    libraries.lzh = held;
+    ui::FrmSorvane window(m_settings, libraries, m_progress, m_prompts);
+    window.resize(900, 700);
+    window.show();
+    QApplication::processEvents();
+    window.inDir()->setDriveName(QStringLiteral("a:"));
+    window.outDir()->setDirName(QStringLiteral("D:\\"));
+    window.file()->fileOption()->setChecked(true);
+    window.file()->fileText()->setText(QStringLiteral("DISK01"));
+
+    QStringList seen;
+    QRect place, history;
+    int stage = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        QDialog* progress = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == QStringLiteral("progress") && top->isVisible())
+                progress = qobject_cast<QDialog*>(top);
+        if (!progress)
+            return;
+        const QString text = progress->findChild<QLabel*>()->text();
+        if (!seen.contains(text))
+            seen << text;
+        if (stage == 0) {
+            stage = 1;
+            held->letGo(1);
+        } else if (stage == 1 && text.contains(QStringLiteral("MB"))) {
+            stage = 2;
+            place = progress->frameGeometry();
+            QWidget* panel = window.status();
+            history = QRect(panel->mapToGlobal(QPoint(0, 0)), panel->size());
+            held->letGo(2);
+        }
+    });
+    watch.start(20);
+    window.button(0)->click();
+    watch.stop();
+
+    ASSERT_EQ(stage, 2) << seen.join('|').toStdString();
+    for (const QString& text : seen)
+        EXPECT_FALSE(text.contains(QStringLiteral("0.0 / 0.0"))) << text.toStdString();
+    EXPECT_TRUE(seen.contains(QStringLiteral("3.0 / 12.0 MB\nGAME\\DATA.BIN"))) << seen.join('|').toStdString();
+    EXPECT_FALSE(place.intersects(history)) << place.x() << "," << place.y() << " over " << history.x() << ","
+                                            << history.y();
+    EXPECT_FALSE(place.contains(window.frameGeometry().center())) << "it would hide the run's messages";
+}
+
+TEST(ProgressPlace, ACornerClearOfTheHistoryThatShowsWhole)
+{
+    const QRect screen(0, 0, 1280, 800);
+    const QRect frame(100, 100, 800, 600);
+    const QSize size(360, 120);
+    // History at the bottom right: the top right corner is free.
+    QPoint at = ui::progressPlace(frame, QRect(500, 400, 390, 290), size, screen);
+    EXPECT_FALSE(QRect(at, size).intersects(QRect(500, 400, 390, 290)));
+    EXPECT_TRUE(screen.contains(QRect(at, size)));
+    // History over the whole frame: beside the frame, still on the screen.
+    at = ui::progressPlace(frame, frame, size, screen);
+    EXPECT_FALSE(QRect(at, size).intersects(frame));
+    EXPECT_TRUE(screen.contains(QRect(at, size)));
+    // A frame filling the screen with the history everywhere: at least on the screen.
+    at = ui::progressPlace(screen, screen, size, screen);
+    EXPECT_TRUE(screen.contains(QRect(at, size)));
 }
 
 TEST_F(MainWindow, TheHistoryKeepsItsLastLines)
