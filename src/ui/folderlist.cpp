@@ -1,11 +1,41 @@
 // The drive list and the folder list.
 #include "folderlist.h"
 
+#include <QAbstractScrollArea>
+#include <QEvent>
 #include <QKeyEvent>
 
 #include "platform/platform.h"
 
 namespace ui {
+
+namespace {
+
+// Follows the list's font: the minimum height of `lines` lines and the frame.
+class LinesAtLeast final : public QObject {
+public:
+    LinesAtLeast(QAbstractScrollArea* list, int lines) : QObject(list), m_lines(lines) { apply(list); }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FontChange)
+            apply(static_cast<QAbstractScrollArea*>(watched));
+        return false;
+    }
+
+private:
+    void apply(QAbstractScrollArea* list)
+    {
+        list->setMinimumHeight(list->fontMetrics().lineSpacing() * m_lines + 2 * list->frameWidth() + 4);
+    }
+    int m_lines;
+};
+
+} // namespace
+
+void keepLines(QAbstractScrollArea* list, int lines)
+{
+    list->installEventFilter(new LinesAtLeast(list, lines));
+}
 
 DriveList::DriveList(QWidget* parent)
     : QComboBox(parent)

@@ -9,6 +9,10 @@
 
 namespace ui {
 
+// keepLines: `list` may shrink to `lines` lines of its font, and no further
+// (a list's own minimum is several lines, too tall for a small panel).
+void keepLines(QAbstractScrollArea* list, int lines);
+
 // A list of the machine's drives by their entry texts ("a:", "c: [SYSTEM]").
 class DriveList : public QComboBox {
 public:

@@ -394,10 +394,21 @@ void FrmSorvane::SetToolTip(bool on)
 void FrmSorvane::SetFontData()
 {
     const QFont font = programFont(m_settings);
-    for (QPushButton* button : m_buttons)
-        button->setFont(font);
+    // The buttons keep their designed size unless the font needs more; the
+    // strip grows with them.
+    const QSize design(1335 / kTwipsPerPixel, 375 / kTwipsPerPixel);
+    QSize button = design;
+    for (QPushButton* each : m_buttons) {
+        each->setFont(font);
+        button = button.expandedTo(each->sizeHint());
+    }
+    for (QPushButton* each : m_buttons)
+        each->setFixedSize(button);
+    if (auto* strip = findChild<QWidget*>(QStringLiteral("pnlSorvane")))
+        strip->setFixedHeight(kStripHeight + button.height() - design.height());
     for (QMdiSubWindow* window : m_windows)
         window->widget()->setFont(font);
+    keepPanelsUsable();
     // The dialogs take it too; the alias maintenance dialog keeps the font it was made with.
     for (QWidget* dialog : std::initializer_list<QWidget*>{m_about, m_folderDialog, m_driveDialog, m_options})
         dialog->setFont(font);
@@ -530,6 +541,23 @@ void FrmSorvane::arrange()
     const QRect places[] = {{0, 0, w2, h3}, {0, h3, w2, 2 * h3}, {w2, 0, w2, h3}, {w2, h3, w2, h3}, {w2, 2 * h3, w2, h3}};
     for (size_t i = 0; i < m_windows.size(); ++i)
         m_windows[i]->setGeometry(places[i]);
+}
+
+// The frame cannot shrink below what keeps every panel of the grid usable:
+// each panel at least its smallest workable size, the history and archive
+// list a few lines.
+void FrmSorvane::keepPanelsUsable()
+{
+    int width = 0;
+    int row = 0;
+    for (size_t i = 0; i < m_windows.size(); ++i) {
+        const QSize least = m_windows[i]->minimumSizeHint();
+        width = std::max(width, least.width());
+        // The archive name panel spans two rows of the grid.
+        row = std::max(row, i == 1 ? (least.height() + 1) / 2 : least.height());
+    }
+    const int frame = 2 * m_mdiArea->frameWidth();
+    m_mdiArea->setMinimumSize(2 * width + frame, 3 * row + frame);
 }
 
 void FrmSorvane::resizeEvent(QResizeEvent* event)

@@ -62,6 +62,8 @@ public:
     void SetToolTip(bool on);
     // SetFontData: the program font on every window, then the arrangement.
     void SetFontData();
+    // keepPanelsUsable: the frame's minimum size for the panels at the current font.
+    void keepPanelsUsable();
     // mnuFont_Click: the font dialog; a changed font is kept and applied.
     void mnuFont_Click();
     // mnuHelp_Click: the help page beside the program.

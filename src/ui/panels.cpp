@@ -290,6 +290,7 @@ MdiOutDir::MdiOutDir(Prompts& prompts, QWidget* parent)
     layout->addWidget(m_drives);
     layout->addWidget(m_folders, 1);
     layout->addWidget(m_folder);
+    keepLines(m_folders, 2);
     m_folders->setOnOpened([this] { refreshDirText(); });
     m_drives->setOnEnter([this] { m_folders->setFocus(); });
     // The popup: refresh, the alias commands, then the aliases themselves.
@@ -449,6 +450,7 @@ MdiStatus::MdiStatus(Prompts& prompts, QWidget* parent)
     // Tens of thousands of lines: one height for all keeps adding a line cheap.
     m_list->setUniformItemSizes(true);
     m_list->setToolTip(catalogueText(5001));
+    keepLines(m_list, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
     addPopup(this, m_list, {{seriesText(2008), [this] { RefreshForm(); }}});
@@ -521,6 +523,7 @@ MdiOutFile::MdiOutFile(QWidget* parent)
     setWindowTitle(catalogueText(6000));
     m_list->setObjectName(QStringLiteral("lstOutFile"));
     m_list->setToolTip(catalogueText(6001));
+    keepLines(m_list, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
     addPopup(this, m_list, {{seriesText(2008), [this] { Clear(); }},

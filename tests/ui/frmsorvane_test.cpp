@@ -142,6 +142,45 @@ TEST_F(MainWindow, PanelsFollowTheGridWhenResizeIsOn)
     EXPECT_EQ(windows[1]->geometry().height(), 2 * windows[0]->geometry().height());
 }
 
+TEST_F(MainWindow, ALargerFontGrowsTheButtonsAndNoPanelCollapses)
+{
+    // The designed sizes at the designed font.
+    const QSize designed(1335 / 15, 375 / 15);
+    EXPECT_EQ(m_window->button(1)->size(), designed);
+    EXPECT_LE(m_window->minimumSizeHint().width(), 8000 / 15);
+    EXPECT_LE(m_window->minimumSizeHint().height(), 8000 / 15);
+
+    for (const int points : {10, 14, 20}) {
+        SCOPED_TRACE(points);
+        m_settings.Font_Size = points;
+        m_window->SetFontData();
+        QApplication::processEvents();
+        for (int i = 0; i < 3; ++i) {
+            QPushButton* button = m_window->button(i);
+            EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString(); // not clipped
+            EXPECT_GE(button->height(), button->sizeHint().height());
+            EXPECT_GE(button->width(), designed.width());
+        }
+        // Squeezed to 300 x 300: every control keeps its height, every list two lines.
+        m_window->resize(300, 300);
+        QApplication::processEvents();
+        for (QMdiSubWindow* panel : m_window->mdiArea()->subWindowList()) {
+            const std::string name = panel->widget()->objectName().toStdString();
+            for (QWidget* control : panel->widget()->findChildren<QWidget*>()) {
+                if (!control->isVisibleTo(panel))
+                    continue;
+                if (auto* list = qobject_cast<QListWidget*>(control)) {
+                    EXPECT_GE(list->viewport()->height(), 2 * list->fontMetrics().lineSpacing()) << name;
+                } else if (qobject_cast<QComboBox*>(control) || qobject_cast<QLineEdit*>(control)
+                    || qobject_cast<QAbstractButton*>(control)) {
+                    EXPECT_GE(control->height(), control->minimumSizeHint().height()) << name << " "
+                        << control->objectName().toStdString();
+                }
+            }
+        }
+    }
+}
+
 TEST_F(MainWindow, ClosingWritesTheDrivesFoldersAndGeometry)
 {
     m_window->inDir()->setDriveName(QStringLiteral("a:"));
