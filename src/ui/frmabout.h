@@ -5,6 +5,8 @@
 #include <QDialog>
 
 #include <array>
+#include <utility>
+#include <vector>
 
 #include "engine/archiver_library.h"
 
@@ -24,7 +26,13 @@ public:
     QLabel* versionLine(int index) const { return m_ver[static_cast<size_t>(index)]; }
     QLabel* picture() const { return m_picture; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void layOut();
+
+    std::vector<std::pair<QWidget*, QRect>> m_design; // every control at its design place
     std::array<QLabel*, 3> m_prog{};
     std::array<QLabel*, 3> m_ver{};
     QLabel* m_picture;

@@ -220,8 +220,10 @@ void FrmSorvane::placeDialog(QWidget* dialog, const char* prefix, bool withSize,
         size.setHeight(m_memo.pixels(name + "_Height", positionOf(where, name + "_Height", 5000, failure)));
     }
     dialog->move(m_memo.pixels(name + "_Left", left), m_memo.pixels(name + "_Top", top));
-    if (withSize)
+    if (withSize) {
         dialog->resize(size);
+        m_askedSizes[name] = size;
+    }
 }
 
 void FrmSorvane::writePosition(const std::string& key, int pixels)
@@ -235,8 +237,18 @@ void FrmSorvane::storeDialog(QWidget* dialog, const char* prefix, bool withSize)
     writePosition(name + "_Left", dialog->x());
     writePosition(name + "_Top", dialog->y());
     if (withSize) {
-        writePosition(name + "_Width", dialog->width());
-        writePosition(name + "_Height", dialog->height());
+        // A dialog a large font made grow to fit keeps the size it was given:
+        // at its smallest now and larger than asked, it was not the user's doing.
+        QSize size = dialog->size();
+        if (const auto asked = m_askedSizes.find(name); asked != m_askedSizes.end()) {
+            const QSize least = dialog->minimumSize().expandedTo(dialog->minimumSizeHint());
+            if (size.width() > asked->second.width() && size.width() <= least.width())
+                size.setWidth(asked->second.width());
+            if (size.height() > asked->second.height() && size.height() <= least.height())
+                size.setHeight(asked->second.height());
+        }
+        writePosition(name + "_Width", size.width());
+        writePosition(name + "_Height", size.height());
     }
 }
 

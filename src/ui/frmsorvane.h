@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -134,6 +135,7 @@ private:
     FrmDefault* m_driveDialog = nullptr;
     FrmDefault* m_folderDialog = nullptr;
     FrmAbout* m_about = nullptr;
+    std::map<std::string, QSize> m_askedSizes; // the stored sizes the dialogs were given
     GeometryMemo m_memo;
     QString m_loadError;
     bool m_running = false;

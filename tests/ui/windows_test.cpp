@@ -211,6 +211,79 @@ TEST_F(MainWindow, StoredPositionsComeBackExactlyWhenNothingMoved)
     EXPECT_NEAR(*left, 1000.0 + 10 * ui::twipsPerPixel(window.logicalDpiX()), 15.0);
 }
 
+TEST_F(MainWindow, ALargeFontGrowsTheDialogsWithoutStoringTheGrownSizes)
+{
+    m_settings.Resize = false;
+    store("Default_Width", "5000");
+    store("Default_Height", "3000");
+    m_settings.Font_Size = 20;
+    {
+        ui::FrmSorvane window(m_settings, m_libraries, m_progress, m_prompts);
+        window.show();
+        QApplication::processEvents();
+        QSize shown, least;
+        m_prompts.modal = [&](QDialog& dialog) {
+            QApplication::processEvents();
+            shown = dialog.size();
+            least = dialog.minimumSizeHint();
+        };
+        window.mnuOutDirDefault_Click();
+        m_prompts.modal = nullptr;
+        // Grown to fit its controls at this font, nothing cut.
+        EXPECT_GE(shown.width(), least.width());
+        EXPECT_GT(shown.width(), 5000 / 15);
+        window.close();
+    }
+    EXPECT_EQ(stored("Default_Width"), "5000");
+    EXPECT_EQ(stored("Default_Height"), "3000");
+
+    // Made larger by the user: that size is kept.
+    m_settings.Font_Size = 10;
+    ui::FrmSorvane window(m_settings, m_libraries, m_progress, m_prompts);
+    window.show();
+    QApplication::processEvents();
+    m_prompts.modal = [&](QDialog& dialog) {
+        QApplication::processEvents();
+        dialog.resize(dialog.width() + 40, dialog.height());
+    };
+    window.mnuOutDirDefault_Click();
+    m_prompts.modal = nullptr;
+    window.close();
+    const auto width = settings::parsePosition(stored("Default_Width"));
+    ASSERT_TRUE(width);
+    EXPECT_GT(*width, 5000.0f);
+}
+
+TEST_F(MainWindow, TheAboutBoxFollowsALargerFont)
+{
+    ui::FrmAbout about(m_libraries.availability);
+    const QSize designed = about.size();
+    QFont font = about.font();
+    font.setPointSize(14);
+    about.setFont(font);
+    about.show();
+    QApplication::processEvents();
+    EXPECT_GT(about.width(), designed.width());
+    auto* ok = about.findChild<QPushButton*>(QStringLiteral("btnOK"));
+    ASSERT_TRUE(ok);
+    for (QWidget* child : about.findChildren<QWidget*>()) {
+        if (child->parentWidget() != &about)
+            continue;
+        EXPECT_TRUE(about.rect().contains(child->geometry())) << child->objectName().toStdString();
+        if (auto* box = qobject_cast<QLineEdit*>(child)) {
+            EXPECT_EQ(box->font().pointSize(), 14) << box->objectName().toStdString();
+            EXPECT_GE(box->height(), box->minimumSizeHint().height()) << box->objectName().toStdString();
+        }
+        if (auto* label = qobject_cast<QLabel*>(child); label && !label->text().isEmpty()) {
+            EXPECT_GE(label->height(), label->fontMetrics().height()) << label->objectName().toStdString();
+        }
+        // Every text ends above the button.
+        if (child != ok) {
+            EXPECT_LE(child->y() + child->fontMetrics().height(), ok->y()) << child->objectName().toStdString();
+        }
+    }
+}
+
 TEST(GeometryMemo, ConvertsAndRemembers)
 {
     ui::GeometryMemo memo(15.0);
