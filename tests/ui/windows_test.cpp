@@ -525,6 +525,18 @@ TEST_F(MainWindow, TheHelpPageOpensInAWindowOfTheProgram)
     help->close();
 }
 
+TEST_F(MainWindow, TheHelpPageCoversImagesTheQueueThePackCommandAndTheSettings)
+{
+    const QString path = QString::fromStdString(platform::programFile("Sorvane2.html"));
+    QDialog* help = ui::showHelpWindow(m_window.get(), path);
+    ASSERT_TRUE(help);
+    const QString text = help->findChild<QTextBrowser*>(QStringLiteral("page"))->toPlainText();
+    for (const char* topic : {"ディスクイメージ", "D88", "sorvane2-pack", "--images", "--label", "Brelmoor.ini",
+             "SORVANE2_DRIVES", "/U", "CRC"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(topic))) << topic;
+    help->close();
+}
+
 // ── Folder dialogs' popup ───────────────────────────────────────────────────
 
 TEST_F(MainWindow, TheFolderDialogsCopyTheSourceDrive)
