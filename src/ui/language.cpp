@@ -5,10 +5,13 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <QTreeView>
 
 namespace ui {
 
@@ -58,6 +61,16 @@ bool installJapanese()
 void japaneseFileDialog(QFileDialog& dialog)
 {
     dialog.setProxyModel(new JapaneseFileColumns(&dialog));
+    // Columns wide enough for what they hold at the dialog's font.
+    if (auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        const QFontMetrics metrics(list->font());
+        const int pad = 3 * metrics.averageCharWidth();
+        list->header()->resizeSection(1, metrics.horizontalAdvance(QStringLiteral("999.9 MB")) + pad);
+        list->header()->resizeSection(2, metrics.horizontalAdvance(QStringLiteral("ファイル フォルダー")) + pad);
+        list->header()->resizeSection(3, metrics.horizontalAdvance(QStringLiteral("2026/12/08 13:27")) + pad);
+    }
+    const QFontMetrics metrics(dialog.font());
+    dialog.resize(dialog.size().expandedTo(QSize(metrics.averageCharWidth() * 100, metrics.height() * 28)));
 }
 
 QString imageFileFilter()

@@ -112,6 +112,8 @@ MdiInDir::MdiInDir(QWidget* parent)
         QFileDialog dialog(this, QStringLiteral("ディスクイメージを開く"), QString(), imageFileFilter());
         dialog.setObjectName(QStringLiteral("cdlImage"));
         dialog.setFileMode(QFileDialog::ExistingFile);
+        // The type box names the kind; the extensions it matches would not fit.
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
         japaneseFileDialog(dialog);
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     };

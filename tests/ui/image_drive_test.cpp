@@ -143,8 +143,17 @@ TEST_F(ImageDrivePanel, TheImageDialogListsEachTypeOnceAndSpeaksJapanese)
     QMenu* popup = panel.findChild<QMenu*>(QStringLiteral("mnuPopup"));
     ASSERT_TRUE(popup);
     QStringList filters, names, types, dates, sizes;
+    QString shownType;
     uitest::whenModal<QFileDialog>([&](QFileDialog& dialog) {
         filters = dialog.nameFilters();
+        // The type box shows its whole text.
+        auto* typeBox = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        EXPECT_TRUE(typeBox);
+        if (typeBox) {
+            shownType = typeBox->currentText();
+            EXPECT_LE(typeBox->fontMetrics().horizontalAdvance(shownType) + 30, typeBox->width()) << shownType.toStdString();
+        }
+
         dialog.setDirectory(QString::fromStdString(m_dir.path()));
         auto* view = dialog.findChild<QAbstractItemView*>(QStringLiteral("treeView"));
         // The folder is read by a thread of the dialog's model: wait for its rows.
@@ -165,6 +174,7 @@ TEST_F(ImageDrivePanel, TheImageDialogListsEachTypeOnceAndSpeaksJapanese)
     popup->actions().at(1)->trigger();
 
     ASSERT_EQ(filters.size(), 2);
+    EXPECT_EQ(shownType, QStringLiteral("ディスクイメージ"));
     EXPECT_TRUE(filters[0].endsWith(QLatin1Char(')'))) << filters[0].toStdString();
     const QStringList patterns = filters[0].section(QLatin1Char('('), 1).chopped(1).split(QLatin1Char(' '));
     QStringList folded;
