@@ -41,9 +41,30 @@ private:
 
 // ── Containers ──────────────────────────────────────────────────────────────
 
+// How disk offsets map to tracks and sectors, when the container says
+// (sectorsPerTrack 0: it does not, as for raw images).
+struct DiskLayout {
+    std::uint32_t sectorSize = 0;
+    std::uint32_t sectorsPerTrack = 0;
+    std::uint32_t heads = 0;
+    std::uint32_t firstRecord = 1; // the record number (R) of a track's first sector
+};
+
+// A sector whose bytes the image does not hold as the disk held them.
+struct SectorFault {
+    std::uint64_t diskOffset = 0;
+    std::uint32_t length = 0;
+    std::uint32_t cylinder = 0;
+    std::uint32_t head = 0;
+    std::uint32_t record = 0;
+    std::string reason; // "missing from the image", "the dump recorded a data CRC error", ...
+};
+
 // The disk's sectors laid end to end (cylinder, head, sector order), as
 // stretches of the image file. Parts of the disk that the image does not
-// hold (a truncated dump, a track missing from a D88) read as an error.
+// hold read as an error: the end of a truncated dump, or a sector a D88
+// lacks or holds with a fault its dump recorded. Such sectors are listed
+// with what the image says of them, and a read that meets one names it.
 class Disk {
 public:
     struct Stretch {
@@ -52,23 +73,39 @@ public:
         std::uint64_t length = 0;
     };
 
-    Disk(std::shared_ptr<const ByteFile> file, std::string format, std::vector<Stretch> stretches,
-         std::uint64_t size);
+    using Layout = DiskLayout;
+    using Fault = SectorFault;
 
-    // read: exactly `size` bytes at disk offset `offset`.
+    Disk(std::shared_ptr<const ByteFile> file, std::string format, std::vector<Stretch> stretches,
+         std::uint64_t size, Layout layout = {}, std::vector<Fault> faults = {});
+
+    // read: exactly `size` bytes at disk offset `offset`; an Error naming the
+    // first sector it cannot read and why.
     Result<void> read(std::uint64_t offset, void* buffer, std::size_t size) const;
+    // gap: why the image lacks data for part of [offset, offset + size)
+    // ("cylinder 2 head 1 sector 7: the dump recorded a data CRC error");
+    // nullopt when it holds all of it.
+    std::optional<std::string> gap(std::uint64_t offset, std::uint64_t size) const;
     // holds: true when the image has data for all of [offset, offset + size).
-    bool holds(std::uint64_t offset, std::uint64_t size) const;
+    bool holds(std::uint64_t offset, std::uint64_t size) const { return !gap(offset, size); }
     std::uint64_t size() const { return m_size; }
     const std::string& format() const { return m_format; }
+    const Layout& layout() const { return m_layout; }
+    // faults: the sectors of the disk the image holds no good data for, by disk offset.
+    const std::vector<Fault>& faults() const { return m_faults; }
     // sectorSize: the container's own sector size (0 when it does not say, as for raw images).
     std::uint32_t sectorSize = 0;
 
 private:
+    std::string hole(std::uint64_t offset) const;
+    const Stretch* stretchAt(std::uint64_t offset) const;
+
     std::shared_ptr<const ByteFile> m_file;
     std::string m_format;
     std::vector<Stretch> m_stretches; // sorted, not overlapping
     std::uint64_t m_size;
+    Layout m_layout;
+    std::vector<Fault> m_faults; // sorted, not overlapping
 };
 
 // A container format: nullopt when the file is not of this format; an Error
@@ -152,7 +189,11 @@ public:
     bool isEnd(std::uint32_t value) const;
     bool isData(std::uint32_t value) const { return value >= 2 && value < m_geometry.clusterCount + 2; }
     // clusterHeld: true when the image holds all of cluster `cluster`.
-    bool clusterHeld(std::uint32_t cluster) const;
+    bool clusterHeld(std::uint32_t cluster) const { return !clusterGap(cluster); }
+    // clusterGap: why the image lacks part of cluster `cluster`, in the disk's
+    // words ("cylinder 2 head 1 sector 7: missing from the image"); nullopt
+    // when it holds all of it.
+    std::optional<std::string> clusterGap(std::uint32_t cluster) const;
     // readCluster: `size` bytes at `offset` inside cluster `cluster`.
     Result<void> readCluster(std::uint32_t cluster, std::uint32_t offset, void* buffer, std::size_t size) const;
 

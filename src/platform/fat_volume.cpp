@@ -363,9 +363,11 @@ std::uint64_t Volume::clusterOffset(std::uint32_t cluster) const
     return g.volumeOffset + (firstData + std::uint64_t{cluster - 2} * g.sectorsPerCluster) * g.bytesPerSector;
 }
 
-bool Volume::clusterHeld(std::uint32_t cluster) const
+std::optional<std::string> Volume::clusterGap(std::uint32_t cluster) const
 {
-    return isData(cluster) && m_disk->holds(clusterOffset(cluster), bytesPerCluster());
+    if (!isData(cluster))
+        return "cluster " + std::to_string(cluster) + " is out of range";
+    return m_disk->gap(clusterOffset(cluster), bytesPerCluster());
 }
 
 Result<void> Volume::readCluster(std::uint32_t cluster, std::uint32_t offset, void* buffer, std::size_t size) const
@@ -613,9 +615,11 @@ struct FatWalker {
                                       + " another chain at cluster " + std::to_string(cluster) + " (a damaged image)"};
             used[cluster] = true;
             // Only the clusters a file needs must be there: a chain may run on past the size.
-            if (count < needed && !volume.clusterHeld(cluster))
-                return Error{EIO, pathOf(relative) + ": cluster " + std::to_string(cluster)
-                                      + " lies past the end of the image (a truncated image)"};
+            if (count < needed) {
+                if (std::optional<std::string> gap = volume.clusterGap(cluster))
+                    return Error{EIO, (relative.empty() ? std::string("the root folder") : pathOf(relative)) + ": "
+                                          + *gap};
+            }
             if (++count > limit)
                 return Error{EIO, pathOf(relative) + ": its cluster chain loops (a damaged image)"};
             const std::uint32_t following = volume.next(cluster);

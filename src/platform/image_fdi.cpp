@@ -40,8 +40,8 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeFdi(std::shared_ptr<cons
     std::vector<Disk::Stretch> stretches;
     if (held > 0)
         stretches.push_back({0, headerSize, held});
-    auto disk = std::make_shared<Disk>(std::move(file), "FDI", std::move(stretches), geometry);
-    disk->sectorSize = sectorSize;
+    auto disk = std::make_shared<Disk>(std::move(file), "FDI", std::move(stretches), geometry,
+        Disk::Layout{sectorSize, sectors, heads, 1});
     return Result<std::shared_ptr<const Disk>>(std::shared_ptr<const Disk>(std::move(disk)));
 }
 

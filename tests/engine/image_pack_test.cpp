@@ -152,6 +152,86 @@ INSTANTIATE_TEST_SUITE_P(Images, ImagePack,
             + (info.param.hidden ? "_hidden" : "");
     });
 
+// A D88 whose dump recorded a data CRC error inside SUB/DATA.BIN: packing it
+// fails naming the image, the file and the sector, and leaves no archive and
+// no temporary file; in a batch the other images pack. With the error where
+// no file is, the disk packs as mcopy reads the raw disk.
+TEST(ImagePackD88, ASectorWithADataCrcErrorFailsThePackOfItsFileOnly)
+{
+    TempDir dir;
+    const ImageFormat format = imageFormats()[1]; // F144M
+    const std::string raw = dir / "disk.raw";
+    makeImage(format, raw, "GAME01");
+    ASSERT_FALSE(HasFatalFailure());
+    mtoolsExtract(format, raw, dir / "files");
+    const std::string rawBytes = readFile(raw);
+    std::string data;
+    for (const SampleFile& file : sampleFiles())
+        if (file.path == "SUB/DATA.BIN")
+            data = file.content;
+    const std::size_t at = rawBytes.find(data);
+    ASSERT_NE(at, std::string::npos);
+    const std::uint32_t trackBytes = format.sectorSize * format.sectorsPerTrack;
+    const std::uint32_t track = static_cast<std::uint32_t>(at / trackBytes + 2); // wholly DATA.BIN's
+    ASSERT_LE((track + 1) * std::size_t{trackBytes}, at + data.size());
+    D88Layout bad = d88Tracks(rawBytes, format.sectorSize, format.sectorsPerTrack, format.heads);
+    bad.record(track / 2, track % 2, 7).status = 0xB0;
+    D88Layout good = d88Tracks(rawBytes, format.sectorSize, format.sectorsPerTrack, format.heads);
+    const std::uint32_t last = static_cast<std::uint32_t>(rawBytes.size() / trackBytes - 1);
+    good.record(last / 2, last % 2, 18).status = 0xB0;
+    makeDirs(dir / "pile");
+    writeFile(dir / "pile/BAD.D88", bad.bytes());
+    writeFile(dir / "pile/GOOD.D88", good.bytes());
+    const std::string badState = fileState(dir / "pile/BAD.D88");
+    const std::string goodState = fileState(dir / "pile/GOOD.D88");
+    makeDirs(dir / "arc");
+    makeDirs(dir / "tmp");
+    const std::string sector = "cylinder " + std::to_string(track / 2) + " head " + std::to_string(track % 2)
+        + " sector 7: the dump recorded a data CRC error";
+
+    auto env = [&](const std::string& image) {
+        return "SORVANE2_DRIVES=" + quote("a=" + image + ";c=" + dir.path() + "/arc;d=" + dir.path() + "/tmp")
+            + " SORVANE2_SYSTEM_DIR=" + quote(binaryDir()) + " SORVANE2_CONFIG_DIR=" + quote(dir.path()) + " ";
+    };
+    const std::string tool = quote(binaryDir() + "/sorvane2-pack");
+    const std::string options = " --label --folder 'C:\\' --tmp 'D:\\' --format lzh --hidden 2>&1";
+    CommandResult run = shell(env(dir / "pile/BAD.D88") + tool + " --drive a:" + options);
+    EXPECT_NE(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find(dir / "pile/BAD.D88: SUB\\DATA.BIN: " + sector), std::string::npos) << run.output;
+    EXPECT_TRUE(readTree(dir / "arc").empty()) << "an archive was left";
+    EXPECT_TRUE(readTree(dir / "tmp").empty()) << "a temporary file was left";
+    EXPECT_EQ(fileState(dir / "pile/BAD.D88"), badState) << "the image file changed";
+
+    // The error where no file is: the archive holds what mcopy reads.
+    run = shell(env(dir / "pile/GOOD.D88") + tool + " --drive a:" + options);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    const std::map<std::string, TreeFile> got = unpacked(dir / "arc/GAME01.LZH", dir / "x");
+    std::map<std::string, TreeFile> expected;
+    for (const auto& [path, file] : readTree(dir / "files"))
+        if (!file.folder)
+            expected[path] = file;
+    ASSERT_EQ(got.size(), expected.size());
+    for (const auto& [path, file] : expected) {
+        ASSERT_TRUE(got.count(path)) << path;
+        EXPECT_TRUE(got.at(path).content == file.content) << path << ": not what mcopy reads";
+    }
+    EXPECT_EQ(fileState(dir / "pile/GOOD.D88"), goodState) << "the image file changed";
+    shell("rm -rf " + quote(dir / "arc") + " && mkdir " + quote(dir / "arc"));
+
+    // Both in one batch: the good one packs, the bad one is named with its file and sector.
+    run = shell(env(dir / "none") + tool + " --images " + quote(dir / "pile") + " --name DISK01 --folder 'C:\\' --tmp 'D:\\' 2>&1");
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("Images: 1 packed, 1 failed: BAD.D88"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("BAD.D88: SUB\\DATA.BIN: " + sector), std::string::npos) << run.output;
+    std::set<std::string> archives;
+    for (const auto& [path, file] : readTree(dir / "arc"))
+        archives.insert(path);
+    EXPECT_EQ(archives.size(), 1u);
+    EXPECT_TRUE(readTree(dir / "tmp").empty()) << "a temporary file was left";
+    EXPECT_EQ(fileState(dir / "pile/BAD.D88"), badState);
+    EXPECT_EQ(fileState(dir / "pile/GOOD.D88"), goodState);
+}
+
 TEST(ImageBatch, TwentyImagesOneDamaged)
 {
     TempDir dir;

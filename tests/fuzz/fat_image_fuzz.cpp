@@ -1,15 +1,447 @@
 // libFuzzer target: disk images as drives read them: the container probes
 // (D88, FDI, raw), the boot sector, the FAT, every folder with its names, and
-// every file's data, on arbitrary bytes.
+// every file's data.
+//
+// Two modes, chosen by the first byte:
+// - 0xD8: a fixed FAT12 disk with files of known content, wrapped in a D88,
+//   the input a list of changes to its sector headers and track table (drop,
+//   repeat or relabel a sector, change its N, size, status or count, point a
+//   track at another one's bytes, poke a header byte). Nothing here changes a
+//   sector's data, so the disk the headers describe holds either the original
+//   bytes or, where a relabelling moved them, another sector's: a sector read
+//   with success must be one the headers place there, and a file read with
+//   success must be exactly its original content unless the headers moved
+//   sectors. A wrong result aborts.
+// - anything else: the bytes are the image, and only crashes, hangs and
+//   sanitizer faults count.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "disk_image.h"
 
+namespace {
+
+using namespace platform::image;
+
+constexpr std::uint32_t kSectorSize = 512;
+constexpr std::uint32_t kSectorsPerTrack = 8;
+constexpr std::uint32_t kHeads = 2;
+constexpr std::uint32_t kCylinders = 40;
+constexpr std::uint32_t kTracks = kCylinders * kHeads;
+constexpr std::uint32_t kDiskSectors = kTracks * kSectorsPerTrack; // 640: 320 K
+constexpr std::uint32_t kFirstData = 12; // boot, two FATs of 2 sectors, 7 of root folder
+
+[[noreturn]] void wrong(const std::string& what)
+{
+    std::fprintf(stderr, "WRONG RESULT: %s\n", what.c_str());
+    std::abort();
+}
+
+void put16(std::string& b, std::size_t at, std::uint32_t v)
+{
+    b[at] = static_cast<char>(v & 0xFF);
+    b[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+}
+
+void put32(std::string& b, std::size_t at, std::uint32_t v)
+{
+    put16(b, at, v & 0xFFFF);
+    put16(b, at + 2, v >> 16);
+}
+
+// The disk every mutation starts from, and what its files hold.
+struct Original {
+    std::string disk;
+    std::map<std::string, std::string> files; // "SUB\\THIRD.BIN" -> content
+};
+
+const Original& original()
+{
+    static const Original made = [] {
+        Original o;
+        std::string& d = o.disk;
+        d.assign(std::size_t{kDiskSectors} * kSectorSize, '\0');
+        const unsigned char boot[] = {0xEB, 0x3C, 0x90, 'F', 'U', 'Z', 'Z', 'D', 'I', 'S', 'K'};
+        std::memcpy(d.data(), boot, sizeof boot);
+        put16(d, 11, kSectorSize);
+        d[13] = 1;                      // one sector a cluster
+        put16(d, 14, 1);                // reserved
+        d[16] = 2;                      // FATs
+        put16(d, 17, 112);              // root entries
+        put16(d, 19, kDiskSectors);
+        d[21] = static_cast<char>(0xF9);
+        put16(d, 22, 2);                // sectors per FAT
+        put16(d, 24, kSectorsPerTrack);
+        put16(d, 26, kHeads);
+        d[510] = 0x55;
+        d[511] = static_cast<char>(0xAA);
+        auto setFat = [&](std::uint32_t cluster, std::uint32_t value) {
+            for (std::size_t fat : {512u, 1024u}) {
+                const std::size_t at = fat + cluster * 3 / 2;
+                auto* b = reinterpret_cast<unsigned char*>(d.data());
+                if (cluster & 1) {
+                    b[at] = static_cast<unsigned char>((b[at] & 0x0F) | ((value << 4) & 0xF0));
+                    b[at + 1] = static_cast<unsigned char>(value >> 4);
+                } else {
+                    b[at] = static_cast<unsigned char>(value & 0xFF);
+                    b[at + 1] = static_cast<unsigned char>((b[at + 1] & 0xF0) | ((value >> 8) & 0x0F));
+                }
+            }
+        };
+        setFat(0, 0xFF9);
+        setFat(1, 0xFFF);
+        auto clusterAt = [](std::uint32_t cluster) { return std::size_t{kFirstData + cluster - 2} * kSectorSize; };
+        auto entry = [](const char* name11, std::uint8_t attributes, std::uint32_t cluster, std::uint32_t size) {
+            std::string e(32, '\0');
+            std::memcpy(e.data(), name11, 11);
+            e[11] = static_cast<char>(attributes);
+            put16(e, 22, (10 << 11) | (20 << 5) | 15);
+            put16(e, 24, ((2001 - 1980) << 9) | (2 << 5) | 3);
+            put16(e, 26, cluster);
+            put32(e, 28, size);
+            return e;
+        };
+        std::uint32_t nextCluster = 2;
+        // A file of `size` bytes whose every byte depends on the file and its place.
+        auto file = [&](const std::string& path, std::uint32_t size, std::uint32_t seed) {
+            std::string content(size, '\0');
+            std::uint32_t x = seed * 2654435761u + 1;
+            for (std::uint32_t i = 0; i < size; ++i) {
+                x = x * 1664525u + 1013904223u;
+                content[i] = static_cast<char>(x >> 24);
+            }
+            const std::uint32_t first = size ? nextCluster : 0;
+            for (std::uint32_t at = 0; at < size; at += kSectorSize) {
+                const std::uint32_t part = std::min(kSectorSize, size - at);
+                d.replace(clusterAt(nextCluster), part, content, at, part);
+                setFat(nextCluster, at + kSectorSize >= size ? 0xFFF : nextCluster + 1);
+                ++nextCluster;
+            }
+            o.files[path] = content;
+            return first;
+        };
+        const std::size_t root = std::size_t{5} * kSectorSize;
+        d.replace(root, 32, entry("FUZZDISK   ", kAttrVolume, 0, 0));
+        d.replace(root + 32, 32, entry("FIRST   BIN", 0x20, file("FIRST.BIN", 50000, 1), 50000));
+        d.replace(root + 64, 32, entry("SMALL   TXT", 0x20, file("SMALL.TXT", 300, 2), 300));
+        d.replace(root + 96, 32, entry("EMPTY   DAT", 0x20, 0, 0));
+        o.files["EMPTY.DAT"] = "";
+        const std::uint32_t sub = nextCluster++;
+        setFat(sub, 0xFFF);
+        d.replace(root + 128, 32, entry("SUB        ", kAttrFolder, sub, 0));
+        d.replace(root + 160, 32, entry("SECOND  BIN", 0x20, file("SECOND.BIN", 70000, 3), 70000));
+        d.replace(clusterAt(sub), 32, entry(".          ", kAttrFolder, sub, 0));
+        d.replace(clusterAt(sub) + 32, 32, entry("..         ", kAttrFolder, 0, 0));
+        d.replace(clusterAt(sub) + 64, 32, entry("THIRD   BIN", 0x20, file("SUB\\THIRD.BIN", 90000, 4), 90000));
+        d.replace(clusterAt(sub) + 96, 32, entry("FOURTH  BIN", 0x20, file("SUB\\FOURTH.BIN", 60000, 5), 60000));
+        return o;
+    }();
+    return made;
+}
+
+// ── The D88 being mutated ──────────────────────────────────────────────────
+
+struct Record {
+    unsigned char header[16];
+    std::string data;
+};
+
+struct D88Model {
+    std::vector<std::vector<Record>> tracks; // by table entry
+    std::vector<bool> countSet;              // per track: a record's count field was set by hand
+    // Changes made to the serialized bytes: table entries pointed elsewhere, header bytes poked.
+    struct Pointer { std::uint32_t entry, target, records; bool raw; std::uint32_t delta; };
+    std::vector<Pointer> pointers;
+    struct Poke { std::uint32_t track, record, byte; std::uint8_t value; };
+    std::vector<Poke> pokes;
+};
+
+D88Model originalModel()
+{
+    const std::string& disk = original().disk;
+    D88Model m;
+    m.tracks.resize(kTracks);
+    m.countSet.assign(kTracks, false);
+    // Interleaved, as dumps of real disks often are: 1, 5, 2, 6, 3, 7, 4, 8.
+    const std::uint32_t order[kSectorsPerTrack] = {0, 4, 1, 5, 2, 6, 3, 7};
+    for (std::uint32_t t = 0; t < kTracks; ++t) {
+        for (std::uint32_t k : order) {
+            Record r{};
+            r.header[0] = static_cast<unsigned char>(t / kHeads);
+            r.header[1] = static_cast<unsigned char>(t % kHeads);
+            r.header[2] = static_cast<unsigned char>(k + 1);
+            r.header[3] = 2; // 512 bytes
+            r.header[4] = kSectorsPerTrack;
+            r.data = disk.substr((std::size_t{t} * kSectorsPerTrack + k) * kSectorSize, kSectorSize);
+            m.tracks[t].push_back(r);
+        }
+    }
+    return m;
+}
+
+std::string serialize(D88Model& m)
+{
+    std::string out(0x2B0, '\0');
+    std::memcpy(out.data(), "FUZZ", 4);
+    out[0x1B] = 0x00;
+    std::vector<std::vector<std::uint32_t>> recordAt(m.tracks.size());
+    for (std::uint32_t t = 0; t < m.tracks.size(); ++t) {
+        if (m.tracks[t].empty())
+            continue;
+        put32(out, 0x20 + 4 * t, static_cast<std::uint32_t>(out.size()));
+        for (Record& r : m.tracks[t]) {
+            std::string header(reinterpret_cast<const char*>(r.header), 16);
+            if (!m.countSet[t])
+                put16(header, 4, static_cast<std::uint32_t>(m.tracks[t].size()));
+            put16(header, 0x0E, static_cast<std::uint32_t>(r.data.size()));
+            recordAt[t].push_back(static_cast<std::uint32_t>(out.size()));
+            out += header;
+            out += r.data;
+        }
+    }
+    put32(out, 0x1C, static_cast<std::uint32_t>(out.size()));
+    for (const D88Model::Pointer& p : m.pointers) {
+        std::uint32_t offset = 0;
+        if (p.raw) {
+            offset = 0x2B0 + p.delta % static_cast<std::uint32_t>(out.size() - 0x2B0);
+        } else if (!recordAt[p.target].empty()) {
+            offset = recordAt[p.target][p.records % recordAt[p.target].size()];
+        }
+        put32(out, 0x20 + 4 * p.entry, offset);
+    }
+    for (const D88Model::Poke& p : m.pokes) {
+        if (recordAt[p.track].empty())
+            continue;
+        out[recordAt[p.track][p.record % recordAt[p.track].size()] + p.byte % 16] = static_cast<char>(p.value);
+    }
+    return out;
+}
+
+// Applies the input's changes: five bytes each (what, and four arguments).
+void mutate(D88Model& m, const std::uint8_t* ops, std::size_t size)
+{
+    for (std::size_t at = 0; at + 5 <= size && at < 5 * 12; at += 5) {
+        const std::uint8_t what = ops[at] % 14;
+        const std::uint32_t t = ops[at + 1] % kTracks;
+        std::vector<Record>& track = m.tracks[t];
+        const std::uint8_t a = ops[at + 2], b = ops[at + 3], c = ops[at + 4];
+        if (track.empty() && what <= 9)
+            continue;
+        Record* r = track.empty() ? nullptr : &track[a % track.size()];
+        switch (what) {
+        case 0: // drop a sector
+            track.erase(track.begin() + a % track.size());
+            break;
+        case 1: // the same sector twice
+            track.insert(track.begin() + b % (track.size() + 1), *r);
+            break;
+        case 2: { // a sector's header again, with another sector's data
+            const std::vector<Record>& from = m.tracks[c % kTracks];
+            if (from.empty())
+                break;
+            Record copy = *r;
+            copy.data = from[b % from.size()].data;
+            track.insert(track.begin() + b % (track.size() + 1), copy);
+            break;
+        }
+        case 3: case 4: case 5: case 6: case 7: // C, H, R, N, status
+            r->header[what == 7 ? 8 : what - 3] = b;
+            break;
+        case 8: { // another data size: its bytes cut short or padded
+            static const std::uint32_t sizes[] = {0, 128, 256, 511, 513, 1024};
+            r->data.resize(sizes[b % 6], static_cast<char>(c));
+            break;
+        }
+        case 9: // a record's count of sectors in its track, as written
+            r->header[4] = b;
+            r->header[5] = c;
+            m.countSet[t] = true;
+            break;
+        case 10: // two sectors trade places in the track (another interleave)
+            if (!track.empty())
+                std::swap(track[a % track.size()], track[b % track.size()]);
+            break;
+        case 11: // a table entry pointed at another track's records, or anywhere
+            m.pointers.push_back({t, static_cast<std::uint32_t>(c % kTracks), a, (b & 1) != 0,
+                                  static_cast<std::uint32_t>(a | (b << 8) | (c << 16))});
+            break;
+        case 12: // a whole track gone from the table
+            track.clear();
+            break;
+        default: // a byte of a sector header
+            m.pokes.push_back({t, a, b, c});
+            break;
+        }
+    }
+}
+
+// ── What the headers say ───────────────────────────────────────────────────
+
+// A sector as the D88's bytes hold it, read here on their own terms: each
+// table entry's records, as many as its first one counts.
+struct Seen {
+    std::uint32_t entry;
+    std::uint32_t c, h, r, n, status, size;
+    std::string data;
+    bool shared = false; // its track's bytes overlap another track's
+};
+
+std::vector<Seen> seenSectors(const std::string& d88)
+{
+    auto le = [&](std::size_t at, int bytes) {
+        std::uint32_t v = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(d88[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    std::vector<Seen> seen;
+    std::vector<std::pair<std::size_t, std::size_t>> spans(164, {0, 0});
+    for (std::uint32_t t = 0; t < 164; ++t) {
+        std::size_t at = le(0x20 + 4 * t, 4);
+        if (at == 0)
+            continue;
+        const std::size_t begin = at;
+        std::uint32_t count = 1;
+        for (std::uint32_t k = 0; k < count && at + 16 <= d88.size(); ++k) {
+            if (k == 0)
+                count = le(at + 4, 2);
+            const std::uint32_t size = le(at + 14, 2);
+            if (at + 16 + size > d88.size())
+                break;
+            seen.push_back({t, static_cast<unsigned char>(d88[at]), static_cast<unsigned char>(d88[at + 1]),
+                            static_cast<unsigned char>(d88[at + 2]), static_cast<unsigned char>(d88[at + 3]),
+                            static_cast<unsigned char>(d88[at + 8]), size, d88.substr(at + 16, size)});
+            at += 16 + size;
+        }
+        spans[t] = {begin, at};
+    }
+    for (Seen& s : seen)
+        for (std::uint32_t u = 0; u < 164; ++u)
+            if (u != s.entry && spans[u].first < spans[s.entry].second && spans[s.entry].first < spans[u].second)
+                s.shared = true;
+    return seen;
+}
+
+// Every sector the disk reads with success is one the headers place there:
+// a good copy (normal or deleted-data status, the disk's size, N agreeing,
+// not stored in another track's bytes) whose ID names that place, and no good
+// copy there holds other data. Places are by ID (C * heads + H, R) unless two
+// stored tracks carry the ID of one track, then by table entry and R.
+// Returns whether the disk is the original one wherever it reads.
+bool checkSectors(const Disk& disk, const std::string& d88)
+{
+    const Disk::Layout& layout = disk.layout();
+    if (layout.sectorSize != kSectorSize || layout.sectorsPerTrack != kSectorsPerTrack || layout.firstRecord != 1
+        || layout.heads != kHeads)
+        wrong("a few changed headers changed the disk's layout");
+    const std::vector<Seen> seen = seenSectors(d88);
+    // The ID most sectors of each stored track carry; by ID unless two share one.
+    std::map<std::uint32_t, std::map<std::pair<std::uint32_t, std::uint32_t>, int>> ids;
+    for (const Seen& s : seen)
+        ++ids[s.entry][{s.c, s.h}];
+    bool byId = true;
+    std::vector<bool> taken(164 * 2, false);
+    for (const auto& [entry, counts] : ids) {
+        std::pair<std::uint32_t, std::uint32_t> best{};
+        int most = 0;
+        for (const auto& [id, count] : counts)
+            if (count > most) {
+                most = count;
+                best = id;
+            }
+        const std::uint32_t place = best.first * kHeads + best.second;
+        if (best.second >= kHeads || place >= 164 || taken[place])
+            byId = false;
+        else
+            taken[place] = true;
+    }
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<const Seen*>> good; // (track, R)
+    for (const Seen& s : seen) {
+        const bool sane = s.n <= 7 && s.size == (128u << s.n) && s.size == kSectorSize;
+        if (!sane || s.shared || (s.status != 0x00 && s.status != 0x10) || (byId && s.h >= kHeads))
+            continue;
+        good[{byId ? s.c * kHeads + s.h : s.entry, s.r}].push_back(&s);
+    }
+    const std::string& originalDisk = original().disk;
+    bool same = true;
+    std::string sector(kSectorSize, '\0');
+    for (std::uint64_t at = 0; at < disk.size(); at += kSectorSize) {
+        const std::uint32_t index = static_cast<std::uint32_t>(at / kSectorSize);
+        const auto place = std::make_pair(index / kSectorsPerTrack, index % kSectorsPerTrack + 1);
+        const auto found = good.find(place);
+        const bool agreed = found != good.end()
+            && std::all_of(found->second.begin(), found->second.end(),
+                [&](const Seen* s) { return s->data == found->second.front()->data; });
+        if (!disk.read(at, sector.data(), kSectorSize)) {
+            if (agreed)
+                wrong("a sector the headers hold reads as not held: track " + std::to_string(place.first) + " R "
+                      + std::to_string(place.second));
+            continue;
+        }
+        if (!agreed || sector != found->second.front()->data)
+            wrong("a sector reads with success but not as the headers say: track " + std::to_string(place.first)
+                  + " R " + std::to_string(place.second));
+        if (at + kSectorSize > originalDisk.size() || originalDisk.compare(at, kSectorSize, sector) != 0)
+            same = false;
+    }
+    return same;
+}
+
+void checkMutated(const std::uint8_t* ops, std::size_t size)
+{
+    const Original& o = original();
+    D88Model model = originalModel();
+    mutate(model, ops, size);
+    const std::string d88 = serialize(model);
+    auto disk = openDisk(std::make_shared<MemoryFile>(d88));
+    if (!disk || (*disk)->format() != "D88") // a table that no longer starts at its header's end is no D88
+        return;
+    // Where the headers moved a sector, files may read other bytes, as the disk holds them.
+    const bool original = checkSectors(**disk, d88);
+    auto volume = Volume::open(*disk);
+    if (!volume || !original)
+        return;
+    std::shared_ptr<const Volume> v = *volume;
+    Entry root;
+    root.attributes = kAttrFolder;
+    (void)walk(*v, root, true, [&](const WalkItem& item) {
+        std::string path;
+        for (const std::string& part : item.relative)
+            path += (path.empty() ? "" : "\\") + part;
+        auto expected = o.files.find(path);
+        if (item.entry.isFolder())
+            return true;
+        std::string content;
+        FileReader reader(v, item.entry);
+        char buffer[4096];
+        long got;
+        while ((got = reader.read(buffer, sizeof buffer)) > 0)
+            content.append(buffer, static_cast<std::size_t>(got));
+        if (got < 0)
+            return true;
+        if (expected == o.files.end())
+            wrong("a file that is not on the disk: " + path);
+        if (content != expected->second)
+            wrong(path + " read with success, but not its content");
+        return true;
+    });
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
 {
-    using namespace platform::image;
+    if (size >= 1 && data[0] == 0xD8) {
+        checkMutated(data + 1, size - 1);
+        return 0;
+    }
     auto file = std::make_shared<MemoryFile>(std::string(reinterpret_cast<const char*>(data), size));
     auto disk = openDisk(file);
     if (!disk)

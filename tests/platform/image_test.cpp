@@ -401,6 +401,255 @@ TEST_P(DamagedImage, EndsInAClearError)
 INSTANTIATE_TEST_SUITE_P(Images, DamagedImage, ::testing::ValuesIn(damages()),
     [](const ::testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
 
+// ── D88 images read by their sector headers ─────────────────────────────────
+
+// One 1.44 M disk that mtools made and extracted, wrapped in D88s damaged one
+// sector or track at a time. Its SUB/DATA.BIN covers several whole tracks.
+class D88Sectors : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = new TempDir;
+        const ImageFormat& f = format();
+        makeImage(f, *s_dir / "disk.raw", "SECTORS");
+        mtoolsExtract(f, *s_dir / "disk.raw", *s_dir / "mcopy");
+        s_raw = new std::string(readFile(*s_dir / "disk.raw"));
+        s_extracted = new std::map<std::string, TreeFile>(readTree(*s_dir / "mcopy"));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_extracted;
+        delete s_raw;
+        delete s_dir;
+    }
+    static const ImageFormat& format()
+    {
+        static const ImageFormat f = imageFormats()[1]; // F144M
+        return f;
+    }
+    static std::uint32_t trackBytes() { return format().sectorSize * format().sectorsPerTrack; }
+
+    // The tracks that SUB/DATA.BIN fills from end to end, by table index.
+    std::vector<std::uint32_t> dataTracks() const
+    {
+        std::string data;
+        for (const SampleFile& file : sampleFiles())
+            if (file.path == "SUB/DATA.BIN")
+                data = file.content;
+        const std::size_t at = s_raw->find(data);
+        EXPECT_NE(at, std::string::npos);
+        EXPECT_EQ(at % format().sectorSize, 0u);
+        std::vector<std::uint32_t> tracks;
+        for (std::size_t t = (at + trackBytes() - 1) / trackBytes(); (t + 1) * trackBytes() <= at + data.size(); ++t)
+            tracks.push_back(static_cast<std::uint32_t>(t));
+        EXPECT_GE(tracks.size(), 5u);
+        return tracks;
+    }
+    D88Layout layout() const
+    {
+        const ImageFormat& f = format();
+        return d88Tracks(*s_raw, f.sectorSize, f.sectorsPerTrack, f.heads);
+    }
+    static std::string sectorText(std::uint32_t track, std::uint32_t record)
+    {
+        return "cylinder " + std::to_string(track / 2) + " head " + std::to_string(track % 2) + " sector "
+            + std::to_string(record);
+    }
+
+    // Every file reads as mcopy extracted it from the raw disk, but `failing`,
+    // which fails to read; a walk ends in `walkError` (nothing: succeeds).
+    void expectFiles(const std::string& d88, const std::string& failing, const std::string& walkError)
+    {
+        TempDir dir;
+        const std::string image = dir / "disk.d88";
+        writeFile(image, d88);
+        const std::string before = fileState(image);
+        ScopedEnv drives("SORVANE2_DRIVES", "a=" + image);
+        std::string error;
+        const std::map<std::string, Seen> seen = walkDrive(&error);
+        if (walkError.empty()) {
+            EXPECT_EQ(error, "");
+            std::set<std::string> names, extracted;
+            for (const auto& [path, s] : seen)
+                names.insert(path);
+            for (const auto& [path, file] : *s_extracted)
+                extracted.insert(path);
+            EXPECT_EQ(names, extracted);
+        } else {
+            EXPECT_EQ(error, image + ": " + walkError);
+        }
+        for (const auto& [path, file] : *s_extracted) {
+            if (file.folder)
+                continue;
+            std::string native = image + "/" + path;
+            std::unique_ptr<platform::FileStream> stream = platform::openImageFile(native);
+            ASSERT_TRUE(stream) << path;
+            std::string content;
+            char buffer[4096];
+            long got;
+            while ((got = stream->read(buffer, sizeof buffer)) > 0)
+                content.append(buffer, static_cast<size_t>(got));
+            if (path == failing) {
+                EXPECT_LT(got, 0) << path << " read with success";
+                EXPECT_EQ(stream->error(), EIO);
+            } else {
+                EXPECT_EQ(got, 0) << path;
+                EXPECT_TRUE(content == file.content) << path << ": not what mcopy extracts";
+            }
+        }
+        EXPECT_EQ(fileState(image), before) << "the image file changed";
+    }
+
+    static TempDir* s_dir;
+    static std::string* s_raw;
+    static std::map<std::string, TreeFile>* s_extracted;
+};
+
+TempDir* D88Sectors::s_dir = nullptr;
+std::string* D88Sectors::s_raw = nullptr;
+std::map<std::string, TreeFile>* D88Sectors::s_extracted = nullptr;
+
+TEST_F(D88Sectors, AFaultySectorFailsTheFileOnItNamingTheSectorAndNoOtherFile)
+{
+    const std::vector<std::uint32_t> tracks = dataTracks();
+    ASSERT_FALSE(HasFailure());
+    const std::uint32_t t = tracks[1], u = tracks[3]; // u + 1 holds DATA.BIN too
+    struct Fault {
+        const char* name;
+        std::function<void(D88Layout&)> damage;
+        std::uint32_t record; // of track t, the first that DATA.BIN cannot read
+        std::string reason;
+    };
+    auto onSector = [t](std::function<void(D88Record&)> change) {
+        return [t, change](D88Layout& d) { change(d.record(t / 2, t % 2, 7)); };
+    };
+    auto withStatus = [&](std::uint8_t status) { return onSector([status](D88Record& r) { r.status = status; }); };
+    const std::vector<Fault> faults = {
+        {"missing", [t](D88Layout& d) {
+             auto& track = d.tracks[t];
+             track.erase(std::find_if(track.begin(), track.end(), [](const D88Record& r) { return r.r == 7; }));
+         }, 7, "missing from the image"},
+        {"twice with other data", [t](D88Layout& d) {
+             D88Record copy = d.record(t / 2, t % 2, 7);
+             copy.data = d.record(t / 2, t % 2, 8).data;
+             d.tracks[t].insert(d.tracks[t].begin(), copy);
+         }, 7, "stored twice with different data"},
+        {"N of another size", onSector([](D88Record& r) { r.n = 3; }), 7,
+            "stored with 512 bytes (N = 3) where the disk's sectors have 512"},
+        {"data of another size", onSector([](D88Record& r) { r.data.resize(256); r.n = 1; }), 7,
+            "stored with 256 bytes (N = 1) where the disk's sectors have 512"},
+        {"N and size disagreeing", [t](D88Layout& d) {
+             D88Record& r = d.record(t / 2, t % 2, 7); // N = 2 says 512 bytes; 256 are stored
+             r.data.resize(256);
+             r.sizeField = 256;
+         }, 7, "stored with 256 bytes (N = 2) where the disk's sectors have 512"},
+        {"ID CRC error", withStatus(0xA0), 7, "the dump recorded an ID CRC error"},
+        {"data CRC error", withStatus(0xB0), 7, "the dump recorded a data CRC error"},
+        {"no address mark", withStatus(0xE0), 7, "the dump recorded no address mark"},
+        {"no data mark", withStatus(0xF0), 7, "the dump recorded no data mark"},
+        {"another error status", withStatus(0x80), 7, "the dump recorded error status 0x80"},
+        {"track gone from the table", [t](D88Layout& d) { d.tracks[t].clear(); }, 1, "missing from the image"},
+        {"two table entries at one track's bytes", [t, u](D88Layout& d) { d.storedAt[t] = {u, 0}; }, 1,
+            "stored in bytes of the image that another track is stored in too (a damaged image)"},
+        {"a table entry inside another track", [t, u](D88Layout& d) { d.storedAt[t] = {u, 5}; }, 1,
+            "stored in bytes of the image that another track is stored in too (a damaged image)"},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        D88Layout d = layout();
+        fault.damage(d);
+        const std::string d88 = d.bytes();
+        const std::string named = sectorText(t, fault.record) + ": " + fault.reason;
+
+        // The disk: the sector reads as an error naming it, and is listed with its reason.
+        auto disk = platform::image::openDisk(std::make_shared<platform::image::MemoryFile>(d88));
+        ASSERT_TRUE(disk.ok()) << disk.error().message;
+        const std::uint64_t offset = std::uint64_t{t} * trackBytes() + (fault.record - 1) * format().sectorSize;
+        std::string sector(format().sectorSize, '\0');
+        const platform::Result<void> read = (*disk)->read(offset, sector.data(), sector.size());
+        ASSERT_FALSE(read.ok());
+        EXPECT_EQ(read.error().message, named);
+        EXPECT_EQ((*disk)->gap(offset - 1, 2).value_or("held"), named);
+        EXPECT_TRUE((*disk)->holds(offset - format().sectorSize, format().sectorSize));
+        const auto& listed = (*disk)->faults();
+        EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](const platform::image::SectorFault& f) {
+            return f.diskOffset == offset && f.cylinder == t / 2 && f.head == t % 2 && f.record == fault.record
+                && f.reason == fault.reason;
+        }));
+        EXPECT_EQ((*disk)->size(), s_raw->size());
+
+        // The drive: the walk names the file and the sector; every other file reads as mcopy reads it.
+        expectFiles(d88, "SUB/DATA.BIN", "SUB\\DATA.BIN: " + named);
+    }
+}
+
+TEST_F(D88Sectors, WhatTheHeadersSayAlikeReadsAsTheRawDisk)
+{
+    const std::vector<std::uint32_t> tracks = dataTracks();
+    ASSERT_FALSE(HasFailure());
+    const std::uint32_t t = tracks[1];
+    const std::uint32_t lastTrack = static_cast<std::uint32_t>(s_raw->size() / trackBytes()) - 1;
+    struct Alike {
+        const char* name;
+        std::function<void(D88Layout&)> change;
+    };
+    const std::vector<Alike> alike = {
+        {"deleted data", [t](D88Layout& d) { d.record(t / 2, t % 2, 7).status = 0x10; }},
+        {"a sector twice with the same data", [t](D88Layout& d) {
+             d.tracks[t].push_back(d.record(t / 2, t % 2, 7));
+         }},
+        {"a good copy beside one with a data CRC error", [t](D88Layout& d) {
+             D88Record bad = d.record(t / 2, t % 2, 7);
+             bad.status = 0xB0;
+             bad.data.assign(bad.data.size(), 'x');
+             d.tracks[t].insert(d.tracks[t].begin(), bad);
+         }},
+        {"sectors in any order, numbered from 0", [](D88Layout& d) {
+             std::uint32_t seed = 12345;
+             for (auto& track : d.tracks) {
+                 for (D88Record& r : track)
+                     --r.r;
+                 for (std::size_t i = track.size(); i > 1; --i) {
+                     seed = seed * 1103515245u + 12345u;
+                     std::swap(track[i - 1], track[(seed >> 8) % i]);
+                 }
+             }
+         }},
+        {"numbered from 0x41", [](D88Layout& d) {
+             for (auto& track : d.tracks)
+                 for (D88Record& r : track)
+                     r.r = static_cast<std::uint8_t>(r.r + 0x40);
+         }},
+        {"tracks stored in another order than their table entries", [t](D88Layout& d) {
+             std::swap(d.tracks[t], d.tracks[t + 2]);
+             std::swap(d.tracks[0], d.tracks[5]);
+         }},
+        {"both sides recorded with head 0", [](D88Layout& d) {
+             for (auto& track : d.tracks)
+                 for (D88Record& r : track)
+                     r.h = 0;
+         }},
+        {"an extra sector past the track's run", [t](D88Layout& d) {
+             D88Record extra = d.record(t / 2, t % 2, 7);
+             extra.r = 0xF5;
+             extra.data.assign(extra.data.size(), 'p');
+             d.tracks[t].push_back(extra);
+         }},
+        {"a data CRC error where no file is", [lastTrack](D88Layout& d) {
+             d.record(lastTrack / 2, lastTrack % 2, 18).status = 0xB0;
+         }},
+    };
+    for (const Alike& a : alike) {
+        SCOPED_TRACE(a.name);
+        D88Layout d = layout();
+        a.change(d);
+        expectFiles(d.bytes(), "", "");
+        auto disk = platform::image::openDisk(std::make_shared<platform::image::MemoryFile>(d.bytes()));
+        ASSERT_TRUE(disk.ok());
+        EXPECT_EQ((*disk)->size(), s_raw->size());
+    }
+}
+
 TEST(ImageAttach, AttachedImageTakesAFreeLetterAndGoes)
 {
     TempDir dir;

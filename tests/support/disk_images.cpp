@@ -119,33 +119,78 @@ void mtoolsExtract(const ImageFormat& format, const std::string& image, const st
     ASSERT_EQ(copied.exitCode, 0) << copied.output;
 }
 
-std::string d88Of(const std::string& raw, std::uint32_t sectorSize, std::uint32_t sectorsPerTrack,
-                  std::uint32_t heads, std::uint8_t mediaType)
+D88Layout d88Tracks(const std::string& raw, std::uint32_t sectorSize, std::uint32_t sectorsPerTrack,
+                    std::uint32_t heads, std::uint8_t mediaType)
 {
     const std::uint32_t trackBytes = sectorSize * sectorsPerTrack;
     const std::uint32_t tracks = static_cast<std::uint32_t>(raw.size() / trackBytes);
-    std::string out(0x2B0, '\0');
-    std::memcpy(out.data(), "TESTDISK", 8);
-    out[0x1B] = static_cast<char>(mediaType);
+    D88Layout layout;
+    layout.media = mediaType;
     std::uint8_t n = 0;
     while ((128u << n) < sectorSize)
         ++n;
+    layout.tracks.resize(tracks);
     for (std::uint32_t t = 0; t < tracks; ++t) {
-        put32(out, 0x20 + 4 * t, static_cast<std::uint32_t>(out.size()));
         for (std::uint32_t k = sectorsPerTrack; k-- > 0;) {
+            D88Record record;
+            record.c = static_cast<std::uint8_t>(t / heads);
+            record.h = static_cast<std::uint8_t>(t % heads);
+            record.r = static_cast<std::uint8_t>(k + 1);
+            record.n = n;
+            record.data = raw.substr(std::size_t{t} * trackBytes + std::size_t{k} * sectorSize, sectorSize);
+            layout.tracks[t].push_back(std::move(record));
+        }
+    }
+    return layout;
+}
+
+D88Record& D88Layout::record(std::uint32_t c, std::uint32_t h, std::uint32_t r)
+{
+    for (auto& track : tracks)
+        for (D88Record& record : track)
+            if (record.c == c && record.h == h && record.r == r)
+                return record;
+    ADD_FAILURE() << "no sector C=" << c << " H=" << h << " R=" << r;
+    static D88Record none;
+    return none;
+}
+
+std::string D88Layout::bytes() const
+{
+    std::string out(0x2B0, '\0');
+    std::memcpy(out.data(), "TESTDISK", 8);
+    out[0x1B] = static_cast<char>(media);
+    std::vector<std::vector<std::uint32_t>> headerAt(tracks.size());
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        if (tracks[t].empty())
+            continue;
+        put32(out, 0x20 + 4 * t, static_cast<std::uint32_t>(out.size()));
+        for (const D88Record& record : tracks[t]) {
             std::string header(16, '\0');
-            header[0] = static_cast<char>(t / heads);
-            header[1] = static_cast<char>(t % heads);
-            header[2] = static_cast<char>(k + 1);
-            header[3] = static_cast<char>(n);
-            put16(header, 4, sectorsPerTrack);
-            put16(header, 0x0E, sectorSize);
+            header[0] = static_cast<char>(record.c);
+            header[1] = static_cast<char>(record.h);
+            header[2] = static_cast<char>(record.r);
+            header[3] = static_cast<char>(record.n);
+            put16(header, 4, record.countField >= 0 ? static_cast<std::uint32_t>(record.countField)
+                                                    : static_cast<std::uint32_t>(tracks[t].size()));
+            header[8] = static_cast<char>(record.status);
+            put16(header, 0x0E, record.sizeField >= 0 ? static_cast<std::uint32_t>(record.sizeField)
+                                                      : static_cast<std::uint32_t>(record.data.size()));
+            headerAt[t].push_back(static_cast<std::uint32_t>(out.size()));
             out += header;
-            out += raw.substr(std::size_t{t} * trackBytes + std::size_t{k} * sectorSize, sectorSize);
+            out += record.data;
         }
     }
     put32(out, 0x1C, static_cast<std::uint32_t>(out.size()));
+    for (const auto& [entry, where] : storedAt)
+        put32(out, 0x20 + 4 * entry, headerAt.at(where.first).at(where.second));
     return out;
+}
+
+std::string d88Of(const std::string& raw, std::uint32_t sectorSize, std::uint32_t sectorsPerTrack,
+                  std::uint32_t heads, std::uint8_t mediaType)
+{
+    return d88Tracks(raw, sectorSize, sectorsPerTrack, heads, mediaType).bytes();
 }
 
 std::string fdiOf(const std::string& raw, std::uint32_t sectorSize, std::uint32_t sectorsPerTrack,

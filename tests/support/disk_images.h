@@ -49,6 +49,29 @@ std::string d88Of(const std::string& raw, std::uint32_t sectorSize, std::uint32_
 std::string fdiOf(const std::string& raw, std::uint32_t sectorSize, std::uint32_t sectorsPerTrack,
                   std::uint32_t heads, std::uint32_t driveType = 0x90);
 
+// A D88 as a list of tracks of sector records, for the tests to damage before
+// writing it out: records may be dropped, added, relabelled or given another
+// N, size or status, and a table entry may point at another track's bytes.
+struct D88Record {
+    std::uint8_t c = 0, h = 0, r = 0, n = 0;
+    std::uint8_t status = 0;  // 0x00 normal, 0x10 deleted data, 0xB0 data CRC error, ...
+    std::string data;
+    int sizeField = -1;       // the data size the header gives; -1: data.size()
+    int countField = -1;      // the sectors-in-track the header gives; -1: the track's record count
+};
+struct D88Layout {
+    std::uint8_t media = 0x20;
+    std::vector<std::vector<D88Record>> tracks; // by table entry; an empty one has no entry
+    // Table entries stored at another place: entry -> (entry, record) whose header they start at.
+    std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> storedAt;
+
+    // record: the first record carrying the ID (c, h, r); fails the test when there is none.
+    D88Record& record(std::uint32_t c, std::uint32_t h, std::uint32_t r);
+    std::string bytes() const;
+};
+// d88Tracks: what d88Of writes, before it is written.
+D88Layout d88Tracks(const std::string& raw, std::uint32_t sectorSize, std::uint32_t sectorsPerTrack,
+                    std::uint32_t heads, std::uint8_t mediaType = 0x20);
 // A 1.44 MB FAT12 floppy built byte by byte: 512-byte sectors, one per
 // cluster, the root folder at sector 19, cluster 2 at sector 33.
 class Floppy {
