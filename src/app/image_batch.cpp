@@ -1,15 +1,8 @@
 // sorvane2-pack --images: a pile of disk images, one archive each.
 #include "image_batch.h"
 
-#include <algorithm>
 #include <cctype>
 #include <set>
-
-#include <cstdlib>
-
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "naming/naming.h"
 #include "platform/platform.h"
@@ -19,26 +12,11 @@ namespace app {
 
 namespace {
 
-// Extensions of the image files a folder is searched for; other files count
-// when they hold a disk this program reads.
-constexpr std::string_view kImageExtensions[] = {"img", "ima", "vfd", "flp", "dsk", "hdm", "xdf", "d88",
-                                                 "d68", "d77", "d98", "88d", "98d", "fdi", "fdd"};
-
 std::string lower(std::string text)
 {
     for (char& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
-}
-
-bool hasImageExtension(const std::string& name)
-{
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos)
-        return false;
-    const std::string extension = lower(name.substr(dot + 1));
-    return std::find(std::begin(kImageExtensions), std::end(kImageExtensions), extension)
-        != std::end(kImageExtensions);
 }
 
 std::string fileName(const std::string& path)
@@ -54,57 +32,12 @@ std::string stemOf(const std::string& path)
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
-std::string absolute(const std::string& path)
-{
-    if (!path.empty() && path[0] == '/')
-        return path;
-    char* here = ::getcwd(nullptr, 0);
-    const std::string cwd = here ? here : "/";
-    std::free(here);
-    return cwd == "/" ? "/" + path : cwd + "/" + path;
-}
-
 } // namespace
-
-std::vector<std::string> imageFiles(const std::vector<std::string>& inputs, std::vector<std::string>& problems)
-{
-    std::vector<std::string> files;
-    for (const std::string& input : inputs) {
-        const std::string path = absolute(input);
-        struct stat info;
-        if (::stat(path.c_str(), &info) != 0) {
-            problems.push_back(input + ": no such file or folder");
-            continue;
-        }
-        if (!S_ISDIR(info.st_mode)) {
-            files.push_back(path);
-            continue;
-        }
-        std::vector<std::string> found;
-        if (DIR* dir = ::opendir(path.c_str())) {
-            while (const dirent* entry = ::readdir(dir)) {
-                const std::string name = entry->d_name;
-                const std::string child = (path == "/" ? "" : path) + "/" + name;
-                struct stat childInfo;
-                if (name[0] == '.' || ::stat(child.c_str(), &childInfo) != 0 || !S_ISREG(childInfo.st_mode))
-                    continue;
-                if (hasImageExtension(name) || platform::isDiskImage(child))
-                    found.push_back(child);
-            }
-            ::closedir(dir);
-        } else {
-            problems.push_back(input + ": the folder cannot be read");
-        }
-        std::sort(found.begin(), found.end());
-        files.insert(files.end(), found.begin(), found.end());
-    }
-    return files;
-}
 
 int runImageBatch(const BatchRequest& request, const PackOne& packOne, const PrintLine& print)
 {
     std::vector<std::string> problems;
-    const std::vector<std::string> images = imageFiles(request.inputs, problems);
+    const std::vector<std::string> images = platform::imageFiles(request.inputs, problems);
     for (const std::string& problem : problems)
         print(problem);
 

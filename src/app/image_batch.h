@@ -9,12 +9,6 @@
 
 namespace app {
 
-// imageFiles: the image files `inputs` name. A file counts as given; a folder
-// gives its files (not its subfolders) that carry an image extension or hold
-// a disk this program reads, in name order. `problems` receives an input that
-// does not exist.
-std::vector<std::string> imageFiles(const std::vector<std::string>& inputs, std::vector<std::string>& problems);
-
 struct BatchRequest {
     std::vector<std::string> inputs; // files and folders (native paths)
     bool label = false;              // name each archive after its image's label

@@ -2,11 +2,13 @@
 #include "image_drive_posix.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <list>
 #include <mutex>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -316,6 +318,64 @@ std::string attachedImage()
 {
     const char* text = std::getenv(kAttachedVariable);
     return text && std::strlen(text) > 2 ? std::string(text + 2) : std::string();
+}
+
+const std::vector<std::string>& imageExtensions()
+{
+    static const std::vector<std::string> extensions = {"img", "ima", "vfd", "flp", "dsk", "hdm", "xdf", "d88",
+        "d68", "d77", "d98", "88d", "98d", "fdi", "fdd"};
+    return extensions;
+}
+
+std::vector<std::string> imageFiles(const std::vector<std::string>& inputs, std::vector<std::string>& problems)
+{
+    auto hasImageExtension = [](const std::string& name) {
+        const size_t dot = name.rfind('.');
+        if (dot == std::string::npos)
+            return false;
+        std::string extension = name.substr(dot + 1);
+        for (char& c : extension)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::vector<std::string>& known = imageExtensions();
+        return std::find(known.begin(), known.end(), extension) != known.end();
+    };
+    std::string cwd = "/";
+    if (char* here = ::getcwd(nullptr, 0)) {
+        cwd = here;
+        std::free(here);
+    }
+    std::vector<std::string> files;
+    for (const std::string& input : inputs) {
+        const std::string path = !input.empty() && input[0] == '/' ? input : joinNative(cwd, input);
+        struct stat info;
+        if (::stat(path.c_str(), &info) != 0) {
+            problems.push_back(input + ": " + std::strerror(errno));
+            continue;
+        }
+        if (!S_ISDIR(info.st_mode)) {
+            files.push_back(path);
+            continue;
+        }
+        DIR* dir = ::opendir(path.c_str());
+        if (!dir) {
+            problems.push_back(input + ": the folder cannot be read: " + std::strerror(errno));
+            continue;
+        }
+        std::vector<std::string> found;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            const std::string child = joinNative(path, name);
+            struct stat childInfo;
+            if (name[0] == '.' || ::stat(child.c_str(), &childInfo) != 0 || !S_ISREG(childInfo.st_mode))
+                continue;
+            if (hasImageExtension(name) || isDiskImage(child))
+                found.push_back(child);
+        }
+        ::closedir(dir);
+        std::sort(found.begin(), found.end());
+        files.insert(files.end(), found.begin(), found.end());
+    }
+    return files;
 }
 
 std::unique_ptr<FileStream> openImageFile(const std::string& nativePath)

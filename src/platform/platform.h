@@ -89,6 +89,17 @@ void detachImage();
 // attachedImage: the native path of the attached image; empty when none.
 std::string attachedImage();
 
+// imageExtensions: the extensions (lower case, without the dot) that mark a
+// file as a disk image this program reads.
+const std::vector<std::string>& imageExtensions();
+
+// imageFiles: the image files `inputs` (native paths, relative ones against
+// the working folder) name. A file counts as given; a folder gives its files
+// (not its subfolders) that carry an image extension or hold a disk this
+// program reads, in name order. `problems` receives each input that does not
+// exist or cannot be read, with the reason.
+std::vector<std::string> imageFiles(const std::vector<std::string>& inputs, std::vector<std::string>& problems);
+
 // A file read front to back.
 class FileStream {
 public:

@@ -110,6 +110,9 @@ constexpr CatalogueEntry kEntries[] = {
     {{20205}, "フォルダ名または圧縮ファイル名に \" は使えません。実行できません。"},  // A folder or archive name holds a quotation mark; cannot run
     {{20206}, "ラベル名は圧縮ファイル名に使えません。実行できません。"},  // The label cannot name an archive (a character \ / : * ? " < > |, a control character, a trailing dot or blank); cannot run
     {{20207}, "圧縮ファイル格納フォルダはリードオンリーです。実行できません。"},  // The storage folder is read-only; cannot run
+    {{20210}, "　ディスクイメージの圧縮が終わりました。圧縮した枚数："},  // The queue of disk images is done; packed (followed by "packed/queued")
+    {{20211}, "　圧縮できなかったディスクイメージ："},  // Disk images that could not be packed (followed by their names)
+    {{20212}, "ディスクイメージを続けて圧縮するときは、ラベル名か自動カウントを使ってください。実行できません。"},  // A queue of images needs the label or the automatic count; cannot run
 };
 
 } // namespace

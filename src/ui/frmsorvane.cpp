@@ -1,10 +1,12 @@
 // frmSorvane: the program's main window and the pack run.
 #include "frmsorvane.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QHBoxLayout>
 #include <QMdiArea>
@@ -827,6 +829,15 @@ void FrmSorvane::btnExe_Click(int index)
 {
     if (m_running)
         return;
+    // A queue of images in the chosen drive: one run for each of them.
+    const std::string attached = platform::attachedImage();
+    const QString chosen = m_inDir->DriveName();
+    const std::optional<platform::Drive> chosenDrive =
+        chosen.isEmpty() ? std::nullopt : platform::findDrive(chosen.at(0).toLatin1());
+    if (m_inDir->imageQueue().size() > 1 && chosenDrive && !attached.empty() && chosenDrive->image == attached) {
+        runQueue(index);
+        return;
+    }
     m_running = true;
     lock(true);
     m_status->RefreshForm();
@@ -859,6 +870,86 @@ void FrmSorvane::btnExe_Click(int index)
             }
         }
     }
+    (void)platform::changeDrive(before);
+    lock(false);
+    m_running = false;
+    m_buttons[static_cast<size_t>(index)]->setFocus();
+}
+
+void FrmSorvane::runQueue(int index)
+{
+    // One typed name for every image would pack them all into one archive.
+    if (m_file->fileOption()->isChecked() && !m_file->autoCount()->isChecked()) {
+        m_prompts.message(this, catalogueText(20212));
+        return;
+    }
+    m_running = true;
+    lock(true);
+    m_status->RefreshForm();
+    m_progress.cancel = false;
+    const QStringList images = m_inDir->imageQueue();
+    const QString folder = m_outDir->DirName();
+    const char before = platform::currentDrive();
+    int packed = 0;
+    QStringList failed;
+    for (int i = 0; i < images.size(); ++i) {
+        const QString image = images.at(i);
+        const QString shortName = QFileInfo(image).fileName();
+        // The run's first line names the image.
+        m_status->ListInAdd(QStringLiteral("[%1/%2] %3").arg(i + 1).arg(images.size()).arg(image));
+        // The images a stopped queue leaves unpacked, by their file names.
+        auto leaveTheRest = [&] {
+            for (int rest = i + 1; rest < images.size(); ++rest)
+                failed << QFileInfo(images.at(rest)).fileName();
+        };
+        auto skip = [&](const QString& why) {
+            m_status->ListInAdd(QChar(0x3000) + why);
+            m_status->ListInAdd(seriesText(30));
+            failed << shortName;
+        };
+        if (const QString problem = m_inDir->showQueued(i); !problem.isEmpty()) {
+            skip(problem);
+            continue;
+        }
+        const QString drive = m_inDir->DriveName();
+        const char letter = drive.isEmpty() ? 0 : drive.at(0).toLatin1();
+        if (const platform::Result<void> entered = letter ? platform::changeDrive(letter)
+                : platform::Result<void>(platform::Error{ENOMEDIUM, "no drive"});
+            !entered) {
+            skip(catalogueText(301) + QLatin1Char(' ') + qs(entered.error().message));
+            continue;
+        }
+        const QString name = m_file->File_Name();
+        if (name.isEmpty()) {
+            skip(catalogueText(300));
+            continue;
+        }
+        if (m_file->labelOption()->isChecked() && !naming::usableAsFileName(name.toStdString())) {
+            skip(catalogueText(20206) + QStringLiteral("「") + name + QStringLiteral("」"));
+            continue;
+        }
+        const std::int16_t outcome = runEngine(drive.toStdString() + "\\", name.toStdString(), folder.toStdString(), index);
+        if (outcome == 0) {
+            m_status->ListInAdd(seriesText(31));
+            ++packed;
+            // A name that cannot count on would give the next image this one's archive.
+            if (!m_file->FIleCountUp()) {
+                leaveTheRest();
+                break;
+            }
+        } else {
+            m_status->ListInAdd(seriesText(30));
+            failed << shortName;
+        }
+        // Cancel ends the queue with the image it stopped.
+        if (m_progress.cancel) {
+            leaveTheRest();
+            break;
+        }
+    }
+    m_status->ListInAdd(catalogueText(20210) + QStringLiteral("%1/%2").arg(packed).arg(images.size()));
+    if (!failed.isEmpty())
+        m_status->ListInAdd(catalogueText(20211) + failed.join(QLatin1Char(' ')));
     (void)platform::changeDrive(before);
     lock(false);
     m_running = false;

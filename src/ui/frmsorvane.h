@@ -57,6 +57,9 @@ public:
 
     // btnExe_Click: the pack run of one execute button (0 normal, 1 store, 2 double).
     void btnExe_Click(int index);
+    // runQueue: btnExe_Click for a queue of images: each image its own run in
+    // the history, then a closing line with the count and the images that failed.
+    void runQueue(int index);
     // arrange: the panels in their grid, when the Resize setting is on.
     void arrange();
     // SetToolTip: the tooltips of the frame and of every panel, on or off.

@@ -13,6 +13,8 @@
 #include <QTranslator>
 #include <QTreeView>
 
+#include "platform/platform.h"
+
 namespace ui {
 
 namespace {
@@ -75,8 +77,10 @@ void japaneseFileDialog(QFileDialog& dialog)
 
 QString imageFileFilter()
 {
-    return QStringLiteral("ディスクイメージ (*.img *.ima *.vfd *.flp *.dsk *.hdm *.xdf *.d88 *.d68 *.d77 *.d98 "
-                          "*.88d *.98d *.fdi);;すべてのファイル (*)");
+    QStringList patterns;
+    for (const std::string& extension : platform::imageExtensions())
+        patterns << QStringLiteral("*.") + QString::fromStdString(extension);
+    return QStringLiteral("ディスクイメージ (%1);;すべてのファイル (*)").arg(patterns.join(QLatin1Char(' ')));
 }
 
 } // namespace ui

@@ -111,11 +111,11 @@ MdiInDir::MdiInDir(QWidget* parent)
     m_chooser = [this] {
         QFileDialog dialog(this, QStringLiteral("ディスクイメージを開く"), QString(), imageFileFilter());
         dialog.setObjectName(QStringLiteral("cdlImage"));
-        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setFileMode(QFileDialog::ExistingFiles);
         // The type box names the kind; the extensions it matches would not fit.
         dialog.setOption(QFileDialog::HideNameFilterDetails);
         japaneseFileDialog(dialog);
-        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
     };
     RefreshForm();
 }
@@ -128,6 +128,8 @@ bool MdiInDir::useImage(const QString& path)
             m_prompts->message(this, QStringLiteral("ディスクイメージとして読めません。\n") + qs(letter.error().message));
         return false;
     }
+    m_queue.clear();
+    m_queued = 0;
     RefreshForm();
     if (m_onImageAttached)
         m_onImageAttached();
@@ -137,11 +139,58 @@ bool MdiInDir::useImage(const QString& path)
     return true;
 }
 
+bool MdiInDir::useImages(const QStringList& paths)
+{
+    std::vector<std::string> inputs;
+    for (const QString& path : paths)
+        inputs.push_back(QFileInfo(path).absoluteFilePath().toStdString());
+    std::vector<std::string> problems;
+    QStringList images;
+    for (const std::string& file : platform::imageFiles(inputs, problems)) {
+        if (const platform::Result<void> usable = platform::checkDiskImage(file); usable)
+            images << qs(file);
+        else
+            problems.push_back(usable.error().message);
+    }
+    if (!problems.empty() && m_prompts) {
+        QStringList lines;
+        for (const std::string& problem : problems)
+            lines << qs(problem);
+        m_prompts->message(this, QStringLiteral("ディスクイメージとして読めません。\n") + lines.join(QLatin1Char('\n')));
+    }
+    if (images.isEmpty())
+        return false;
+    if (images.size() == 1)
+        return useImage(images.first());
+    m_queue = images;
+    const QString problem = showQueued(0);
+    if (m_onImageAttached)
+        m_onImageAttached();
+    return problem.isEmpty();
+}
+
+QString MdiInDir::showQueued(int index)
+{
+    if (index < 0 || index >= m_queue.size())
+        return QStringLiteral("no such image in the queue");
+    const QString current = DriveName();
+    const char keep = current.isEmpty() ? 0 : current.at(0).toLatin1();
+    m_queued = index;
+    const platform::Result<char> letter = platform::attachImage(m_queue.at(index).toStdString(), keep);
+    RefreshForm();
+    if (!letter)
+        return qs(letter.error().message);
+    const int row = m_drives->findText(QString(QChar(*letter)) + QStringLiteral(":"), Qt::MatchStartsWith);
+    if (row >= 0)
+        m_drives->setCurrentIndex(row);
+    return {};
+}
+
 void MdiInDir::chooseImage()
 {
-    const QString path = m_chooser ? m_chooser() : QString();
-    if (!path.isEmpty())
-        useImage(path);
+    const QStringList paths = m_chooser ? m_chooser() : QStringList();
+    if (!paths.isEmpty())
+        useImages(paths);
 }
 
 void MdiInDir::restoreImage(const std::string& path)
@@ -153,19 +202,34 @@ void MdiInDir::restoreImage(const std::string& path)
     }
 }
 
+namespace {
+
+// The local files and folders a drag brings; empty when anything else comes with them.
+QStringList droppedPaths(const QMimeData* data)
+{
+    QStringList paths;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile() || !QFileInfo::exists(url.toLocalFile()))
+            return {};
+        paths << url.toLocalFile();
+    }
+    return paths;
+}
+
+} // namespace
+
 void MdiInDir::dragEnterEvent(QDragEnterEvent* event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() == 1 && urls.first().isLocalFile() && QFileInfo(urls.first().toLocalFile()).isFile())
+    if (!droppedPaths(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void MdiInDir::dropEvent(QDropEvent* event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() == 1 && urls.first().isLocalFile()) {
+    const QStringList paths = droppedPaths(event->mimeData());
+    if (!paths.isEmpty()) {
         event->acceptProposedAction();
-        useImage(urls.first().toLocalFile());
+        useImages(paths);
     }
 }
 
@@ -174,8 +238,15 @@ void MdiInDir::RefreshForm()
     const QString current = DriveName();
     m_drives->blockSignals(true);
     m_drives->clear();
-    for (const platform::Drive& drive : platform::drives())
-        m_drives->addItem(qs(platform::driveEntryText(drive)));
+    const std::string attached = platform::attachedImage();
+    const bool queued = m_queue.size() > 1 && qs(attached) == m_queue.value(m_queued);
+    for (const platform::Drive& drive : platform::drives()) {
+        QString entry = qs(platform::driveEntryText(drive));
+        // A queue's drive says which of its disks is in.
+        if (queued && drive.image == attached)
+            entry += QStringLiteral(" (%1/%2)").arg(m_queued + 1).arg(m_queue.size());
+        m_drives->addItem(entry);
+    }
     // Nothing chosen yet stays so: the start-up drive is chosen by the frame,
     // and no other drive's label is read before it.
     const int index = current.isEmpty() ? -1 : m_drives->findText(current, Qt::MatchStartsWith);

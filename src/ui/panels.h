@@ -38,14 +38,26 @@ public:
     void RefreshForm();
     QComboBox* drives() const { return m_drives; }
 
-    // Disk images as drives: the popup's entry asks for an image file (through
-    // `chooser`, a file dialog unless a test sets it), a file dropped on the
-    // panel is taken the same way. useImage attaches the image at the native
-    // path `path` as a drive and selects it; false (after a message through
-    // `prompts`, when set) when the file is not an image this program reads.
+    // Disk images as drives: the popup's entry asks for image files (through
+    // `chooser`, a file dialog unless a test sets it), files and folders
+    // dropped on the panel are taken the same way. useImage attaches the
+    // image at the native path `path` as a drive and selects it; false (after
+    // a message through `prompts`, when set) when the file is not an image
+    // this program reads.
     bool useImage(const QString& path);
+    // useImages: the images that `paths` name (a folder gives its image
+    // files) queue as the disks of one drive: the first is attached and
+    // selected, and the drive's entry shows which of how many it is. Files
+    // that are no image are left out with one message naming them; false
+    // when none is left.
+    bool useImages(const QStringList& paths);
+    // imageQueue: the queued images (native paths); empty without a queue.
+    const QStringList& imageQueue() const { return m_queue; }
+    // showQueued: attach the queued image `index` in the queue's drive and
+    // select it; the reason when it cannot be attached.
+    QString showQueued(int index);
     void chooseImage();
-    void setImageChooser(std::function<QString()> chooser) { m_chooser = std::move(chooser); }
+    void setImageChooser(std::function<QStringList()> chooser) { m_chooser = std::move(chooser); }
     void setPrompts(Prompts* prompts) { m_prompts = prompts; }
     // restoreImage: attach the image kept from the last session, quietly;
     // nothing when it is gone or no longer an image.
@@ -60,7 +72,9 @@ protected:
 
 private:
     QComboBox* m_drives;
-    std::function<QString()> m_chooser;
+    std::function<QStringList()> m_chooser;
+    QStringList m_queue;  // images queued as the disks of the attached drive
+    int m_queued = 0;     // the one attached now
     std::function<void()> m_onImageAttached;
     Prompts* m_prompts = nullptr;
 };

@@ -22,7 +22,7 @@ std::set<int> listedIds(std::span<const text::CatalogueEntry> entries)
 
 TEST(Catalogue, HasEveryRowAndNoIdTwice)
 {
-    EXPECT_EQ(resSorvane::Entries().size(), 104u);
+    EXPECT_EQ(resSorvane::Entries().size(), 107u);
     EXPECT_EQ(resVelt::Entries().size(), 53u);
     size_t idCount = 0;
     for (const auto& entry : resSorvane::Entries())

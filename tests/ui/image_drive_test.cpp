@@ -76,7 +76,7 @@ TEST_F(ImageDrivePanel, PopupEntryChoosesAnImage)
     ASSERT_TRUE(popup);
     ASSERT_EQ(popup->actions().size(), 2);
     QString offered = QString::fromStdString(m_dir / "GAME01.HDM");
-    panel.setImageChooser([&] { return offered; });
+    panel.setImageChooser([&] { return offered.isEmpty() ? QStringList() : QStringList{offered}; });
     popup->actions().at(1)->trigger();
     EXPECT_EQ(panel.drives()->currentText(), QStringLiteral("b: [GAME01]"));
     EXPECT_EQ(panel.DriveName(), QStringLiteral("b:"));

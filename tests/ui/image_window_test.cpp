@@ -2,6 +2,10 @@
 // the cause, a read-only storage drive is refused with its reason, and the
 // storage panel's drive list follows the image drives.
 #include <QComboBox>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -160,6 +164,101 @@ TEST_F(ImageWindow, ALabelThatCannotBeAFileNameIsRefusedQuoted)
     EXPECT_EQ(m_window->outFile()->paths(), QStringList{QStringLiteral("D:\\GAME-01.LZH")});
     EXPECT_EQ(shell("lhasa t " + quote(m_dir / "out/GAME-01.LZH")).exitCode, 0);
     (void)::unlink((m_dir / "out/GAME-01.LZH").c_str());
+}
+
+// A floppy holding README.TXT with `text`, labelled `label11`.
+std::string floppyWith(const std::string& label11, const std::string& text)
+{
+    Floppy floppy;
+    floppy.putRoot(0, Floppy::entry(label11, 0x08, 0, 0));
+    floppy.putRoot(1, Floppy::entry("README  TXT", 0x20, 2, static_cast<std::uint32_t>(text.size())));
+    floppy.setFat(2, 0xFFF);
+    floppy.putData(2, text);
+    return floppy.bytes();
+}
+
+class ImageQueue : public ImageWindow {
+protected:
+    void SetUp() override
+    {
+        ImageWindow::SetUp();
+        makeDirs(m_dir / "pile");
+        writeFile(m_dir / "pile/A.IMG", floppyWith("FIRST      ", "first disk"));
+        writeFile(m_dir / "pile/B.IMG", loopingFloppy());
+        writeFile(m_dir / "pile/C.D88", d88Of(floppyWith("THIRD      ", "third disk"), 512, 18, 2));
+        writeFile(m_dir / "pile/notes.txt", "not an image");
+        for (const char* name : {"A.IMG", "B.IMG", "C.D88"})
+            m_states[name] = fileState(m_dir / ("pile/" + std::string(name)));
+    }
+    void TearDown() override
+    {
+        for (const auto& [name, state] : m_states)
+            EXPECT_EQ(fileState(m_dir / ("pile/" + name)), state) << name;
+        platform::detachImage();
+    }
+    // dropPile: the folder dropped on the source drive panel.
+    void dropPile()
+    {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(m_dir / "pile"))});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_window->inDir(), &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_window->inDir(), &drop);
+        EXPECT_TRUE(drop.isAccepted());
+    }
+    std::map<std::string, std::string> m_states;
+};
+
+TEST_F(ImageQueue, ThreeImagesPackInOnePressEachItsOwnRun)
+{
+    dropPile();
+    ASSERT_EQ(m_window->inDir()->imageQueue().size(), 3) << m_prompts.messages.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(m_window->inDir()->drives()->currentText(), QStringLiteral("e: [FIRST] (1/3)"));
+    typeName(QStringLiteral("DISK01"));
+    m_window->button(0)->click();
+
+    const QStringList lines = m_window->status()->lines();
+    const QString all = lines.join('\n');
+    EXPECT_EQ(lines.first(), QStringLiteral("[1/3] ") + QString::fromStdString(m_dir / "pile/A.IMG"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("[2/3] ") + QString::fromStdString(m_dir / "pile/B.IMG"))) << all.toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("[3/3] ") + QString::fromStdString(m_dir / "pile/C.D88"))) << all.toStdString();
+    EXPECT_TRUE(all.contains(QStringLiteral("README.TXT: its cluster chain"))) << all.toStdString();
+    EXPECT_EQ(lines.at(lines.size() - 2), ui::catalogueText(20210) + QStringLiteral("2/3"));
+    EXPECT_EQ(lines.last(), ui::catalogueText(20211) + QStringLiteral("B.IMG"));
+    EXPECT_EQ(lines.count(ui::seriesText(31)), 2);
+    // The count-up goes on from the last image packed.
+    EXPECT_EQ(m_window->outFile()->paths(), (QStringList{QStringLiteral("D:\\DISK01.LZH"), QStringLiteral("D:\\DISK02.LZH")}));
+    EXPECT_EQ(m_window->file()->fileText()->text(), QStringLiteral("DISK03"));
+    for (const auto& [archive, text] : {std::pair{"DISK01.LZH", "first disk"}, std::pair{"DISK02.LZH", "third disk"}}) {
+        const std::string path = m_dir / ("out/" + std::string(archive));
+        EXPECT_EQ(shell("lhasa t " + quote(path)).exitCode, 0) << archive;
+        EXPECT_EQ(shell("bsdtar -xOf " + quote(path) + " README.TXT").output, text) << archive;
+        ASSERT_EQ(::unlink(path.c_str()), 0);
+    }
+}
+
+TEST_F(ImageQueue, ATypedNameThatDoesNotCountIsRefusedAndCancelStopsTheQueue)
+{
+    dropPile();
+    ASSERT_EQ(m_window->inDir()->imageQueue().size(), 3) << m_prompts.messages.join(QLatin1Char('\n')).toStdString();
+    m_window->file()->fileOption()->setChecked(true);
+    m_window->file()->fileText()->setText(QStringLiteral("DISK01"));
+    m_window->file()->autoCount()->setChecked(false);
+    m_window->button(0)->click();
+    EXPECT_EQ(m_prompts.messages.last(), ui::catalogueText(20212));
+    EXPECT_TRUE(m_window->status()->lines().isEmpty());
+
+    // Cancel during the first run: nothing more is packed.
+    m_window->file()->autoCount()->setChecked(true);
+    QTimer::singleShot(0, m_window.get(), [this] { m_window->requestCancel(); });
+    m_window->button(0)->click();
+    const QStringList lines = m_window->status()->lines();
+    EXPECT_FALSE(lines.join('\n').contains(QStringLiteral("[2/3]"))) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.last().startsWith(ui::catalogueText(20211))) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.last().endsWith(QStringLiteral("B.IMG C.D88"))) << lines.last().toStdString();
+    (void)::unlink((m_dir / "out/DISK01.LZH").c_str());
 }
 
 } // namespace
