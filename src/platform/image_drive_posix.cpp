@@ -18,7 +18,10 @@ namespace platform {
 namespace {
 
 constexpr const char* kAttachedVariable = "SORVANE2_ATTACHED_IMAGE";
-constexpr std::size_t kOpenImages = 8;
+// The open images kept for the next look-up hold their FAT tables: no more
+// than this together, beside the one in use, so that a batch of large images
+// holds one of them at a time.
+constexpr std::uint64_t kOpenImageBytes = 64ull << 20;
 
 // Made present before threads start, so that attaching later only replaces its value.
 [[maybe_unused]] const bool g_attachedPresent = ::setenv(kAttachedVariable, "", 0) == 0;
@@ -59,11 +62,34 @@ struct OpenImage {
     off_t size = 0;
     timespec modified{};
     std::shared_ptr<const image::Volume> volume;
+    std::uint64_t bytes = 0; // its FAT table
 };
 
 struct ImageCache {
     std::mutex lock;
     std::list<OpenImage> open; // most recently used first
+    std::uint64_t bytes = 0;   // their FAT tables together
+
+    // Drops the least recently used images until `more` bytes fit beside the
+    // rest (keeping `keep` images at the front). Called with the lock held.
+    void makeRoom(std::uint64_t more, std::size_t keep)
+    {
+        while (open.size() > keep && bytes + more > kOpenImageBytes) {
+            bytes -= open.back().bytes;
+            open.pop_back();
+        }
+    }
+    void forget(const std::string& native)
+    {
+        for (auto it = open.begin(); it != open.end();) {
+            if (it->native == native) {
+                bytes -= it->bytes;
+                it = open.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
 };
 
 ImageCache& imageCache()
@@ -131,15 +157,25 @@ Result<std::shared_ptr<const image::Volume>> imageVolume(const std::string& nati
     Result<std::shared_ptr<const image::Disk>> disk = image::openDisk(file);
     if (!disk)
         return Error{disk.error().code, native + ": " + disk.error().message};
+    Result<image::Geometry> geometry = image::Volume::geometryOf(**disk);
+    if (!geometry)
+        return Error{geometry.error().code, native + ": " + geometry.error().message};
+    const std::uint64_t bytes = image::Volume::tableBytes(*geometry);
+    {
+        // Room first: the tables given up go before the new one is read.
+        std::lock_guard guard(cache.lock);
+        cache.forget(native);
+        cache.makeRoom(bytes, 0);
+    }
     Result<std::shared_ptr<image::Volume>> volume = image::Volume::open(*disk);
     if (!volume)
         return Error{volume.error().code, native + ": " + volume.error().message};
-    OpenImage entry{native, opened.st_dev, opened.st_ino, opened.st_size, opened.st_mtim, *volume};
+    OpenImage entry{native, opened.st_dev, opened.st_ino, opened.st_size, opened.st_mtim, *volume, bytes};
     std::lock_guard guard(cache.lock);
-    cache.open.remove_if([&](const OpenImage& old) { return old.native == native; });
+    cache.forget(native);
     cache.open.push_front(entry);
-    if (cache.open.size() > kOpenImages)
-        cache.open.pop_back();
+    cache.bytes += bytes;
+    cache.makeRoom(0, 1);
     return entry.volume;
 }
 
