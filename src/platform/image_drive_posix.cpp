@@ -2,12 +2,15 @@
 #include "image_drive_posix.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <list>
 #include <mutex>
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,11 +125,85 @@ private:
     image::FileReader m_reader;
 };
 
+Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native);
+
+// The program and each archiver module it loads hold a copy of this layer of
+// their own (it is linked into each of them). Left alone, the program's copy
+// and a module's would each open the image a run packs, and hold its FAT
+// twice. So the program's copy publishes its opener in the environment, as
+// this process's (by its pid), and the modules' copies open images through
+// it: one cache, and one FAT, in the process.
+struct ImageOpener {
+    std::uint64_t layout; // of what passes between the copies
+    Result<std::shared_ptr<const image::Volume>> (*open)(const std::string& native);
+};
+
+constexpr const char* kOpenerVariable = "SORVANE2_IMAGE_OPENER";
+constexpr std::uint64_t kOpenerLayout = 0x534F52564F4C0001ull ^ (std::uint64_t{sizeof(image::Volume)} << 40)
+    ^ (std::uint64_t{sizeof(image::Geometry)} << 28) ^ (std::uint64_t{sizeof(image::Entry)} << 16)
+    ^ std::uint64_t{sizeof(Result<std::shared_ptr<const image::Volume>>)};
+
+// Whether `address` lies in the program itself (not in a module it loaded).
+bool inProgram(const void* address)
+{
+    struct Search {
+        std::uintptr_t address;
+        bool found = false;
+    } search{reinterpret_cast<std::uintptr_t>(address)};
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            auto* s = static_cast<Search*>(data);
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+                const std::uintptr_t start = info->dlpi_addr + segment.p_vaddr;
+                if (segment.p_type == PT_LOAD && s->address >= start && s->address < start + segment.p_memsz)
+                    s->found = true;
+            }
+            return 1; // the program comes first: no further
+        },
+        &search);
+    return search.found;
+}
+
+const ImageOpener g_ownOpener{kOpenerLayout, &openImage};
+
+// Run as each copy starts (for the program's, before its threads do).
+const ImageOpener* shareOpener()
+{
+    const std::string self = std::to_string(::getpid()) + ":";
+    if (inProgram(&g_ownOpener)) {
+        char value[64];
+        std::snprintf(value, sizeof value, "%s%p", self.c_str(), static_cast<const void*>(&g_ownOpener));
+        ::setenv(kOpenerVariable, value, 1);
+        return &g_ownOpener;
+    }
+    // A module: the program's opener when this process's program published one.
+    const char* text = std::getenv(kOpenerVariable);
+    if (!text || std::strncmp(text, self.c_str(), self.size()) != 0)
+        return &g_ownOpener;
+    const void* address = nullptr;
+    if (std::sscanf(text + self.size(), "%p", &address) != 1 || !address || !inProgram(address))
+        return &g_ownOpener;
+    const auto* published = static_cast<const ImageOpener*>(address);
+    return published->layout == kOpenerLayout ? published : &g_ownOpener;
+}
+
+const ImageOpener* const g_opener = shareOpener();
+
 } // namespace
 
 namespace posix {
 
 Result<std::shared_ptr<const image::Volume>> imageVolume(const std::string& native)
+{
+    return g_opener->open(native);
+}
+
+} // namespace posix
+
+namespace {
+
+Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native)
 {
     struct stat info;
     if (::stat(native.c_str(), &info) != 0)
@@ -178,6 +255,10 @@ Result<std::shared_ptr<const image::Volume>> imageVolume(const std::string& nati
     cache.makeRoom(0, 1);
     return entry.volume;
 }
+
+} // namespace
+
+namespace posix {
 
 std::optional<ImageLocation> locateInImage(const DriveMap& map, std::string_view native)
 {
