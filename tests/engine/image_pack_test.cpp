@@ -357,6 +357,15 @@ std::vector<Refused> refusals()
              b[32] = 0x60, b[33] = 0x22, b[34] = 0x02, b[35] = 0; // 140,000 sectors
              b[13] = 2;
          }), {"more than FAT16 can number (65,524)"}},
+        {"FatTooSmall", mkfs("-F 16#16384", [](std::string& b) { put16(b, 22, 16); }),
+            {"the FAT (FAT16) (16 sectors) is too small for"}},
+        {"FatsPastTheVolume", mkfs("-F 16#16384", [](std::string& b) {
+             put16(b, 19, 60);
+             b[32] = b[33] = b[34] = b[35] = 0;
+         }), {"the reserved sectors, the FATs and the root folder (100 sectors) do not fit in the volume's 60 sectors"}},
+        {"Fat32RootClusterOutside", mkfs("-F 32 -s 1#40960", [](std::string& b) {
+             b[44] = 0x10, b[45] = b[46] = b[47] = 0x10; // cluster 0x10101010
+         }), {"the root folder's cluster 269,488,144 is not one of the volume's"}},
         {"FolderWithoutDots", floppy([](Floppy& f) { f.putInCluster(3, 0, std::string(32, '\xE5')); }),
             {"SUB\\DEEP", "does not open with its \".\" and \"..\" entries"}},
         {"ParentOfAnother", floppy([](Floppy& f) { f.putInCluster(3, 1, Floppy::entry("..         ", 0x10, 3, 0)); }),
