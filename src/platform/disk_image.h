@@ -155,11 +155,29 @@ struct Geometry {
     std::string bpbLabel;           // raw 11 bytes of the boot sector's label, CP932
 };
 
+// The first clusters that the "." and ".." entries opening a folder name;
+// nullopt for either one the folder does not open with.
+struct DotEntries {
+    std::optional<std::uint32_t> self;
+    std::optional<std::uint32_t> parent;
+};
+
 // A FAT volume, read only. Safe to use from several threads.
 class Volume : public std::enable_shared_from_this<Volume> {
 public:
     // open: the volume on `disk` (its first FAT partition for a partitioned image).
     static Result<std::shared_ptr<Volume>> open(std::shared_ptr<const Disk> disk);
+    // geometryOf: what open() takes the volume on `disk` to be, after the
+    // checks that the boot sector's values fit the disk and its FAT (a boot
+    // sector that fails them gives way to the known format of the disk's size
+    // and media byte, else to an Error naming the check); reads no more than
+    // the boot sector and the FAT's first entries.
+    static Result<Geometry> geometryOf(const Disk& disk);
+    // tableBytes: the memory the FAT of a volume of `geometry` takes once open.
+    static std::uint64_t tableBytes(const Geometry& geometry)
+    {
+        return (std::uint64_t{geometry.clusterCount} + 2) * sizeof(std::uint32_t);
+    }
 
     const Geometry& geometry() const { return m_geometry; }
     const std::string& format() const { return m_disk->format(); }
@@ -180,12 +198,18 @@ public:
     // No parts: the root, as a folder entry of cluster 0.
     Result<std::optional<Entry>> find(const std::vector<std::string>& parts) const;
 
+    // dotEntries: what the "." and ".." entries opening the folder at `cluster` name.
+    Result<DotEntries> dotEntries(std::uint32_t cluster) const;
+
     // chainLength: the number of clusters in the chain from `cluster`,
     // failing for loops and clusters out of range.
     Result<std::uint32_t> chainLength(std::uint32_t cluster) const;
 
     // next: the FAT entry of `cluster` (raw value).
-    std::uint32_t next(std::uint32_t cluster) const;
+    std::uint32_t next(std::uint32_t cluster) const
+    {
+        return cluster < m_geometry.clusterCount + 2u ? m_fat.get()[cluster] : 0;
+    }
     bool isEnd(std::uint32_t value) const;
     bool isData(std::uint32_t value) const { return value >= 2 && value < m_geometry.clusterCount + 2; }
     // clusterHeld: true when the image holds all of cluster `cluster`.
@@ -203,13 +227,20 @@ private:
     Result<std::string> folderBytes(std::uint32_t cluster) const;
     std::uint64_t clusterOffset(std::uint32_t cluster) const;
 
+    struct FreeTable {
+        void operator()(std::uint32_t* table) const;
+    };
+
     std::shared_ptr<const Disk> m_disk;
     Geometry m_geometry;
-    std::vector<std::uint32_t> m_fat; // first FAT, one value per cluster number
+    // The first FAT, one value per cluster number. Zero-filled pages that no
+    // FAT sector needs to change are never touched, so the free stretches of
+    // a large, mostly empty FAT take no memory.
+    std::unique_ptr<std::uint32_t, FreeTable> m_fat;
     std::string m_label;
     mutable std::mutex m_lock;
     mutable std::map<std::uint32_t, std::vector<Entry>> m_folders; // cache
-    mutable std::size_t m_cachedEntries = 0;
+    mutable std::size_t m_cachedBytes = 0;
 };
 
 // A file of the volume read front to back.

@@ -3,6 +3,7 @@
 #include "disk_image.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <set>
@@ -16,10 +17,16 @@ namespace platform::image {
 namespace {
 
 // Bounds that keep a hostile image from taking unbounded memory or time.
-constexpr std::uint64_t kMaxFatBytes = 64ull << 20;   // 16 M clusters of FAT32
 constexpr std::uint64_t kMaxFolderBytes = 65536 * 32; // the most entries a FAT folder may have
-constexpr std::size_t kMaxCachedEntries = 200000;
+constexpr std::size_t kMaxCachedBytes = 4u << 20;     // the folders a volume keeps listed
 constexpr int kMaxDepth = 128;                        // a 260-character path cannot nest deeper
+constexpr std::uint32_t kTableChunk = 1u << 18;       // FAT entries read at a time
+
+// The most clusters each FAT can number: FAT12 and FAT16 end where the next
+// type's count begins, FAT32 where its reserved values begin.
+constexpr std::uint64_t kMaxFat12Clusters = 4084;
+constexpr std::uint64_t kMaxFat16Clusters = 65524;
+constexpr std::uint64_t kMaxFat32Clusters = 0x0FFFFFF5 - 2;
 
 std::uint32_t le32(const unsigned char* p)
 {
@@ -45,6 +52,31 @@ std::string hexOf(const unsigned char* bytes, std::size_t size)
         out += digits[bytes[i] & 15];
     }
     return out;
+}
+
+std::string hexValue(std::uint32_t value)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    do {
+        out.insert(out.begin(), digits[value & 15]);
+        value >>= 4;
+    } while (value);
+    return "0x" + out;
+}
+
+// 4084 as "4,084": the counts in messages.
+std::string grouped(std::uint64_t value)
+{
+    std::string digits = std::to_string(value);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
+std::string plural(std::uint64_t count, const char* one, const char* many)
+{
+    return grouped(count) + " " + (count == 1 ? one : many);
 }
 
 std::optional<std::string> cp932ToUtf8(std::string_view bytes)
@@ -85,6 +117,7 @@ bool usableName(const std::string& name)
 
 // The formats of DOS 1.x and of early PC-98 disks, whose boot sector holds no
 // BPB: known by the size of the disk and the media byte that opens the FAT.
+// A boot sector whose values do not fit its disk gives way to them too.
 struct KnownMedium {
     std::uint64_t diskBytes;
     std::uint8_t media;
@@ -102,24 +135,122 @@ constexpr KnownMedium kKnownMedia[] = {
     {1474560, 0xF0, 512, 1, 224, 9},  // 1.44 M
 };
 
-void finishGeometry(Geometry& g)
+std::uint64_t rootSectorsOf(const Geometry& g)
 {
-    const std::uint64_t rootSectors = (std::uint64_t{g.rootEntries} * 32 + g.bytesPerSector - 1) / g.bytesPerSector;
-    const std::uint64_t firstData = g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat + rootSectors;
-    const std::uint64_t clusters = g.totalSectors > firstData ? (g.totalSectors - firstData) / g.sectorsPerCluster : 0;
-    if (g.fatBits == 0)
-        g.fatBits = clusters < 4085 ? 12 : 16;
-    // Never more clusters than the FAT has entries for.
-    const std::uint64_t fatEntries = std::uint64_t{g.sectorsPerFat} * g.bytesPerSector * 8 / g.fatBits;
-    const std::uint64_t usable = fatEntries > 2 ? fatEntries - 2 : 0;
-    // Clusters are numbered from 2; the highest a FAT can name is one below
-    // its first reserved value (FAT12 4,084 clusters, FAT16 65,524).
-    const std::uint64_t limit = g.fatBits == 32 ? 0x0FFFFFF5ull : (g.fatBits == 16 ? 0xFFF5ull : 0xFF5ull);
-    g.clusterCount = static_cast<std::uint32_t>(std::min({clusters, usable, limit - 1}));
+    return (std::uint64_t{g.rootEntries} * 32 + g.bytesPerSector - 1) / g.bytesPerSector;
 }
 
-// The BPB at the start of `sector`, when it is one and makes sense.
-std::optional<Geometry> parseBpb(const unsigned char* b, std::uint64_t volumeOffset)
+std::uint64_t firstDataSector(const Geometry& g)
+{
+    return g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat + rootSectorsOf(g);
+}
+
+// The sectors a FAT of `bits`-bit entries needs for `clusters` clusters (and
+// the two entries before the first).
+std::uint64_t fatSectorsNeeded(std::uint64_t clusters, int bits, std::uint32_t bytesPerSector)
+{
+    const std::uint64_t bytes = ((clusters + 2) * static_cast<std::uint64_t>(bits) + 7) / 8;
+    return (bytes + bytesPerSector - 1) / bytesPerSector;
+}
+
+// Whether a FAT of `sectors` sectors is no larger than formatters make it for
+// `needed` sectors of entries. Those that size the FAT before the clusters
+// are counted (DOS and Windows count the FAT's own sectors as clusters) give
+// it a few percent more; mkfs.fat rounds it up to whole clusters, so that
+// the data area stays aligned. A FAT larger than both describes other
+// clusters than the boot sector's: a wrong sectors-per-cluster value.
+bool fatSizeFits(std::uint64_t sectors, std::uint64_t needed, std::uint32_t sectorsPerCluster)
+{
+    const std::uint64_t estimated = needed + needed / 16 + 2;
+    if (sectors <= estimated)
+        return true;
+    const std::uint64_t aligned = (estimated + sectorsPerCluster - 1) / sectorsPerCluster * sectorsPerCluster;
+    return sectors % sectorsPerCluster == 0 && sectors <= aligned;
+}
+
+// What the boot sector at one place of the disk gives: a geometry whose
+// values fit the disk; or the check it fails (`unfit`); or neither, when it
+// is not a BPB at all; or `failure`, when the disk cannot be read there.
+struct BootSector {
+    std::optional<Geometry> geometry;
+    std::string unfit;
+    std::optional<Error> failure;
+};
+
+// The geometry's checks that need only its numbers; empty when they pass.
+// Fills in the FAT type and the cluster count.
+std::string layoutProblem(Geometry& g)
+{
+    if (g.fatBits != 32 && (std::uint64_t{g.rootEntries} * 32) % g.bytesPerSector != 0)
+        return "the root folder (" + plural(g.rootEntries, "entry", "entries") + " of 32 bytes) does not fill whole "
+            + grouped(g.bytesPerSector) + "-byte sectors";
+    const std::uint64_t firstData = firstDataSector(g);
+    if (firstData >= g.totalSectors)
+        return "the reserved sectors, the FATs and the root folder (" + plural(firstData, "sector", "sectors")
+            + ") do not fit in the volume's " + plural(g.totalSectors, "sector", "sectors");
+    const std::uint64_t clusters = (g.totalSectors - firstData) / g.sectorsPerCluster;
+    if (clusters == 0)
+        return "the volume has no room for a cluster of " + plural(g.sectorsPerCluster, "sector", "sectors");
+    if (g.fatBits == 32) {
+        if (clusters > kMaxFat32Clusters)
+            return "the volume has " + grouped(clusters) + " clusters, more than FAT32 can number ("
+                + grouped(kMaxFat32Clusters) + ")";
+    } else if (clusters > kMaxFat16Clusters) {
+        return "the volume has " + grouped(clusters) + " clusters, more than FAT16 can number ("
+            + grouped(kMaxFat16Clusters) + "), and the boot sector is not a FAT32 one";
+    } else {
+        // The FAT's type follows from the count of clusters alone.
+        g.fatBits = clusters <= kMaxFat12Clusters ? 12 : 16;
+    }
+    const std::uint64_t needed = fatSectorsNeeded(clusters, g.fatBits, g.bytesPerSector);
+    const std::string fat = "the FAT" + std::string(g.fatBits == 32 ? "" : g.fatBits == 16 ? " (FAT16)" : " (FAT12)")
+        + " (" + plural(g.sectorsPerFat, "sector", "sectors") + ")";
+    if (g.sectorsPerFat < needed)
+        return fat + " is too small for " + plural(clusters, "cluster", "clusters") + " (it needs "
+            + plural(needed, "sector", "sectors") + ")";
+    if (!fatSizeFits(g.sectorsPerFat, needed, g.sectorsPerCluster))
+        return fat + " is too large for " + plural(clusters, "cluster", "clusters") + " of "
+            + plural(g.sectorsPerCluster, "sector", "sectors") + " (they need " + plural(needed, "sector", "sectors")
+            + ")";
+    g.clusterCount = static_cast<std::uint32_t>(clusters);
+    if (g.fatBits == 32 && (g.rootCluster < 2 || g.rootCluster >= g.clusterCount + 2ull))
+        return "the root folder's cluster " + grouped(g.rootCluster) + " is not one of the volume's (2 to "
+            + grouped(g.clusterCount + 1ull) + ")";
+    return {};
+}
+
+// The first two FAT entries as formatters write them: the media byte in the
+// low 8 bits of the first, ones above it; an end-of-chain value in the second
+// (whose top two bits FAT16 and FAT32 volumes may clear as their dirty and
+// error flags). Empty when they are so.
+std::string fatStartProblem(const Geometry& g, const unsigned char* head)
+{
+    std::uint32_t first, second, ones, end, flags;
+    switch (g.fatBits) {
+    case 12:
+        first = le16(head) & 0xFFF;
+        second = le16(head + 1) >> 4;
+        ones = 0xFFF, end = 0xFF8, flags = 0;
+        break;
+    case 16:
+        first = le16(head);
+        second = le16(head + 2);
+        ones = 0xFFFF, end = 0xFFF8, flags = 0xC000;
+        break;
+    default:
+        first = le32(head) & 0x0FFFFFFF;
+        second = le32(head + 4) & 0x0FFFFFFF;
+        ones = 0x0FFFFFFF, end = 0x0FFFFFF8, flags = 0x0C000000;
+        break;
+    }
+    if ((first & 0xFF) != g.media || (first | 0xFF) != ones || (second | flags) < end)
+        return "the FAT does not open with the media byte " + hexValue(g.media) + " (its first entries are "
+            + hexValue(first) + " and " + hexValue(second) + ")";
+    return {};
+}
+
+// The BPB at the start of `b` (the volume's first sector, at `volumeOffset` on `disk`).
+BootSector readBootSector(const Disk& disk, const unsigned char* b, std::uint64_t volumeOffset)
 {
     Geometry g;
     g.bytesPerSector = le16(b + 11);
@@ -133,34 +264,47 @@ std::optional<Geometry> parseBpb(const unsigned char* b, std::uint64_t volumeOff
     const std::uint32_t total32 = le32(b + 32);
     g.totalSectors = total16 ? total16 : total32;
     g.volumeOffset = volumeOffset;
+    BootSector boot;
     if (!powerOfTwo(g.bytesPerSector, 128, 4096) || !powerOfTwo(g.sectorsPerCluster, 1, 128)
         || g.bytesPerSector * g.sectorsPerCluster > 256 * 1024 || g.reservedSectors == 0 || g.fatCount == 0
         || g.fatCount > 4 || g.totalSectors == 0 || (g.media < 0xF8 && g.media != 0xF0))
-        return std::nullopt;
+        return boot;
     std::size_t labelAt = 0;
     if (fat16 == 0) {
         g.fatBits = 32;
         g.sectorsPerFat = le32(b + 36);
         g.rootCluster = le32(b + 44);
-        if (g.rootEntries != 0 || g.sectorsPerFat == 0 || g.rootCluster < 2)
-            return std::nullopt;
         if (b[66] == 0x29)
             labelAt = 71;
+        if (g.rootEntries != 0)
+            boot.unfit = "a FAT32 boot sector (no FAT16 size) that gives the root folder "
+                + plural(g.rootEntries, "entry", "entries");
+        else if (g.sectorsPerFat == 0)
+            boot.unfit = "the FAT has no sectors";
     } else {
         g.sectorsPerFat = fat16;
-        if (g.rootEntries == 0)
-            return std::nullopt;
         if (b[38] == 0x29)
             labelAt = 43;
+        if (g.rootEntries == 0)
+            boot.unfit = "the root folder has no entries";
     }
-    finishGeometry(g);
-    if (g.clusterCount == 0)
-        return std::nullopt;
-    if (g.fatBits == 32 && g.rootCluster >= g.clusterCount + 2)
-        return std::nullopt;
+    if (boot.unfit.empty())
+        boot.unfit = layoutProblem(g);
+    if (boot.unfit.empty()) {
+        unsigned char head[8];
+        const std::uint64_t fatAt = volumeOffset + std::uint64_t{g.reservedSectors} * g.bytesPerSector;
+        if (Result<void> read = disk.read(fatAt, head, sizeof head); !read) {
+            boot.failure = read.error();
+            return boot;
+        }
+        boot.unfit = fatStartProblem(g, head);
+    }
+    if (!boot.unfit.empty())
+        return boot;
     if (labelAt)
         g.bpbLabel.assign(reinterpret_cast<const char*>(b + labelAt), 11);
-    return g;
+    boot.geometry = g;
+    return boot;
 }
 
 bool isFatPartition(std::uint8_t type)
@@ -237,56 +381,71 @@ std::int64_t dosTime(std::uint16_t date, std::uint16_t time)
 
 // ── The volume ──────────────────────────────────────────────────────────────
 
-Result<std::shared_ptr<Volume>> Volume::open(std::shared_ptr<const Disk> disk)
+Result<Geometry> Volume::geometryOf(const Disk& disk)
 {
     unsigned char sector[512];
-    if (disk->size() < sizeof sector)
+    if (disk.size() < sizeof sector)
         return Error{EINVAL, "too small for a FAT disk"};
-    if (Result<void> read = disk->read(0, sector, sizeof sector); !read)
+    if (Result<void> read = disk.read(0, sector, sizeof sector); !read)
         return read.error();
 
-    std::optional<Geometry> geometry = parseBpb(sector, 0);
-    if (!geometry && sector[510] == 0x55 && sector[511] == 0xAA) {
+    BootSector boot = readBootSector(disk, sector, 0);
+    if (boot.failure)
+        return *boot.failure;
+    if (!boot.geometry && sector[510] == 0x55 && sector[511] == 0xAA) {
         // A partitioned card or disk image: its first FAT partition.
-        for (int i = 0; i < 4 && !geometry; ++i) {
+        for (int i = 0; i < 4; ++i) {
             const unsigned char* p = sector + 446 + 16 * i;
             if ((p[0] != 0x00 && p[0] != 0x80) || !isFatPartition(p[4]) || le32(p + 8) == 0)
                 continue;
             const std::uint64_t start = std::uint64_t{le32(p + 8)} * 512;
-            unsigned char boot[512];
-            if (start + sizeof boot > disk->size() || !disk->read(start, boot, sizeof boot))
+            unsigned char first[512];
+            if (start + sizeof first > disk.size() || !disk.read(start, first, sizeof first))
                 continue;
-            geometry = parseBpb(boot, start);
+            BootSector partition = readBootSector(disk, first, start);
+            if (partition.failure)
+                return *partition.failure;
+            if (partition.geometry || !partition.unfit.empty()) {
+                boot = std::move(partition);
+                break;
+            }
         }
     }
-    if (!geometry) {
-        // DOS 1.x media: the first FAT sector opens with the media byte and two 0xFF.
-        for (const KnownMedium& known : kKnownMedia) {
-            if (disk->size() != known.diskBytes)
-                continue;
-            unsigned char fat[3];
-            if (!disk->read(known.bytesPerSector, fat, sizeof fat) || fat[0] != known.media || fat[1] != 0xFF
-                || fat[2] != 0xFF)
-                continue;
-            Geometry g;
-            g.bytesPerSector = known.bytesPerSector;
-            g.sectorsPerCluster = known.sectorsPerCluster;
-            g.reservedSectors = 1;
-            g.fatCount = 2;
-            g.rootEntries = known.rootEntries;
-            g.totalSectors = known.diskBytes / known.bytesPerSector;
-            g.sectorsPerFat = known.sectorsPerFat;
-            g.media = known.media;
-            g.fatBits = 12;
-            g.fromBpb = false;
-            finishGeometry(g);
-            geometry = g;
-            break;
-        }
+    if (boot.geometry)
+        return *boot.geometry;
+    // DOS 1.x media, and disks whose boot sector is wrong about them: the
+    // first FAT sector opens with the media byte and two 0xFF.
+    for (const KnownMedium& known : kKnownMedia) {
+        if (disk.size() != known.diskBytes)
+            continue;
+        unsigned char fat[3];
+        if (!disk.read(known.bytesPerSector, fat, sizeof fat) || fat[0] != known.media || fat[1] != 0xFF
+            || fat[2] != 0xFF)
+            continue;
+        Geometry g;
+        g.bytesPerSector = known.bytesPerSector;
+        g.sectorsPerCluster = known.sectorsPerCluster;
+        g.reservedSectors = 1;
+        g.fatCount = 2;
+        g.rootEntries = known.rootEntries;
+        g.totalSectors = known.diskBytes / known.bytesPerSector;
+        g.sectorsPerFat = known.sectorsPerFat;
+        g.media = known.media;
+        g.fromBpb = false;
+        if (!layoutProblem(g).empty())
+            continue;
+        return g;
     }
-    if (!geometry)
-        return Error{EINVAL, "not a FAT disk: no usable boot sector, partition or known media byte"};
+    if (!boot.unfit.empty())
+        return Error{EINVAL, "the boot sector's values do not fit the disk: " + boot.unfit};
+    return Error{EINVAL, "not a FAT disk: no usable boot sector, partition or known media byte"};
+}
 
+Result<std::shared_ptr<Volume>> Volume::open(std::shared_ptr<const Disk> disk)
+{
+    Result<Geometry> geometry = geometryOf(*disk);
+    if (!geometry)
+        return geometry.error();
     std::shared_ptr<Volume> volume(new Volume(std::move(disk), *geometry));
     if (Result<void> loaded = volume->loadFat(); !loaded)
         return loaded.error();
@@ -307,40 +466,52 @@ Result<std::shared_ptr<Volume>> Volume::open(std::shared_ptr<const Disk> disk)
     return volume;
 }
 
+void Volume::FreeTable::operator()(std::uint32_t* table) const
+{
+    std::free(table);
+}
+
 Result<void> Volume::loadFat()
 {
     const Geometry& g = m_geometry;
-    const std::uint64_t bytes = std::uint64_t{g.sectorsPerFat} * g.bytesPerSector;
-    if (bytes > kMaxFatBytes)
-        return Error{EFBIG, "the FAT is too large (" + std::to_string(bytes) + " bytes)"};
-    std::string fat(static_cast<std::size_t>(bytes), '\0');
-    const std::uint64_t at = g.volumeOffset + std::uint64_t{g.reservedSectors} * g.bytesPerSector;
-    if (Result<void> read = m_disk->read(at, fat.data(), fat.size()); !read)
-        return read.error();
-    const auto* f = reinterpret_cast<const unsigned char*>(fat.data());
-    const std::uint32_t entries = g.clusterCount + 2;
-    m_fat.resize(entries);
-    for (std::uint32_t n = 0; n < entries; ++n) {
+    const std::uint64_t entries = std::uint64_t{g.clusterCount} + 2;
+    // calloc: a large table comes as fresh zero pages, which stay untouched
+    // (and take no memory) where the FAT holds only free clusters.
+    m_fat.reset(static_cast<std::uint32_t*>(std::calloc(static_cast<std::size_t>(entries), sizeof(std::uint32_t))));
+    if (!m_fat)
+        return Error{ENOMEM, "no memory for the FAT of " + plural(g.clusterCount, "cluster", "clusters")};
+    std::uint32_t* table = m_fat.get();
+    const std::uint64_t fatAt = g.volumeOffset + std::uint64_t{g.reservedSectors} * g.bytesPerSector;
+    // Read a chunk of entries at a time (an even count, so that FAT12 chunks start on a byte).
+    std::vector<unsigned char> chunk(static_cast<std::size_t>(kTableChunk) * g.fatBits / 8 + 1);
+    for (std::uint64_t first = 0; first < entries; first += kTableChunk) {
+        const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kTableChunk, entries - first));
+        const std::uint64_t offset = first * static_cast<std::uint64_t>(g.fatBits) / 8;
+        const std::size_t bytes = static_cast<std::size_t>((std::uint64_t{count} * g.fatBits + 7) / 8);
+        if (Result<void> read = m_disk->read(fatAt + offset, chunk.data(), bytes); !read)
+            return Error{read.error().code, "the FAT cannot be read: " + read.error().message};
+        const unsigned char* f = chunk.data();
+        if (f[0] == 0 && std::memcmp(f, f + 1, bytes - 1) == 0)
+            continue; // free clusters: the table is zero there already
+        std::uint32_t* out = table + first;
         switch (g.fatBits) {
-        case 12: {
-            const std::uint16_t pair = le16(f + n * 3 / 2);
-            m_fat[n] = (n & 1) ? pair >> 4 : pair & 0xFFF;
+        case 12:
+            for (std::uint32_t n = 0; n < count; ++n) {
+                const std::uint16_t pair = le16(f + n * 3 / 2);
+                out[n] = (n & 1) ? pair >> 4 : pair & 0xFFF;
+            }
             break;
-        }
         case 16:
-            m_fat[n] = le16(f + 2 * n);
+            for (std::uint32_t n = 0; n < count; ++n)
+                out[n] = le16(f + 2 * n);
             break;
         default:
-            m_fat[n] = le32(f + 4 * std::uint64_t{n}) & 0x0FFFFFFF;
+            for (std::uint32_t n = 0; n < count; ++n)
+                out[n] = le32(f + 4 * std::size_t{n}) & 0x0FFFFFFF;
             break;
         }
     }
     return {};
-}
-
-std::uint32_t Volume::next(std::uint32_t cluster) const
-{
-    return cluster < m_fat.size() ? m_fat[cluster] : 0;
 }
 
 bool Volume::isEnd(std::uint32_t value) const
@@ -418,6 +589,25 @@ Result<std::string> Volume::folderBytes(std::uint32_t cluster) const
         cluster = next(cluster);
     }
     return bytes;
+}
+
+Result<DotEntries> Volume::dotEntries(std::uint32_t cluster) const
+{
+    DotEntries dots;
+    unsigned char e[64];
+    if (Result<void> read = readCluster(cluster, 0, e, sizeof e); !read)
+        return read.error();
+    auto named = [&](const unsigned char* entry) -> std::uint32_t {
+        std::uint32_t first = le16(entry + 26);
+        if (m_geometry.fatBits == 32)
+            first |= std::uint32_t{le16(entry + 20)} << 16;
+        return first;
+    };
+    if (std::memcmp(e, ".          ", 11) == 0 && (e[11] & kAttrFolder) && (e[11] & 0x3F) != kAttrLongName)
+        dots.self = named(e);
+    if (std::memcmp(e + 32, "..         ", 11) == 0 && (e[43] & kAttrFolder) && (e[43] & 0x3F) != kAttrLongName)
+        dots.parent = named(e + 32);
+    return dots;
 }
 
 Result<std::vector<Entry>> Volume::folder(std::uint32_t cluster) const
@@ -501,13 +691,33 @@ Result<std::vector<Entry>> Volume::folder(std::uint32_t cluster) const
         entry.mtime = dosTime(le16(e + 24), le16(e + 22));
         entries.push_back(std::move(entry));
     }
-    std::lock_guard guard(m_lock);
-    if (m_cachedEntries + entries.size() > kMaxCachedEntries) {
-        m_folders.clear();
-        m_cachedEntries = 0;
+    // Two entries of one name (a damaged folder) would leave one of them out
+    // of every look-up and copy: the folder is refused. Names compare as the
+    // drive compares them, long and short names alike.
+    std::map<std::u32string, std::size_t> names;
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& entry = entries[i];
+        bytes += sizeof(Entry) + entry.name.size() + entry.shortName.size();
+        for (const std::string* name : {&entry.name, &entry.shortName}) {
+            const auto [at, added] = names.emplace(dialect::caseFolded(*name), i);
+            if (added || at->second == i)
+                continue;
+            const Entry& earlier = entries[at->second];
+            const std::string& other = dialect::sameName(earlier.name, *name) ? earlier.name : earlier.shortName;
+            return Error{EIO, "two of its entries have the name \"" + other + "\""
+                                  + (other == *name ? std::string() : " (\"" + *name + "\")") + " (a damaged image)"};
+        }
     }
-    m_cachedEntries += entries.size();
-    m_folders.emplace(cluster, entries);
+    std::lock_guard guard(m_lock);
+    if (m_cachedBytes + bytes > kMaxCachedBytes) {
+        m_folders.clear();
+        m_cachedBytes = 0;
+    }
+    if (bytes <= kMaxCachedBytes) {
+        m_cachedBytes += bytes;
+        m_folders.emplace(cluster, entries);
+    }
     return entries;
 }
 
@@ -519,8 +729,13 @@ Result<std::optional<Entry>> Volume::find(const std::vector<std::string>& parts)
         if (!current.isFolder())
             return std::optional<Entry>();
         Result<std::vector<Entry>> entries = folder(current.cluster);
-        if (!entries)
-            return entries.error();
+        if (!entries) {
+            std::string where;
+            for (std::size_t i = 0; &parts[i] != &part; ++i)
+                where += (where.empty() ? "" : "\\") + parts[i];
+            return Error{entries.error().code,
+                (where.empty() ? std::string("the root folder") : where) + ": " + entries.error().message};
+        }
         const Entry* match = nullptr;
         for (const Entry& e : *entries)
             if (e.name == part || e.shortName == part) {
@@ -591,6 +806,8 @@ struct FatWalker {
     const std::function<bool(const WalkItem&)>& visit;
     std::vector<bool> used;                 // clusters already owned by a file or folder
     std::set<std::uint32_t> visitedFolders; // first clusters of the folders entered
+    std::uint32_t startCluster = 0;         // the folder the walk began in (0: the root)
+    std::uint32_t startChain = 0;           // its chain, claimed first (none for a FAT12/16 root)
     bool stopped = false;
 
     static std::string pathOf(const std::vector<std::string>& relative)
@@ -611,8 +828,7 @@ struct FatWalker {
                 return Error{EIO, pathOf(relative) + ": its cluster chain leads to cluster " + std::to_string(cluster)
                                       + ", out of range (a damaged image)"};
             if (used[cluster])
-                return Error{EIO, pathOf(relative) + ": its cluster chain " + (count ? "loops or crosses" : "starts in")
-                                      + " another chain at cluster " + std::to_string(cluster) + " (a damaged image)"};
+                return crossed(cluster, count, relative);
             used[cluster] = true;
             // Only the clusters a file needs must be there: a chain may run on past the size.
             if (count < needed) {
@@ -629,6 +845,91 @@ struct FatWalker {
         }
         if (count < needed)
             return Error{EIO, pathOf(relative) + ": its size is longer than its cluster chain (a damaged image)"};
+        return {};
+    }
+
+    std::string nameOf(const std::vector<std::string>& relative) const
+    {
+        if (!relative.empty())
+            return pathOf(relative);
+        return startCluster == 0 ? "the root folder" : "the folder walked";
+    }
+
+    // Whether the chain from `cluster` (one checked already) holds `target`.
+    bool chainHolds(std::uint32_t cluster, std::uint32_t target) const
+    {
+        for (std::uint32_t count = 0; volume.isData(cluster) && count <= volume.geometry().clusterCount; ++count) {
+            if (cluster == target)
+                return true;
+            const std::uint32_t following = volume.next(cluster);
+            if (volume.isEnd(following))
+                break;
+            cluster = following;
+        }
+        return false;
+    }
+
+    // The first entry in the walk's order whose chain holds `target`, as its
+    // path in `relative`, searched for below `cluster` as far as `faulty`
+    // (which is its own owner when no earlier entry is: its chain loops).
+    bool findOwner(std::uint32_t cluster, std::vector<std::string>& relative, std::uint32_t target,
+                   const std::vector<std::string>& faulty, int depth) const
+    {
+        Result<std::vector<Entry>> listed = volume.folder(cluster);
+        if (!listed || depth > kMaxDepth)
+            return false;
+        std::vector<Entry> entries = std::move(listed).value();
+        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+        for (const Entry& entry : entries) {
+            relative.push_back(entry.name);
+            if (relative == faulty)
+                return true;
+            if ((entry.isFolder() || entry.size > 0) && chainHolds(entry.cluster, target))
+                return true;
+            if (entry.isFolder() && recurse && findOwner(entry.cluster, relative, target, faulty, depth + 1))
+                return true;
+            relative.pop_back();
+        }
+        return false;
+    }
+
+    // The chain of `faulty` reaches `cluster`, which an earlier chain (or its
+    // own) holds already: the error names both. Only the faulty chain is
+    // marked as it is followed, so its owner is found by going over the
+    // entries walked so far once more.
+    Error crossed(std::uint32_t cluster, std::uint32_t count, const std::vector<std::string>& faulty) const
+    {
+        std::vector<std::string> owner;
+        const bool found = (startChain != 0 && chainHolds(startChain, cluster))
+            || findOwner(startCluster, owner, cluster, faulty, 0);
+        const std::string at = " at cluster " + std::to_string(cluster) + " (a damaged image)";
+        if (found && owner == faulty)
+            return Error{EIO, nameOf(faulty) + ": its cluster chain loops" + at};
+        const std::string other = found ? nameOf(owner) : std::string("another entry");
+        return Error{EIO, nameOf(faulty) + ": its cluster chain " + (count ? "runs into" : "starts in")
+                              + " another chain, that of " + other + "," + at};
+    }
+
+    // A folder opens with "." naming itself and ".." naming its parent (0 for
+    // the root; FAT32 writers differ there, some name the root's cluster).
+    Result<void> checkDots(std::uint32_t cluster, std::optional<std::uint32_t> parent,
+                           const std::vector<std::string>& relative) const
+    {
+        Result<DotEntries> dots = volume.dotEntries(cluster);
+        if (!dots)
+            return Error{dots.error().code, pathOf(relative) + ": " + dots.error().message};
+        if (!dots->self || !dots->parent)
+            return Error{EIO, pathOf(relative) + ": the folder does not open with its \".\" and \"..\" entries "
+                                  "(a damaged image)"};
+        if (*dots->self != cluster)
+            return Error{EIO, pathOf(relative) + ": its \".\" entry names cluster " + std::to_string(*dots->self)
+                                  + ", not the folder's own cluster " + std::to_string(cluster) + " (a damaged image)"};
+        const Geometry& g = volume.geometry();
+        if (parent && *dots->parent != *parent && !(*parent == 0 && g.fatBits == 32 && *dots->parent == g.rootCluster))
+            return Error{EIO, pathOf(relative) + ": its \"..\" entry names cluster " + std::to_string(*dots->parent)
+                                  + ", not its parent folder's "
+                                  + (*parent == 0 ? std::string("(0, the root folder)") : "cluster " + std::to_string(*parent))
+                                  + " (a damaged image)"};
         return {};
     }
 
@@ -651,6 +952,8 @@ struct FatWalker {
                 }
                 if (Result<void> claimed = claim(entry.cluster, 1, relative); !claimed)
                     return claimed;
+                if (Result<void> dots = checkDots(entry.cluster, cluster, relative); !dots)
+                    return dots;
             } else if (entry.size > 0) {
                 const std::uint64_t needed = (entry.size + volume.bytesPerCluster() - 1) / volume.bytesPerCluster();
                 if (Result<void> claimed = claim(entry.cluster, needed, relative); !claimed)
@@ -678,14 +981,20 @@ Result<void> walk(const Volume& volume, const Entry& start, bool recurse,
 {
     FatWalker walker{volume, recurse, visit, {}, {}};
     walker.used.assign(std::size_t{volume.geometry().clusterCount} + 2, false);
+    walker.startCluster = start.cluster;
     std::uint32_t first = start.cluster;
     if (first == 0 && volume.geometry().fatBits == 32)
         first = volume.geometry().rootCluster;
     std::vector<std::string> relative;
     if (first != 0) {
         walker.visitedFolders.insert(first);
+        walker.startChain = first;
         if (Result<void> claimed = walker.claim(first, 1, relative); !claimed)
             return claimed;
+        // A folder below the root: its "." is checked here, its ".." by whoever found it.
+        if (start.cluster != 0)
+            if (Result<void> dots = walker.checkDots(start.cluster, std::nullopt, relative); !dots)
+                return dots;
     }
     walker.visitedFolders.insert(start.cluster);
     return walker.walkFolder(start.cluster, relative, 0);

@@ -3,13 +3,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <list>
 #include <mutex>
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,7 +23,10 @@ namespace platform {
 namespace {
 
 constexpr const char* kAttachedVariable = "SORVANE2_ATTACHED_IMAGE";
-constexpr std::size_t kOpenImages = 8;
+// The open images kept for the next look-up hold their FAT tables: no more
+// than this together, beside the one in use, so that a batch of large images
+// holds one of them at a time.
+constexpr std::uint64_t kOpenImageBytes = 64ull << 20;
 
 // Made present before threads start, so that attaching later only replaces its value.
 [[maybe_unused]] const bool g_attachedPresent = ::setenv(kAttachedVariable, "", 0) == 0;
@@ -61,11 +67,34 @@ struct OpenImage {
     off_t size = 0;
     timespec modified{};
     std::shared_ptr<const image::Volume> volume;
+    std::uint64_t bytes = 0; // its FAT table
 };
 
 struct ImageCache {
     std::mutex lock;
     std::list<OpenImage> open; // most recently used first
+    std::uint64_t bytes = 0;   // their FAT tables together
+
+    // Drops the least recently used images until `more` bytes fit beside the
+    // rest (keeping `keep` images at the front). Called with the lock held.
+    void makeRoom(std::uint64_t more, std::size_t keep)
+    {
+        while (open.size() > keep && bytes + more > kOpenImageBytes) {
+            bytes -= open.back().bytes;
+            open.pop_back();
+        }
+    }
+    void forget(const std::string& native)
+    {
+        for (auto it = open.begin(); it != open.end();) {
+            if (it->native == native) {
+                bytes -= it->bytes;
+                it = open.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
 };
 
 ImageCache& imageCache()
@@ -98,11 +127,85 @@ private:
     image::FileReader m_reader;
 };
 
+Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native);
+
+// The program and each archiver module it loads hold a copy of this layer of
+// their own (it is linked into each of them). Left alone, the program's copy
+// and a module's would each open the image a run packs, and hold its FAT
+// twice. So the program's copy publishes its opener in the environment, as
+// this process's (by its pid), and the modules' copies open images through
+// it: one cache, and one FAT, in the process.
+struct ImageOpener {
+    std::uint64_t layout; // of what passes between the copies
+    Result<std::shared_ptr<const image::Volume>> (*open)(const std::string& native);
+};
+
+constexpr const char* kOpenerVariable = "SORVANE2_IMAGE_OPENER";
+constexpr std::uint64_t kOpenerLayout = 0x534F52564F4C0001ull ^ (std::uint64_t{sizeof(image::Volume)} << 40)
+    ^ (std::uint64_t{sizeof(image::Geometry)} << 28) ^ (std::uint64_t{sizeof(image::Entry)} << 16)
+    ^ std::uint64_t{sizeof(Result<std::shared_ptr<const image::Volume>>)};
+
+// Whether `address` lies in the program itself (not in a module it loaded).
+bool inProgram(const void* address)
+{
+    struct Search {
+        std::uintptr_t address;
+        bool found = false;
+    } search{reinterpret_cast<std::uintptr_t>(address)};
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            auto* s = static_cast<Search*>(data);
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+                const std::uintptr_t start = info->dlpi_addr + segment.p_vaddr;
+                if (segment.p_type == PT_LOAD && s->address >= start && s->address < start + segment.p_memsz)
+                    s->found = true;
+            }
+            return 1; // the program comes first: no further
+        },
+        &search);
+    return search.found;
+}
+
+const ImageOpener g_ownOpener{kOpenerLayout, &openImage};
+
+// Run as each copy starts (for the program's, before its threads do).
+const ImageOpener* shareOpener()
+{
+    const std::string self = std::to_string(::getpid()) + ":";
+    if (inProgram(&g_ownOpener)) {
+        char value[64];
+        std::snprintf(value, sizeof value, "%s%p", self.c_str(), static_cast<const void*>(&g_ownOpener));
+        ::setenv(kOpenerVariable, value, 1);
+        return &g_ownOpener;
+    }
+    // A module: the program's opener when this process's program published one.
+    const char* text = std::getenv(kOpenerVariable);
+    if (!text || std::strncmp(text, self.c_str(), self.size()) != 0)
+        return &g_ownOpener;
+    const void* address = nullptr;
+    if (std::sscanf(text + self.size(), "%p", &address) != 1 || !address || !inProgram(address))
+        return &g_ownOpener;
+    const auto* published = static_cast<const ImageOpener*>(address);
+    return published->layout == kOpenerLayout ? published : &g_ownOpener;
+}
+
+const ImageOpener* const g_opener = shareOpener();
+
 } // namespace
 
 namespace posix {
 
 Result<std::shared_ptr<const image::Volume>> imageVolume(const std::string& native)
+{
+    return g_opener->open(native);
+}
+
+} // namespace posix
+
+namespace {
+
+Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native)
 {
     struct stat info;
     if (::stat(native.c_str(), &info) != 0)
@@ -133,17 +236,31 @@ Result<std::shared_ptr<const image::Volume>> imageVolume(const std::string& nati
     Result<std::shared_ptr<const image::Disk>> disk = image::openDisk(file);
     if (!disk)
         return Error{disk.error().code, native + ": " + disk.error().message};
+    Result<image::Geometry> geometry = image::Volume::geometryOf(**disk);
+    if (!geometry)
+        return Error{geometry.error().code, native + ": " + geometry.error().message};
+    const std::uint64_t bytes = image::Volume::tableBytes(*geometry);
+    {
+        // Room first: the tables given up go before the new one is read.
+        std::lock_guard guard(cache.lock);
+        cache.forget(native);
+        cache.makeRoom(bytes, 0);
+    }
     Result<std::shared_ptr<image::Volume>> volume = image::Volume::open(*disk);
     if (!volume)
         return Error{volume.error().code, native + ": " + volume.error().message};
-    OpenImage entry{native, opened.st_dev, opened.st_ino, opened.st_size, opened.st_mtim, *volume};
+    OpenImage entry{native, opened.st_dev, opened.st_ino, opened.st_size, opened.st_mtim, *volume, bytes};
     std::lock_guard guard(cache.lock);
-    cache.open.remove_if([&](const OpenImage& old) { return old.native == native; });
+    cache.forget(native);
     cache.open.push_front(entry);
-    if (cache.open.size() > kOpenImages)
-        cache.open.pop_back();
+    cache.bytes += bytes;
+    cache.makeRoom(0, 1);
     return entry.volume;
 }
+
+} // namespace
+
+namespace posix {
 
 std::optional<ImageLocation> locateInImage(const DriveMap& map, std::string_view native)
 {

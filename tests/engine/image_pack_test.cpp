@@ -1,9 +1,17 @@
 // Pack runs whose source is a disk image: the archive holds what packing the
 // files mcopy extracts gives, the image never changes, and a pile of images
 // packs in one batch that names its failures.
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sstream>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -296,6 +304,439 @@ TEST(ImageBatch, LabelsNameTheArchivesAndATakenNameFails)
     EXPECT_FALSE(exists(dir / "arc/DISK.LZH"));
     EXPECT_EQ(shell(env + tool + " --images --name X --folder 'C:\\'").exitCode, 2);
     EXPECT_EQ(shell(env + tool + " --images " + quote(dir / "a.img") + " --drive a: --name X --folder 'C:\\'").exitCode, 2);
+}
+
+// ── Volumes checked before they are trusted ─────────────────────────────────
+
+const std::string kMtools = "LANG=C.UTF-8 LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null ";
+
+void put16(std::string& bytes, std::size_t at, std::uint32_t value)
+{
+    bytes[at] = static_cast<char>(value & 0xFF);
+    bytes[at + 1] = static_cast<char>(value >> 8);
+}
+
+// The environment of a pack run from drive a: (the image) into c: (arc) with d: (tmp).
+std::string packEnvironment(const TempDir& dir, const std::string& image)
+{
+    makeDirs(dir / "arc");
+    makeDirs(dir / "tmp");
+    return "SORVANE2_DRIVES=" + quote("a=" + image + ";b=" + dir.path() + "/files;c=" + dir.path() + "/arc;d="
+               + dir.path() + "/tmp")
+        + " SORVANE2_SYSTEM_DIR=" + quote(binaryDir()) + " SORVANE2_CONFIG_DIR=" + quote(dir.path()) + " ";
+}
+
+CommandResult packDrive(const TempDir& dir, const std::string& image, const std::string& drive, const std::string& name)
+{
+    return shell(packEnvironment(dir, image) + "timeout 300 " + quote(binaryDir() + "/sorvane2-pack") + " --drive "
+        + drive + " --name " + name + " --folder 'C:\\' --tmp 'D:\\' --format zip --hidden 2>&1");
+}
+
+// The image packs as the files mcopy extracts from `mtoolsImage` pack (the
+// same bytes, names, times); the image never changes.
+void expectPacksAsMtools(const TempDir& dir, const std::string& image, const std::string& mtoolsImage)
+{
+    const std::string before = sparseFileState(image);
+    makeDirs(dir / "files");
+    const CommandResult extracted = shell(kMtools + "mcopy -s -m -n -i " + quote(mtoolsImage) + " '::*' "
+        + quote(dir / "files") + " 2>&1");
+    ASSERT_EQ(extracted.exitCode, 0) << extracted.output;
+    const CommandResult fromImage = packDrive(dir, image, "a:", "IMAGE");
+    ASSERT_EQ(fromImage.exitCode, 0) << fromImage.output;
+    const CommandResult fromFolder = packDrive(dir, image, "b:", "FILES");
+    ASSERT_EQ(fromFolder.exitCode, 0) << fromFolder.output;
+    const std::map<std::string, TreeFile> got = unpacked(dir / "arc/IMAGE.ZIP", dir / "x-image");
+    const std::map<std::string, TreeFile> expected = unpacked(dir / "arc/FILES.ZIP", dir / "x-folder");
+    EXPECT_FALSE(expected.empty());
+    ASSERT_EQ(got.size(), expected.size());
+    for (const auto& [path, file] : expected) {
+        ASSERT_TRUE(got.count(path)) << path;
+        EXPECT_TRUE(got.at(path).content == file.content) << path;
+        EXPECT_EQ(got.at(path).mtime, file.mtime) << path;
+    }
+    EXPECT_EQ(sparseFileState(image), before) << "the image file changed";
+}
+
+// Packing the image as drive a: and in a batch of images fails, and leaves
+// nothing behind; the batch, which prints each image's reason, names the
+// image and `expected`.
+void expectPackRefused(const TempDir& dir, const std::string& image, const std::vector<std::string>& expected)
+{
+    const std::string before = sparseFileState(image);
+    const CommandResult run = packDrive(dir, image, "a:", "DISK");
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_TRUE(readTree(dir / "arc").empty()) << "an archive was left";
+    EXPECT_TRUE(readTree(dir / "tmp").empty()) << "a temporary file was left";
+
+    const CommandResult batch = shell(packEnvironment(dir, image) + "timeout 300 " + quote(binaryDir() + "/sorvane2-pack")
+        + " --images " + quote(image) + " --name DISK01 --folder 'C:\\' --tmp 'D:\\' 2>&1");
+    EXPECT_EQ(batch.exitCode, 1) << batch.output;
+    EXPECT_NE(batch.output.find("Images: 0 packed, 1 failed"), std::string::npos) << batch.output;
+    EXPECT_NE(batch.output.find(image), std::string::npos) << "the image is not named: " << batch.output;
+    for (const std::string& part : expected)
+        EXPECT_NE(batch.output.find(part), std::string::npos) << part << " is not named: " << batch.output;
+    EXPECT_TRUE(readTree(dir / "arc").empty()) << "an archive was left";
+    EXPECT_TRUE(readTree(dir / "tmp").empty()) << "a temporary file was left";
+    EXPECT_EQ(sparseFileState(image), before) << "the image file changed";
+}
+
+// A floppy of SUB holding DEEP holding X.TXT, built byte by byte.
+Floppy foldersFloppy()
+{
+    Floppy f;
+    f.putRoot(0, Floppy::entry("SUB        ", 0x10, 2, 0));
+    f.setFat(2, 0xFFF);
+    f.putInCluster(2, 0, Floppy::entry(".          ", 0x10, 2, 0));
+    f.putInCluster(2, 1, Floppy::entry("..         ", 0x10, 0, 0));
+    f.putInCluster(2, 2, Floppy::entry("DEEP       ", 0x10, 3, 0));
+    f.setFat(3, 0xFFF);
+    f.putInCluster(3, 0, Floppy::entry(".          ", 0x10, 3, 0));
+    f.putInCluster(3, 1, Floppy::entry("..         ", 0x10, 2, 0));
+    f.putInCluster(3, 2, Floppy::entry("X       TXT", 0x20, 4, 5));
+    f.setFat(4, 0xFFF);
+    f.putData(4, "deep!");
+    return f;
+}
+
+struct Refused {
+    const char* name;
+    std::function<void(const TempDir&, const std::string&)> make; // the image at the path
+    std::vector<std::string> expected;
+};
+
+std::vector<Refused> refusals()
+{
+    auto mkfs = [](const std::string& arguments, const std::function<void(std::string&)>& damage) {
+        return [arguments, damage](const TempDir& dir, const std::string& image) {
+            writeFile(dir / "A.TXT", "a file");
+            const CommandResult made = shell("mkfs.fat -C " + arguments.substr(0, arguments.find('#')) + " " + quote(image)
+                + " " + arguments.substr(arguments.find('#') + 1) + " >/dev/null 2>&1 && " + kMtools + "mcopy -i "
+                + quote(image) + " " + quote(dir / "A.TXT") + " ::A.TXT 2>&1");
+            ASSERT_EQ(made.exitCode, 0) << made.output;
+            std::string bytes = readFile(image);
+            damage(bytes);
+            writeFile(image, bytes);
+        };
+    };
+    auto floppy = [](const std::function<void(Floppy&)>& damage) {
+        return [damage](const TempDir&, const std::string& image) {
+            Floppy f = foldersFloppy();
+            damage(f);
+            writeFile(image, f.bytes());
+        };
+    };
+    return {
+        {"ClustersOfTheWrongSize", mkfs("-F 12 -s 1#1600", [](std::string& b) { b[13] = static_cast<char>(128); }),
+            {"the boot sector's values do not fit the disk", "is too large for 24 clusters of 128 sectors"}},
+        {"RootFolderOfPartSectors", mkfs("-F 12 -s 1#1600", [](std::string& b) { put16(b, 17, 18); }),
+            {"the root folder (18 entries of 32 bytes) does not fill whole 512-byte sectors"}},
+        {"FatWithoutTheMediaByte", mkfs("-F 16#16384", [](std::string& b) { b[21] = static_cast<char>(0xF9); }),
+            {"the FAT does not open with the media byte 0xF9"}},
+        {"Fat16WithTooManyClusters", mkfs("-F 16#16384", [](std::string& b) {
+             put16(b, 19, 0);
+             b[32] = 0x60, b[33] = 0x22, b[34] = 0x02, b[35] = 0; // 140,000 sectors
+             b[13] = 2;
+         }), {"more than FAT16 can number (65,524)"}},
+        {"FatTooSmall", mkfs("-F 16#16384", [](std::string& b) { put16(b, 22, 16); }),
+            {"the FAT (FAT16) (16 sectors) is too small for"}},
+        {"FatsPastTheVolume", mkfs("-F 16#16384", [](std::string& b) {
+             put16(b, 19, 60);
+             b[32] = b[33] = b[34] = b[35] = 0;
+         }), {"the reserved sectors, the FATs and the root folder (100 sectors) do not fit in the volume's 60 sectors"}},
+        {"Fat32RootClusterOutside", mkfs("-F 32 -s 1#40960", [](std::string& b) {
+             b[44] = 0x10, b[45] = b[46] = b[47] = 0x10; // cluster 0x10101010
+         }), {"the root folder's cluster 269,488,144 is not one of the volume's"}},
+        {"FolderWithoutDots", floppy([](Floppy& f) { f.putInCluster(3, 0, std::string(32, '\xE5')); }),
+            {"SUB\\DEEP", "does not open with its \".\" and \"..\" entries"}},
+        {"ParentOfAnother", floppy([](Floppy& f) { f.putInCluster(3, 1, Floppy::entry("..         ", 0x10, 3, 0)); }),
+            {"SUB\\DEEP", "its \"..\" entry names cluster 3, not its parent folder's cluster 2"}},
+        {"OneNameTwice", floppy([](Floppy& f) {
+             f.putInCluster(3, 3, Floppy::entry("X       TXT", 0x20, 5, 5));
+             f.setFat(5, 0xFFF);
+             f.putData(5, "twice");
+         }), {"SUB\\DEEP", "two of its entries have the name \"X.TXT\""}},
+        {"CrossLinkedFiles", floppy([](Floppy& f) {
+             f.putRoot(1, Floppy::entry("ALSO    BIN", 0x20, 6, 1000));
+             f.setFat(6, 4);
+         }), {"SUB\\DEEP\\X.TXT", "ALSO.BIN", "cluster 4"}},
+    };
+}
+
+class ImagePackChecks : public ::testing::TestWithParam<Refused> {};
+
+TEST_P(ImagePackChecks, ARefusedVolumePacksNothing)
+{
+    TempDir dir;
+    const std::string image = dir / "disk.img";
+    GetParam().make(dir, image);
+    ASSERT_FALSE(HasFatalFailure());
+    expectPackRefused(dir, image, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Damaged, ImagePackChecks, ::testing::ValuesIn(refusals()),
+    [](const ::testing::TestParamInfo<Refused>& info) { return std::string(info.param.name); });
+
+// Two entries of one name, as mdir lists them: before, one of them was left
+// out of the archive without a word.
+TEST(ImagePackCheck, AFolderHoldingOneNameTwiceIsNotPackedWithOneOfThemMissing)
+{
+    TempDir dir;
+    Floppy f = foldersFloppy();
+    f.putRoot(1, Floppy::entry("README  TXT", 0x20, 5, 3));
+    f.putRoot(2, Floppy::entry("README  TXT", 0x20, 6, 3));
+    f.setFat(5, 0xFFF);
+    f.setFat(6, 0xFFF);
+    f.putData(5, "one");
+    f.putData(6, "two");
+    writeFile(dir / "disk.img", f.bytes());
+    const CommandResult listed = shell(kMtools + "mdir -i " + quote(dir / "disk.img") + " :: 2>&1");
+    ASSERT_EQ(listed.exitCode, 0) << listed.output;
+    const std::size_t first = listed.output.find("README   TXT");
+    ASSERT_NE(first, std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("README   TXT", first + 1), std::string::npos) << "mdir lists both: " << listed.output;
+    expectPackRefused(dir, dir / "disk.img", {"the root folder", "two of its entries have the name \"README.TXT\""});
+}
+
+// A 1.44 MB floppy whose boot sector is wrong about its clusters or its root
+// folder: before, its files came out as zeros or went missing; the disk's
+// size and media byte name the 1.44 MB format, which packs what mtools reads
+// of the disk before the damage.
+TEST(ImagePackCheck, AFloppyWhoseBootSectorIsWrongPacksAsItsKnownFormat)
+{
+    for (const auto& [what, damage] : std::vector<std::pair<std::string, std::function<void(std::string&)>>>{
+             {"sectors per cluster 128", [](std::string& b) { b[13] = static_cast<char>(128); }},
+             {"root entries 114", [](std::string& b) { put16(b, 17, 114); }},
+             {"root entries 18", [](std::string& b) { put16(b, 17, 18); }}}) {
+        SCOPED_TRACE(what);
+        TempDir dir;
+        makeImage(imageFormats()[1], dir / "good.img", "SAMPLES");
+        ASSERT_FALSE(HasFatalFailure());
+        std::string bytes = readFile(dir / "good.img");
+        damage(bytes);
+        writeFile(dir / "damaged.img", bytes);
+        ASSERT_NE(shell("fsck.fat -n " + quote(dir / "damaged.img") + " 2>&1").exitCode, 0) << "fsck.fat takes it";
+        expectPacksAsMtools(dir, dir / "damaged.img", dir / "good.img");
+    }
+}
+
+// The last cluster of the largest FAT16 and FAT32 volumes, in sectors of
+// 2048 and 512 bytes, packs as mtools reads it.
+TEST(ImagePackCheck, TheLastClusterOfTheLargestVolumesPacks)
+{
+    for (const auto& [bits, clusters, sectorSize] : {std::tuple<int, std::uint64_t, std::uint32_t>{16, 65524, 2048},
+             {32, 268435443, 512}}) {
+        SCOPED_TRACE("FAT" + std::to_string(bits));
+        TempDir dir;
+        const std::string image = dir / "limit.img";
+        FatSpec spec;
+        spec.bytesPerSector = sectorSize;
+        spec.fatBits = bits;
+        spec.clusters = clusters;
+        spec.reservedSectors = bits == 32 ? 32 : 1;
+        std::string tail;
+        for (std::uint32_t i = 0; tail.size() < sectorSize + 100; ++i)
+            tail += "line " + std::to_string(i) + "\n";
+        {
+            SparseFat fat(image, spec);
+            ASSERT_FALSE(HasFatalFailure());
+            const std::uint32_t last = static_cast<std::uint32_t>(clusters + 1);
+            fat.putRoot(0, SparseFat::entry("LAST    TXT", 0x20, last - 1, static_cast<std::uint32_t>(tail.size())));
+            fat.putFile(last - 1, tail);
+        }
+        expectPacksAsMtools(dir, image, image);
+    }
+}
+
+// ── Memory ──────────────────────────────────────────────────────────────────
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+constexpr std::uint64_t kMiB = 1 << 20;
+
+// The peak resident memory of one run of the pack command, as the kernel
+// counts it for the child (ru_maxrss), with its output.
+std::uint64_t peakOfPack(const std::vector<std::string>& environment, const std::vector<std::string>& arguments,
+                         const std::string& log, int* status)
+{
+    const std::string program = binaryDir() + "/sorvane2-pack";
+    std::vector<std::string> args{program};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env(environment);
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "SORVANE2_", 9) != 0)
+            env.emplace_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(out);
+    struct rusage usage {};
+    *status = -1;
+    int raw = 0;
+    if (child > 0 && ::wait4(child, &raw, 0, &usage) == child && WIFEXITED(raw))
+        *status = WEXITSTATUS(raw);
+    return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
+}
+
+std::string largeData()
+{
+    std::string data;
+    for (int i = 0; data.size() < 3 * kMiB; ++i)
+        data += "a line of the large file " + std::to_string(i) + "\n";
+    return data;
+}
+
+// An 8 GiB sparse FAT32 volume of 512-byte clusters whose 64 MiB FAT is all
+// in use (its free clusters marked bad), with a few files.
+void makeLargeFat32(const std::string& image, std::uint64_t clusters, bool fillFat)
+{
+    FatSpec spec;
+    spec.fatBits = 32;
+    spec.clusters = clusters;
+    spec.reservedSectors = 32;
+    SparseFat fat(image, spec);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    if (fillFat) {
+        std::string bad;
+        for (int i = 0; i < (1 << 18); ++i)
+            bad += std::string("\xF7\xFF\xFF\x0F", 4);
+        for (std::uint64_t at = 0; at < fat.sectorsPerFat() * 512ull; at += bad.size())
+            fat.write(fat.fatOffset() + at, bad.substr(0, std::min<std::uint64_t>(bad.size(), fat.sectorsPerFat() * 512ull - at)));
+        fat.setFat(0, 0x0FFFFFF8);
+        fat.setFat(1, 0x0FFFFFFF);
+        fat.setFat(2, 0x0FFFFFFF);
+    }
+    const std::string data = largeData();
+    fat.putRoot(0, SparseFat::entry("SMALL   TXT", 0x20, 3, 5));
+    fat.putFile(3, "small");
+    fat.putRoot(1, SparseFat::entry("LARGE   BIN", 0x20, 10, static_cast<std::uint32_t>(data.size())));
+    fat.putFile(10, data);
+}
+
+// One image's run stays within 64 MiB and the size of its FAT above what a
+// run on a small volume takes (the baseline, measured first; about 16 MiB),
+// the FAT held once; a batch of four such images peaks no higher than a
+// batch of one (the open images are kept by the bytes of their FATs).
+TEST(ImagePackMemory, ALargeFatTakesItsSizeOnceAndABatchDoesNotGrow)
+{
+    if (kSanitized)
+        GTEST_SKIP() << "the sanitizers' own memory hides the program's";
+    TempDir dir;
+    makeDirs(dir / "arc");
+    makeDirs(dir / "tmp");
+    makeDirs(dir / "one");
+    makeDirs(dir / "four");
+    const std::uint64_t largeClusters = 16 * kMiB - 2; // a FAT of 64 MiB
+    const std::uint64_t fatBytes = 64 * kMiB;
+    makeLargeFat32(dir / "small.img", 70000, true);
+    makeLargeFat32(dir / "one/DISK1.IMG", largeClusters, true);
+    ASSERT_FALSE(HasFatalFailure());
+    for (int i = 1; i <= 4; ++i)
+        ASSERT_EQ(shell("cp --sparse=always " + quote(dir / "one/DISK1.IMG") + " "
+            + quote(dir / ("four/DISK" + std::to_string(i) + ".IMG"))).exitCode, 0);
+    const std::string before = sparseFileState(dir / "one/DISK1.IMG");
+
+    auto environment = [&](const std::string& image) {
+        return std::vector<std::string>{"SORVANE2_DRIVES=a=" + image + ";c=" + dir.path() + "/arc;d=" + dir.path() + "/tmp",
+            "SORVANE2_SYSTEM_DIR=" + binaryDir(), "SORVANE2_CONFIG_DIR=" + dir.path()};
+    };
+    auto drive = [&](const std::string& image, const std::string& name) {
+        int status = 0;
+        const std::uint64_t peak = peakOfPack(environment(image),
+            {"--drive", "a:", "--name", name, "--folder", "C:\\", "--tmp", "D:\\", "--format", "zip"}, dir / "log", &status);
+        EXPECT_EQ(status, 0) << readFile(dir / "log");
+        return peak;
+    };
+    auto batch = [&](const std::string& folder, const std::string& name) {
+        int status = 0;
+        const std::uint64_t peak = peakOfPack(environment(dir / "small.img"),
+            {"--images", folder, "--name", name, "--folder", "C:\\", "--tmp", "D:\\", "--format", "zip"}, dir / "log",
+            &status);
+        EXPECT_EQ(status, 0) << readFile(dir / "log");
+        return peak;
+    };
+    const std::uint64_t baseline = drive(dir / "small.img", "SMALL");
+    const std::uint64_t large = drive(dir / "one/DISK1.IMG", "LARGE");
+    const std::uint64_t batchOfOne = batch(dir / "one", "ONE01");
+    const std::uint64_t batchOfFour = batch(dir / "four", "FOUR01");
+    std::printf("peaks: a small volume %llu MiB, the large one %llu MiB, batches of one %llu MiB and of four %llu MiB\n",
+        static_cast<unsigned long long>(baseline / kMiB), static_cast<unsigned long long>(large / kMiB),
+        static_cast<unsigned long long>(batchOfOne / kMiB), static_cast<unsigned long long>(batchOfFour / kMiB));
+    EXPECT_LE(large, baseline + fatBytes + 64 * kMiB) << "baseline " << baseline / kMiB << " MiB";
+    // Held once: the program and the archiver module it loads share the open image.
+    EXPECT_LE(large, baseline + fatBytes + 16 * kMiB) << "baseline " << baseline / kMiB << " MiB";
+    EXPECT_GE(large, baseline + fatBytes / 2) << "the FAT was not read whole";
+    EXPECT_LE(batchOfFour, batchOfOne + 16 * kMiB) << "a batch of one peaks at " << batchOfOne / kMiB << " MiB";
+    const std::map<std::string, TreeFile> got = unpacked(dir / "arc/FOUR04.ZIP", dir / "x");
+    ASSERT_EQ(got.count("LARGE.BIN"), 1u);
+    EXPECT_TRUE(got.at("LARGE.BIN").content == largeData());
+    makeDirs(dir / "mtools");
+    ASSERT_EQ(shell(kMtools + "mcopy -i " + quote(dir / "four/DISK4.IMG") + " ::LARGE.BIN " + quote(dir / "mtools/LARGE.BIN")).exitCode, 0);
+    EXPECT_TRUE(readFile(dir / "mtools/LARGE.BIN") == largeData()) << "not what mtools reads";
+    EXPECT_EQ(sparseFileState(dir / "one/DISK1.IMG"), before);
+}
+
+// A 2 GiB volume whose boot sector asks for a 64 MiB FAT, four times what
+// its clusters need: refused before any of it is read.
+TEST(ImagePackMemory, AFatFarLargerThanItsClustersNeedIsRefusedUnread)
+{
+    if (kSanitized)
+        GTEST_SKIP() << "the sanitizers' own memory hides the program's";
+    TempDir dir;
+    const std::string image = dir / "big.img";
+    FatSpec spec;
+    spec.fatBits = 32;
+    spec.reservedSectors = 32;
+    spec.clusters = 4 * kMiB - 32 * 1024; // 2 GiB less the FATs
+    spec.sectorsPerFat = 131072;          // 64 MiB
+    {
+        SparseFat fat(image, spec);
+        ASSERT_FALSE(HasFatalFailure());
+    }
+    makeLargeFat32(dir / "small.img", 70000, true);
+    makeDirs(dir / "arc");
+    makeDirs(dir / "tmp");
+    auto run = [&](const std::string& path, int* status) {
+        return peakOfPack({"SORVANE2_DRIVES=c=" + dir.path() + "/arc;d=" + dir.path() + "/tmp",
+                              "SORVANE2_SYSTEM_DIR=" + binaryDir(), "SORVANE2_CONFIG_DIR=" + dir.path()},
+            {"--images", path, "--name", "DISK01", "--folder", "C:\\", "--tmp", "D:\\"}, dir / "log", status);
+    };
+    int status = 0;
+    const std::uint64_t baseline = run(dir / "small.img", &status);
+    ASSERT_EQ(status, 0) << readFile(dir / "log");
+    shell("rm -f " + quote(dir / "arc/DISK01.LZH"));
+    const std::string before = sparseFileState(image);
+    const std::uint64_t peak = run(image, &status);
+    EXPECT_EQ(status, 1);
+    const std::string log = readFile(dir / "log");
+    EXPECT_NE(log.find(image), std::string::npos) << log;
+    EXPECT_NE(log.find("the FAT (131,072 sectors) is too large for"), std::string::npos) << log;
+    EXPECT_LE(peak, baseline + 16 * kMiB);
+    EXPECT_TRUE(readTree(dir / "arc").empty());
+    EXPECT_TRUE(readTree(dir / "tmp").empty());
+    EXPECT_EQ(sparseFileState(image), before);
 }
 
 } // namespace

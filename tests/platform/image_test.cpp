@@ -315,7 +315,9 @@ std::vector<Damage> damages()
              Floppy f;
              f.putRoot(0, Floppy::entry("SUB        ", platform::image::kAttrFolder, 2, 0));
              f.setFat(2, 0xFFF);
-             f.putInCluster(2, 0, Floppy::entry("AGAIN      ", platform::image::kAttrFolder, 2, 0));
+             f.putInCluster(2, 0, Floppy::entry(".          ", platform::image::kAttrFolder, 2, 0));
+             f.putInCluster(2, 1, Floppy::entry("..         ", platform::image::kAttrFolder, 0, 0));
+             f.putInCluster(2, 2, Floppy::entry("AGAIN      ", platform::image::kAttrFolder, 2, 0));
              return f.bytes();
          }, "folder loop"},
         {"FolderAtRoot", [] {
@@ -335,10 +337,8 @@ std::vector<Damage> damages()
         {"NoFats", [] { Floppy f; f.bytes()[16] = 0; f.bytes()[512] = 0; return f.bytes(); }, "not a FAT disk"},
         {"FatPastTheEnd", [] {
              Floppy f;
-             std::string& b = f.bytes();
-             b[22] = '\xFF'; b[23] = '\x7F';       // 32767 sectors per FAT
-             b[19] = b[20] = 0; b[34] = 0x10;       // one million sectors in all
-             return b;
+             f.bytes().resize(1024); // the image ends inside the first FAT
+             return f.bytes();
          }, "truncated"},
         {"Fat32FatEnormous", [] {
              Floppy f;
@@ -347,6 +347,7 @@ std::vector<Damage> damages()
              b[32] = 0; b[33] = 0; b[34] = 0; b[35] = 0x10;           // 256 M sectors
              b[36] = 0; b[37] = 0; b[38] = 0; b[39] = 0x01;           // 16 M sectors per FAT
              b[44] = 2; b[45] = b[46] = b[47] = 0;              // root folder at cluster 2
+             b[512] = 0; // and no 1.44 M media byte to fall back on
              return b;
          }, "too large"},
         {"RandomBytes", [] {

@@ -1,9 +1,12 @@
 // Disk images for the tests.
 #include "disk_images.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -308,6 +311,190 @@ std::string fileState(const std::string& path)
     if (::stat(path.c_str(), &info) != 0)
         return "missing";
     return readFile(path) + "|" + std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec)
+        + "|" + std::to_string(info.st_size);
+}
+
+} // namespace testsupport
+
+namespace testsupport {
+
+SparseFat::SparseFat(const std::string& path, const FatSpec& spec)
+    : m_spec(spec)
+{
+    make(path);
+}
+
+void SparseFat::make(const std::string& path)
+{
+    const FatSpec& spec = m_spec;
+    const std::uint32_t bps = spec.bytesPerSector;
+    const bool fat32 = spec.fatBits == 32;
+    m_rootSectors = fat32 ? 0 : (spec.rootEntries * 32 + bps - 1) / bps;
+    m_sectorsPerFat = spec.sectorsPerFat;
+    if (m_sectorsPerFat == 0)
+        m_sectorsPerFat = static_cast<std::uint32_t>((((spec.clusters + 2) * spec.fatBits + 7) / 8 + bps - 1) / bps);
+    m_totalSectors = spec.reservedSectors + std::uint64_t{spec.fatCount} * m_sectorsPerFat + m_rootSectors
+        + spec.clusters * spec.sectorsPerCluster;
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(m_fd, 0) << path;
+    ASSERT_EQ(::ftruncate(m_fd, static_cast<off_t>(m_totalSectors * bps)), 0) << path;
+
+    std::string boot(std::max<std::uint32_t>(bps, 512), '\0');
+    const unsigned char jump[] = {0xEB, 0x58, 0x90, 'M', 'S', 'W', 'I', 'N', '4', '.', '1'};
+    std::memcpy(boot.data(), jump, sizeof jump);
+    put16(boot, 11, bps);
+    boot[13] = static_cast<char>(spec.sectorsPerCluster);
+    put16(boot, 14, spec.reservedSectors);
+    boot[16] = static_cast<char>(spec.fatCount);
+    put16(boot, 17, fat32 ? 0 : spec.rootEntries);
+    if (!fat32 && m_totalSectors < 65536)
+        put16(boot, 19, static_cast<std::uint32_t>(m_totalSectors));
+    else
+        put32(boot, 32, static_cast<std::uint32_t>(m_totalSectors));
+    boot[21] = static_cast<char>(spec.media);
+    put16(boot, 24, 32);
+    put16(boot, 26, 2);
+    if (fat32) {
+        put32(boot, 36, m_sectorsPerFat);
+        put32(boot, 44, 2); // the root folder
+        put16(boot, 48, 0xFFFF); // no FSInfo sector
+        put16(boot, 50, 0xFFFF); // no backup boot sector
+        boot[64] = static_cast<char>(0x80);
+        boot[66] = 0x29;
+        std::memcpy(boot.data() + 71, "NO NAME    FAT32   ", 19);
+    } else {
+        put16(boot, 22, m_sectorsPerFat);
+        boot[36] = static_cast<char>(0x80);
+        boot[38] = 0x29;
+        std::memcpy(boot.data() + 43, spec.fatBits == 12 ? "NO NAME    FAT12   " : "NO NAME    FAT16   ", 19);
+    }
+    // The signature closes a sector of 512 bytes or more; smaller sectors
+    // hold none (the boot sector would run into the FAT).
+    if (bps >= 512) {
+        boot[510] = 0x55;
+        boot[511] = static_cast<char>(0xAA);
+    }
+    boot.resize(std::min<std::size_t>(boot.size(), std::size_t{spec.reservedSectors} * bps));
+    write(0, boot);
+    setFat(0, (endOfChain() & ~0xFFu) | spec.media);
+    setFat(1, endOfChain());
+    if (fat32)
+        setFat(2, endOfChain());
+}
+
+SparseFat::~SparseFat()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+std::string SparseFat::entry(const std::string& name11, std::uint8_t attributes, std::uint32_t cluster,
+                             std::uint32_t size)
+{
+    std::string e = Floppy::entry(name11, attributes, static_cast<std::uint16_t>(cluster & 0xFFFF), size);
+    put16(e, 20, cluster >> 16);
+    return e;
+}
+
+std::uint32_t SparseFat::endOfChain() const
+{
+    return m_spec.fatBits == 12 ? 0xFFF : m_spec.fatBits == 16 ? 0xFFFF : 0x0FFFFFFF;
+}
+
+std::uint64_t SparseFat::fatOffset(std::uint32_t copy) const
+{
+    return (m_spec.reservedSectors + std::uint64_t{copy} * m_sectorsPerFat) * m_spec.bytesPerSector;
+}
+
+std::uint64_t SparseFat::clusterOffset(std::uint32_t cluster) const
+{
+    const std::uint64_t firstData = m_spec.reservedSectors + std::uint64_t{m_spec.fatCount} * m_sectorsPerFat + m_rootSectors;
+    return (firstData + std::uint64_t{cluster - 2} * m_spec.sectorsPerCluster) * m_spec.bytesPerSector;
+}
+
+void SparseFat::write(std::uint64_t offset, const std::string& bytes)
+{
+    ASSERT_EQ(::pwrite(m_fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)), static_cast<ssize_t>(bytes.size()));
+}
+
+void SparseFat::setFat(std::uint32_t cluster, std::uint32_t value)
+{
+    for (std::uint32_t copy = 0; copy < m_spec.fatCount; ++copy) {
+        const std::uint64_t at = fatOffset(copy) + std::uint64_t{cluster} * m_spec.fatBits / 8;
+        std::string bytes(m_spec.fatBits == 32 ? 4 : 2, '\0');
+        ASSERT_EQ(::pread(m_fd, bytes.data(), bytes.size(), static_cast<off_t>(at)), static_cast<ssize_t>(bytes.size()));
+        if (m_spec.fatBits == 12) {
+            std::uint32_t pair = static_cast<unsigned char>(bytes[0]) | static_cast<unsigned char>(bytes[1]) << 8;
+            pair = (cluster & 1) ? (pair & 0x000F) | (value & 0xFFF) << 4 : (pair & 0xF000) | (value & 0xFFF);
+            put16(bytes, 0, pair);
+        } else if (m_spec.fatBits == 16) {
+            put16(bytes, 0, value & 0xFFFF);
+        } else {
+            put32(bytes, 0, value);
+        }
+        write(at, bytes);
+    }
+}
+
+void SparseFat::putRoot(int slot, const std::string& entry32)
+{
+    if (m_spec.fatBits == 32) {
+        putInCluster(2, slot, entry32);
+        return;
+    }
+    const std::uint64_t root = (m_spec.reservedSectors + std::uint64_t{m_spec.fatCount} * m_sectorsPerFat) * m_spec.bytesPerSector;
+    write(root + static_cast<std::uint64_t>(slot) * 32, entry32);
+}
+
+void SparseFat::putInCluster(std::uint32_t cluster, int slot, const std::string& entry32)
+{
+    write(clusterOffset(cluster) + static_cast<std::uint64_t>(slot) * 32, entry32);
+}
+
+void SparseFat::putFile(std::uint32_t first, const std::string& data)
+{
+    const std::uint64_t count = std::max<std::uint64_t>(1, (data.size() + bytesPerCluster() - 1) / bytesPerCluster());
+    write(clusterOffset(first), data);
+    for (std::uint64_t i = 0; i < count; ++i)
+        setFat(static_cast<std::uint32_t>(first + i), i + 1 == count ? endOfChain() : static_cast<std::uint32_t>(first + i + 1));
+}
+
+std::string sparseFileState(const std::string& path)
+{
+    struct stat info;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return "missing";
+    }
+    // FNV-1a over each stretch of data with its offset; the holes between read as zeros anyway.
+    std::uint64_t digest = 14695981039346656037ull;
+    auto mix = [&digest](const unsigned char* bytes, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i)
+            digest = (digest ^ bytes[i]) * 1099511628211ull;
+    };
+    std::string buffer(1 << 20, '\0');
+    off_t at = 0;
+    while (true) {
+        const off_t data = ::lseek(fd, at, SEEK_DATA);
+        if (data < 0)
+            break;
+        off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        if (hole < 0)
+            hole = info.st_size;
+        mix(reinterpret_cast<const unsigned char*>(&data), sizeof data);
+        for (off_t from = data; from < hole;) {
+            const ssize_t got = ::pread(fd, buffer.data(), static_cast<std::size_t>(std::min<off_t>(hole - from, 1 << 20)), from);
+            if (got <= 0)
+                break;
+            mix(reinterpret_cast<const unsigned char*>(buffer.data()), static_cast<std::size_t>(got));
+            from += got;
+        }
+        at = hole;
+    }
+    ::close(fd);
+    return std::to_string(digest) + "|" + std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec)
         + "|" + std::to_string(info.st_size);
 }
 

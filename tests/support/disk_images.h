@@ -99,3 +99,62 @@ private:
 std::string fileState(const std::string& path);
 
 } // namespace testsupport
+
+namespace testsupport {
+
+// A FAT volume of any geometry written byte by byte into a sparse file (free
+// clusters stay holes): the boot sector, the first entries of every FAT copy
+// and, for FAT32, the root folder's cluster (cluster 2). Fails the test when
+// the file cannot be written.
+struct FatSpec {
+    std::uint32_t bytesPerSector = 512;
+    std::uint32_t sectorsPerCluster = 1;
+    std::uint32_t reservedSectors = 1;
+    std::uint32_t fatCount = 2;
+    std::uint32_t rootEntries = 512; // not used for FAT32
+    std::uint64_t clusters = 0;
+    int fatBits = 12;                // the entries written; 32 writes a FAT32 boot sector
+    std::uint8_t media = 0xF8;
+    std::uint32_t sectorsPerFat = 0; // 0: the fewest that hold every cluster
+};
+
+class SparseFat {
+public:
+    SparseFat(const std::string& path, const FatSpec& spec);
+    ~SparseFat();
+    SparseFat(const SparseFat&) = delete;
+    SparseFat& operator=(const SparseFat&) = delete;
+
+    // entry: a 32-byte folder entry naming a first cluster of up to 32 bits.
+    static std::string entry(const std::string& name11, std::uint8_t attributes, std::uint32_t cluster,
+                             std::uint32_t size);
+    void setFat(std::uint32_t cluster, std::uint32_t value); // every copy
+    void putRoot(int slot, const std::string& entry32);
+    void putInCluster(std::uint32_t cluster, int slot, const std::string& entry32);
+    // putFile: `data` in the clusters from `first` on, chained in the FAT.
+    void putFile(std::uint32_t first, const std::string& data);
+    void write(std::uint64_t offset, const std::string& bytes);
+
+    const FatSpec& spec() const { return m_spec; }
+    std::uint32_t sectorsPerFat() const { return m_sectorsPerFat; }
+    std::uint64_t totalSectors() const { return m_totalSectors; }
+    std::uint64_t fatOffset(std::uint32_t copy = 0) const;
+    std::uint64_t clusterOffset(std::uint32_t cluster) const;
+    std::uint64_t bytesPerCluster() const { return std::uint64_t{m_spec.bytesPerSector} * m_spec.sectorsPerCluster; }
+    std::uint32_t endOfChain() const;
+
+private:
+    void make(const std::string& path);
+
+    FatSpec m_spec;
+    int m_fd = -1;
+    std::uint32_t m_sectorsPerFat = 0;
+    std::uint32_t m_rootSectors = 0;
+    std::uint64_t m_totalSectors = 0;
+};
+
+// sparseFileState: fileState for images of any size: a digest of the bytes
+// the file holds (its holes read as zeros), its size and modification time.
+std::string sparseFileState(const std::string& path);
+
+} // namespace testsupport
