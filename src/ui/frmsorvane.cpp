@@ -115,7 +115,10 @@ FrmSorvane::FrmSorvane(settings::ProgramSettings& settings, engine::LibrarySet& 
     m_status = new MdiStatus(m_prompts);
     m_outFile = new MdiOutFile;
     connect(m_inDir->drives(), &QComboBox::currentIndexChanged, this, [this] { m_file->RefreshForm(); });
-    m_inDir->setOnImageAttached([this] { m_outDir->drives()->refresh(); });
+    m_inDir->setOnImageAttached([this] {
+        m_outDir->drives()->refresh();
+        m_file->RefreshForm();
+    });
     const std::array<QWidget*, 5> panels{m_inDir, m_file, m_outDir, m_status, m_outFile};
     for (size_t i = 0; i < panels.size(); ++i) {
         m_windows[i] = m_mdiArea->addSubWindow(panels[i], Qt::SubWindow | Qt::WindowTitleHint);

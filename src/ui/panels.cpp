@@ -131,11 +131,11 @@ bool MdiInDir::useImage(const QString& path)
     m_queue.clear();
     m_queued = 0;
     RefreshForm();
-    if (m_onImageAttached)
-        m_onImageAttached();
     const int index = m_drives->findText(QString(QChar(*letter)) + QStringLiteral(":"), Qt::MatchStartsWith);
     if (index >= 0)
         m_drives->setCurrentIndex(index);
+    if (m_onImageAttached)
+        m_onImageAttached();
     return true;
 }
 
@@ -163,10 +163,7 @@ bool MdiInDir::useImages(const QStringList& paths)
     if (images.size() == 1)
         return useImage(images.first());
     m_queue = images;
-    const QString problem = showQueued(0);
-    if (m_onImageAttached)
-        m_onImageAttached();
-    return problem.isEmpty();
+    return showQueued(0).isEmpty();
 }
 
 QString MdiInDir::showQueued(int index)
@@ -183,6 +180,9 @@ QString MdiInDir::showQueued(int index)
     const int row = m_drives->findText(QString(QChar(*letter)) + QStringLiteral(":"), Qt::MatchStartsWith);
     if (row >= 0)
         m_drives->setCurrentIndex(row);
+    // Another disk in the same drive: its label shows where the drive's change is followed.
+    if (m_onImageAttached)
+        m_onImageAttached();
     return {};
 }
 

@@ -216,6 +216,11 @@ TEST_F(ImageQueue, ThreeImagesPackInOnePressEachItsOwnRun)
     dropPile();
     ASSERT_EQ(m_window->inDir()->imageQueue().size(), 3) << m_prompts.messages.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(m_window->inDir()->drives()->currentText(), QStringLiteral("e: [FIRST] (1/3)"));
+    EXPECT_EQ(m_window->file()->labelText()->text(), QStringLiteral("FIRST"));
+    // Another image in the same drive: the label panel follows.
+    ASSERT_TRUE(m_window->inDir()->showQueued(2).isEmpty());
+    EXPECT_EQ(m_window->inDir()->drives()->currentText(), QStringLiteral("e: [THIRD] (3/3)"));
+    EXPECT_EQ(m_window->file()->labelText()->text(), QStringLiteral("THIRD"));
     typeName(QStringLiteral("DISK01"));
     m_window->button(0)->click();
 
