@@ -7,11 +7,13 @@ set(CPACK_PACKAGE_NAME "sorvane2")
 set(CPACK_PACKAGE_VENDOR "Brelmoor")
 set(CPACK_PACKAGE_CONTACT "Brelmoor <support@brelmoor.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "pack a whole drive into one LZH or ZIP archive")
+# Debian keeps the long description within 80 columns: a line here has at
+# most 79 characters, as the control file indents each by one.
 set(CPACK_PACKAGE_DESCRIPTION
-  "Sorvane2 packs the whole contents of a drive (a floppy disk, a USB stick, an SD card\n\
-or a mapped folder) into one LZH or ZIP archive, disk after disk, with its own\n\
-archiver modules. The program speaks Japanese. sorvane2-pack does the same\n\
-from scripts and on machines without a display.")
+  "Sorvane2 packs the whole contents of a drive (a floppy disk, a USB stick,\n\
+an SD card, a mapped folder or a disk image) into one LZH or ZIP archive,\n\
+disk after disk, with its own archiver modules. The program speaks Japanese.\n\
+sorvane2-pack does the same from scripts and on machines without a display.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
