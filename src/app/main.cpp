@@ -70,8 +70,14 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "sorvane2: %s\n", problem.c_str());
     if (checking)
         std::printf("modules: %s\n", basVelt::GetSystemFolder().c_str());
-    if (ui::startUp(arguments, prompts, record, libraries, progress) == ui::Start::End)
+    switch (ui::startUp(arguments, prompts, record, libraries, progress)) {
+    case ui::Start::End:
         return checking ? 1 : 0;
+    case ui::Start::Failed:
+        return 1; // the message said why: no archiver to run with
+    case ui::Start::Run:
+        break;
+    }
     QApplication::setFont(ui::programFont(record));
 
     ui::FrmSorvane window(record, libraries, progress, prompts);

@@ -19,7 +19,7 @@ Start startUp(const QStringList& arguments, Prompts& prompts, settings::ProgramS
     libraries = engine::loadLibraries(basVelt::GetSystemFolder(), &RunProgress::handler, &progress);
     if (!libraries.availability.lzh) {
         prompts.message(nullptr, catalogueText(205));
-        return Start::End;
+        return Start::Failed;
     }
     if (libraries.availability.lzhVersion < 104)
         prompts.message(nullptr, catalogueText(206));

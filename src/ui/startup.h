@@ -12,7 +12,9 @@ namespace ui {
 class Prompts;
 struct RunProgress;
 
-enum class Start { Run, End };
+// Run: the window opens; End: the program ends, its work done (/U);
+// Failed: the program ends without the means to run (no LZH library).
+enum class Start { Run, End, Failed };
 
 // startUp: "/U" alone (any case) asks whether to delete the settings and
 // ends either way; then LoadSettings and the library check: without

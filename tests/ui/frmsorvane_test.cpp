@@ -572,7 +572,7 @@ TEST_F(MainWindow, StartUpSwitchAndLibraryChecks)
 
     m_prompts.messages.clear();
     m_system.emplace("SORVANE2_SYSTEM_DIR", m_dir.path() + "/tmp"); // no modules there
-    EXPECT_EQ(start({}), ui::Start::End);
+    EXPECT_EQ(start({}), ui::Start::Failed);
     EXPECT_EQ(m_prompts.messages, QStringList{ui::catalogueText(205)});
     m_prompts.messages.clear();
     m_system.emplace("SORVANE2_SYSTEM_DIR", binaryDir() + "/old");
