@@ -22,7 +22,8 @@ namespace {
 // Extensions of the image files a folder is searched for; other files count
 // when they hold a disk this program reads.
 constexpr std::string_view kImageExtensions[] = {"img", "ima", "vfd", "flp", "dsk", "hdm", "xdf", "d88",
-                                                 "d68", "d77", "d98", "88d", "98d", "fdi", "fdd"};
+                                                 "d68", "d77", "d98", "88d", "98d", "fdi", "fdd",
+                                                 "nfd", "dcp", "dcu", "dim", "imd", "td0", "cqm"};
 
 std::string lower(std::string text)
 {

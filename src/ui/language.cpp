@@ -76,7 +76,7 @@ void japaneseFileDialog(QFileDialog& dialog)
 QString imageFileFilter()
 {
     return QStringLiteral("ディスクイメージ (*.img *.ima *.vfd *.flp *.dsk *.hdm *.xdf *.d88 *.d68 *.d77 *.d98 "
-                          "*.88d *.98d *.fdi);;すべてのファイル (*)");
+                          "*.88d *.98d *.fdi *.fdd *.nfd *.dcp *.dcu *.dim *.imd *.td0 *.cqm);;すべてのファイル (*)");
 }
 
 } // namespace ui
