@@ -70,12 +70,16 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeCpcDsk(std::shared_ptr<c
             const std::size_t stored = extended ? sectors::le16(e + 6) : std::size_t{128u} << std::min<unsigned>(t[0x14], 6);
             if (data + stored > blockSize)
                 return Found(damaged("the sectors of " + track + " run past the track"));
-            data += stored;
             libdsk::Id id{e[0], e[1], e[2], e[3], sectors::fdcFault(e[4], e[5])};
-            if (!id.fault && stored != size)
-                id.fault = stored > size && stored % size == 0
-                    ? "the dump read different data on its " + std::to_string(stored / size) + " reads"
-                    : "stored with " + std::to_string(stored) + " bytes where it has " + std::to_string(size);
+            // Several copies: the reads of a sector whose data changes from read to read.
+            const bool copies = stored > size && stored % size == 0;
+            bool alike = copies;
+            for (std::size_t k = 1; copies && k < stored / size; ++k)
+                alike = alike && std::memcmp(t + data, t + data + k * size, size) == 0;
+            if (!id.fault && stored != size && !alike)
+                id.fault = copies ? "the dump read different data on its " + std::to_string(stored / size) + " reads"
+                                  : "stored with " + std::to_string(stored) + " bytes where it has " + std::to_string(size);
+            data += stored;
             ids.ids.push_back(std::move(id));
         }
         tracks.push_back(std::move(ids));

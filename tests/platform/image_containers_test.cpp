@@ -220,6 +220,28 @@ TEST_P(Containers, ASectorTheDumpRecordedBadFailsTheFileOverItAlone)
     expectFiles(bytes, "SUB/DATA.BIN", "SUB\\DATA.BIN: " + named);
 }
 
+// NFD r1 and EDSK keep every read of a sector whose reads differed: such a
+// sector is not held, one whose reads agree is.
+TEST_P(Containers, RereadsThatDifferFailTheFileOverThem)
+{
+    const Writer& w = GetParam();
+    if (w.name != "NfdR1" && w.name != "Edsk")
+        GTEST_SKIP() << w.name << " keeps no rereads";
+    const std::vector<std::uint32_t> tracks = dataTracks();
+    ASSERT_FALSE(HasFailure());
+    const std::uint32_t t = tracks[1];
+    FloppyTracks alike = base().tracks();
+    alike[t][6].rereads = {alike[t][6].data, alike[t][6].data};
+    expectFiles(w.write(base(), alike), "", "");
+    FloppyTracks differ = base().tracks();
+    std::string other = differ[t][6].data;
+    other[100] = static_cast<char>(other[100] ^ 0x55);
+    differ[t][6].rereads = {other};
+    const std::uint32_t heads = base().format.heads;
+    expectFiles(w.write(base(), differ), "SUB/DATA.BIN", "SUB\\DATA.BIN: cylinder " + std::to_string(t / heads) + " head "
+        + std::to_string(t % heads) + " sector 7: the dump read different data on its 2 reads");
+}
+
 INSTANTIATE_TEST_SUITE_P(Writers, Containers, ::testing::ValuesIn(writers()),
     [](const ::testing::TestParamInfo<Writer>& info) { return info.param.name; });
 

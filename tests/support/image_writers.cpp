@@ -113,7 +113,7 @@ FloppyTracks floppyTracks(const std::string& raw, std::uint32_t sectorSize, std:
         for (std::uint32_t s = 0; s < sectorsPerTrack; ++s)
             tracks[t].push_back({static_cast<std::uint8_t>(t / heads), static_cast<std::uint8_t>(t % heads),
                                  static_cast<std::uint8_t>(s + 1), n, raw.substr(t * trackSize + s * sectorSize, sectorSize),
-                                 false});
+                                 false, {}});
     return tracks;
 }
 
@@ -154,13 +154,17 @@ std::string nfdR1Of(const FloppyTracks& tracks, std::uint32_t heads)
         for (const FloppySector& s : tracks[t]) {
             std::string id(16, '\0');
             nfdSector(id, 0, s, true);
+            id[10] = static_cast<char>(s.rereads.size());
             b += id;
         }
     }
     put32(b, 0x110, static_cast<std::uint32_t>(b.size()));
     for (const auto& track : tracks)
-        for (const FloppySector& s : track)
+        for (const FloppySector& s : track) {
             b += s.data;
+            for (const std::string& again : s.rereads)
+                b += again;
+        }
     return b;
 }
 
@@ -378,12 +382,18 @@ std::string cpcDskOf(const FloppyTracks& tracks, std::uint32_t heads, bool exten
     std::memcpy(b.data() + 0x22, "sorvane2 tests", 14);
     b[0x30] = static_cast<char>(tracks.size() / heads);
     b[0x31] = static_cast<char>(heads);
-    const std::size_t blockSize = 256 + tracks[0].size() * tracks[0][0].data.size();
+    const std::size_t plainSize = 256 + tracks[0].size() * tracks[0][0].data.size();
     if (!extended)
-        put16(b, 0x32, static_cast<std::uint32_t>(blockSize));
+        put16(b, 0x32, static_cast<std::uint32_t>(plainSize));
     for (std::size_t t = 0; t < tracks.size(); ++t) {
+        std::size_t blockSize = 256;
+        for (const FloppySector& sector : tracks[t])
+            blockSize += sector.data.size() * (1 + (extended ? sector.rereads.size() : 0));
+        blockSize = (blockSize + 255) / 256 * 256;
         if (extended)
             b[0x34 + t] = static_cast<char>(blockSize / 256);
+        else
+            blockSize = plainSize;
         std::string block(256, '\0');
         std::memcpy(block.data(), "Track-Info\r\n", 12);
         block[0x10] = static_cast<char>(t / heads);
@@ -402,10 +412,13 @@ std::string cpcDskOf(const FloppyTracks& tracks, std::uint32_t heads, bool exten
             block[at + 4] = static_cast<char>(sector.bad ? 0x20 : 0);
             block[at + 5] = static_cast<char>(sector.bad ? 0x20 : 0);
             if (extended)
-                put16(block, at + 6, static_cast<std::uint32_t>(sector.data.size()));
+                put16(block, at + 6, static_cast<std::uint32_t>(sector.data.size() * (1 + sector.rereads.size())));
         }
-        for (const FloppySector& sector : tracks[t])
+        for (const FloppySector& sector : tracks[t]) {
             block += sector.data;
+            for (const std::string& again : sector.rereads)
+                block += extended ? again : std::string();
+        }
         block.resize(blockSize, '\0');
         b += block;
     }

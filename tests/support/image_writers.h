@@ -15,6 +15,7 @@ struct FloppySector {
     std::uint8_t c = 0, h = 0, r = 0, n = 0;
     std::string data;
     bool bad = false; // read with a data CRC error
+    std::vector<std::string> rereads; // more reads of it, kept by NFD r1 and EDSK
 };
 // Tracks by index (cylinder * heads + head), each its sectors in order.
 using FloppyTracks = std::vector<std::vector<FloppySector>>;
