@@ -1,6 +1,8 @@
 // The pack command over floppy images in the containers beside raw, D88 and
 // FDI: the archive holds the files mcopy extracts from the raw disk, the
 // command succeeds, and the image never changes.
+#include <ostream>
+
 #include <gtest/gtest.h>
 
 #include "support/archive_support.h"
@@ -18,6 +20,11 @@ struct ContainerPack {
     std::string file;   // the image's name
     std::string archive;
 };
+
+void PrintTo(const ContainerPack& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class ImageContainersPack : public ::testing::TestWithParam<ContainerPack> {};
 
