@@ -412,6 +412,52 @@ TEST_F(DamagedContainers, FailNamingTheImageAndWhatIsWrong)
     }
 }
 
+// A TeleDisk image of one track of one 512-byte sector whose data block is
+// `block` (its encoding byte first).
+std::string oneSectorTeleDisk(const std::string& block)
+{
+    std::string b = {'T', 'D', 0, 0, 0x15, 2, 4, 0, 0, 1, 0, 0};
+    std::uint16_t crc = 0;
+    for (int i = 0; i < 10; ++i) {
+        crc ^= static_cast<std::uint16_t>(static_cast<unsigned char>(b[i]) << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<std::uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0xA097 : crc << 1);
+    }
+    b[10] = static_cast<char>(crc & 0xFF);
+    b[11] = static_cast<char>(crc >> 8);
+    b += std::string{1, 0, 0, 0};          // one sector, cylinder 0, head 0
+    b += std::string{0, 0, 1, 2, 0, 0};    // C H R N flags CRC
+    b += static_cast<char>(block.size() & 0xFF);
+    b += static_cast<char>(block.size() >> 8);
+    return b + block + '\xFF';
+}
+
+// Sector data that would make libdsk write past its buffer, or loop for
+// ever, is refused before libdsk sees it.
+TEST_F(DamagedContainers, TeleDiskSectorDataIsCheckedBeforeLibdskDecodesIt)
+{
+    const std::string fits = std::string{2, 1, static_cast<char>(255), 'a', 'b'} + std::string{1, 1, 'c', 'd'};
+    auto disk = platform::image::openDisk(std::make_shared<platform::image::MemoryFile>(oneSectorTeleDisk(fits)));
+    ASSERT_TRUE(disk.ok()) << disk.error().message;
+    std::string sector(512, '\0');
+    ASSERT_TRUE((*disk)->read(0, sector.data(), sector.size()).ok());
+    std::string expected;
+    for (int i = 0; i < 255; ++i)
+        expected += "ab";
+    EXPECT_EQ(sector, expected + "cd");
+
+    const std::string prefix = "a damaged TeleDisk image: a sector of track 0 holds ";
+    expectRefused("runs past the sector", oneSectorTeleDisk(std::string{2, 1, static_cast<char>(255), 'a', 'b'}
+        + std::string{1, 2, 'c', 'd'}), prefix + "runs that pass the end of the sector");
+    expectRefused("an empty run", oneSectorTeleDisk(std::string{2, 0, 0} + std::string(512, 'x')), prefix + "an empty run");
+    expectRefused("a run of an unknown unit", oneSectorTeleDisk(std::string{2, 9, 1} + std::string(512, 'x')),
+        prefix + "a run of unknown type 9");
+    expectRefused("a pattern short of the sector", oneSectorTeleDisk(std::string{1, 10, 0, 'a', 'b'}),
+        prefix + "a pattern that does not fill the sector");
+    expectRefused("raw data short of the sector", oneSectorTeleDisk(std::string(1, '\0') + std::string(100, 'x')),
+        prefix + "raw data of another length than the sector's");
+}
+
 // TeleDisk's advanced compression: what the tests' packer writes is what
 // libdsk's own unpacker reads, and what this program's unpacker reads.
 TEST(TeleDiskPacking, LibdskReadsThePackedImageAsThePlainOne)
