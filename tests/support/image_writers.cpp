@@ -497,6 +497,8 @@ public:
                     if (length > bestLength) {
                         bestLength = length;
                         bestDistance = distance;
+                        if (length == kLookahead)
+                            break;
                     }
                 }
             }
@@ -538,13 +540,14 @@ private:
     // decoder's does.
     void encodeChar(int c)
     {
-        std::vector<int> up;
+        unsigned char up[kTable];
+        int depth = 0;
         int k = m_parent[c + kTable];
         do {
-            up.push_back(k & 1);
-        } while ((k = m_parent[k]) != kRoot);
-        for (auto it = up.rbegin(); it != up.rend(); ++it)
-            putBits(1, static_cast<unsigned>(*it));
+            up[depth++] = static_cast<unsigned char>(k & 1);
+        } while ((k = m_parent[k]) != kRoot && depth < kTable);
+        while (depth > 0)
+            putBits(1, up[--depth]);
         update(c);
     }
 
