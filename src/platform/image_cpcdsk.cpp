@@ -26,10 +26,10 @@ Error damaged(const std::string& why)
 
 std::optional<Result<std::shared_ptr<const Disk>>> probeCpcDsk(std::shared_ptr<const ByteFile> file)
 {
-    unsigned char magic[8];
-    if (file->size() < 8 || file->readAt(0, magic, 8) != 8)
+    unsigned char magic[16];
+    if (file->size() < 16 || file->readAt(0, magic, 16) != 16)
         return std::nullopt;
-    const bool extended = std::memcmp(magic, "EXTENDED", 8) == 0;
+    const bool extended = std::memcmp(magic, "EXTENDED CPC DSK", 16) == 0;
     if (!extended && std::memcmp(magic, "MV - CPC", 8) != 0)
         return std::nullopt;
     using Found = Result<std::shared_ptr<const Disk>>;

@@ -412,6 +412,41 @@ TEST_F(DamagedContainers, FailNamingTheImageAndWhatIsWrong)
     }
 }
 
+// The BASIC 2HD media of DCP: a first track of 26 sectors of 128 bytes, every
+// other one of 26 of 256. The disk keeps 256-byte sectors; its first track is
+// not held, the others read as stored, and a file one byte short of the
+// whole is a truncated image.
+TEST(DcpBasicMedia, TheFirstTrackOfHalfSectorsIsNotHeld)
+{
+    std::string b(0xA2, '\0');
+    b[0] = 0x11;
+    b[0xA1] = 1; // every track stored
+    std::string data;
+    for (std::size_t i = 0; i < 26 * 128 + 153 * 26 * 256; ++i)
+        data += static_cast<char>((i * 131) >> 7);
+    const std::string image = b + data;
+    auto disk = platform::image::openDisk(std::make_shared<platform::image::MemoryFile>(image));
+    ASSERT_TRUE(disk.ok()) << disk.error().message;
+    EXPECT_EQ((*disk)->format(), "DCP");
+    EXPECT_EQ((*disk)->size(), 154u * 26 * 256);
+    std::string sector(256, '\0');
+    const auto first = (*disk)->read(0, sector.data(), sector.size());
+    ASSERT_FALSE(first.ok());
+    EXPECT_EQ(first.error().message, "cylinder 0 head 0 sector 1: stored as 128-byte sectors where the disk's sectors have 256");
+    std::string rest((154 - 1) * 26 * 256, '\0');
+    ASSERT_TRUE((*disk)->read(26 * 256, rest.data(), rest.size()).ok());
+    EXPECT_TRUE(rest == data.substr(26 * 128));
+
+    auto shorter = platform::image::openDisk(std::make_shared<platform::image::MemoryFile>(image.substr(0, image.size() - 1)));
+    ASSERT_TRUE(shorter.ok()) << shorter.error().message;
+    const auto last = (*shorter)->read((*shorter)->size() - 256, sector.data(), sector.size());
+    ASSERT_FALSE(last.ok());
+    EXPECT_EQ(last.error().message, "cylinder 76 head 1 sector 26: the image ends before its data (a truncated image)");
+    // One byte more than every track: no DCP (it has no signature to go by).
+    auto longer = platform::image::openDisk(std::make_shared<platform::image::MemoryFile>(image + 'x'));
+    EXPECT_TRUE(!longer.ok() || (*longer)->format() == "raw");
+}
+
 // A TeleDisk image of one track of one 512-byte sector whose data block is
 // `block` (its encoding byte first).
 std::string oneSectorTeleDisk(const std::string& block)
