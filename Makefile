@@ -18,7 +18,7 @@ endif
 # Everything the build, the tests and the test oracles need.
 PACKAGES = cmake ninja-build g++ pkg-config git \
 	qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-	libzip-dev zlib1g-dev libdeflate-dev \
+	libzip-dev zlib1g-dev libdeflate-dev libdsk4-dev \
 	lhasa libarchive-tools 7zip unzip zip python3 \
 	strace libcap2-bin mtools dosfstools xvfb xauth clang libclang-rt-14-dev \
 	fonts-ipafont-mincho fonts-ipafont-gothic qt6-translations-l10n \

@@ -114,9 +114,20 @@ using ContainerProbe = std::optional<Result<std::shared_ptr<const Disk>>> (*)(st
 
 std::optional<Result<std::shared_ptr<const Disk>>> probeD88(std::shared_ptr<const ByteFile> file);
 std::optional<Result<std::shared_ptr<const Disk>>> probeFdi(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeNfd(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeFdd(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeDim(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeDcp(std::shared_ptr<const ByteFile> file);
+// Through libdsk:
+std::optional<Result<std::shared_ptr<const Disk>>> probeImd(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeTd0(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeCqm(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeCpcDsk(std::shared_ptr<const ByteFile> file);
 
-// openDisk: the disk inside `file`: D88/D68/D77/D98 and FDI by their headers,
-// anything else as a raw sector image.
+// openDisk: the disk inside `file`: D88/D68/D77/D98, FDI, NFD, FDD, DIM,
+// ImageDisk, TeleDisk, CopyQM and CPC DSK/EDSK by their headers, DCP/DCU by
+// a header of known values that fits the file's size, anything else as a raw
+// sector image.
 Result<std::shared_ptr<const Disk>> openDisk(std::shared_ptr<const ByteFile> file);
 
 // ── FAT ─────────────────────────────────────────────────────────────────────

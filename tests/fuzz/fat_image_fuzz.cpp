@@ -12,6 +12,13 @@
 //   with success must be one the headers place there, and a file read with
 //   success must be exactly its original content unless the headers moved
 //   sectors. A wrong result aborts.
+// - 0xC0: the same disk in one of the floppy containers (the second byte
+//   picks NFD r0/r1, FDD, DCP, DIM, ImageDisk, TeleDisk plain or packed,
+//   CopyQM, CPC DSK or EDSK), the input a list of 4-byte changes: mark a
+//   sector as read with an error (for the containers that record it), or
+//   poke a byte of the container's header and tables. Without pokes, every
+//   sector must read as the original but the marked ones, which must fail;
+//   with pokes, only crashes, hangs and sanitizer faults count.
 // - anything else: the bytes are the image, and only crashes, hangs and
 //   sanitizer faults count.
 #include <algorithm>
@@ -25,6 +32,7 @@
 #include <vector>
 
 #include "disk_image.h"
+#include "support/image_writers.h"
 
 namespace {
 
@@ -434,12 +442,103 @@ void checkMutated(const std::uint8_t* ops, std::size_t size)
     });
 }
 
+// The floppy containers: the original disk wrapped, sectors marked bad, header bytes poked.
+void checkContainer(const std::uint8_t* ops, std::size_t size)
+{
+    if (size < 1)
+        return;
+    const Original& o = original();
+    const std::uint32_t which = ops[0] % 11u;
+    ++ops;
+    --size;
+    testsupport::FloppyTracks tracks = testsupport::floppyTracks(o.disk, kSectorSize, kSectorsPerTrack, kHeads);
+    const bool recordsStatus = which <= 1 || (which >= 5 && which <= 7) || which >= 9;
+    std::vector<bool> bad(kDiskSectors, false);
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> pokes;
+    for (std::size_t at = 0; at + 4 <= size && at < 4 * 16; at += 4) {
+        const std::uint32_t value = (std::uint32_t{ops[at + 1]} << 16) | (ops[at + 2] << 8) | ops[at + 3];
+        if (ops[at] < 0x80) {
+            const std::uint32_t sector = value % kDiskSectors;
+            if (recordsStatus) {
+                bad[sector] = true;
+                tracks[sector / kSectorsPerTrack][sector % kSectorsPerTrack].bad = true;
+            }
+        } else {
+            pokes.push_back({value, ops[at]});
+        }
+    }
+    // The containers of the disk with no sector marked are made once.
+    static std::map<std::uint32_t, std::string> clean;
+    const bool marked = std::find(bad.begin(), bad.end(), true) != bad.end();
+    std::string image = marked ? std::string() : clean[which];
+    std::uint32_t span = 0; // the header and tables the pokes go to
+    const bool made = !image.empty();
+    switch (made ? 100 + which : which) {
+    case 0: image = testsupport::nfdR0Of(tracks, kHeads); span = 0x10A10; break;
+    case 1: image = testsupport::nfdR1Of(tracks, kHeads); span = static_cast<std::uint32_t>(image.size() - o.disk.size()); break;
+    case 2: image = testsupport::fddOf(tracks); span = 220 + 160 * 26 * 12 + 32; break;
+    case 3: image = testsupport::dcpOf(o.disk, 0x04, kSectorSize * kSectorsPerTrack); span = 0xA2; break;
+    case 4: image = testsupport::dimOf(o.disk, 0x02, kSectorSize * kSectorsPerTrack); span = 0x100; break;
+    case 5: image = testsupport::imdOf(tracks, kHeads); span = 0x200; break;
+    case 6: image = testsupport::td0Of(tracks, kHeads, false); span = 0x200; break;
+    case 7: image = testsupport::td0Of(tracks, kHeads, true); span = 0x200; break;
+    case 8: image = testsupport::cqmOf(o.disk, kSectorSize, kSectorsPerTrack, kHeads); span = 133; break;
+    case 9: image = testsupport::cpcDskOf(tracks, kHeads, false); span = 0x200; break;
+    case 10: image = testsupport::cpcDskOf(tracks, kHeads, true); span = 0x200; break;
+    default: // made before: the span as it was then
+        span = which == 0 ? 0x10A10 : which == 1 ? static_cast<std::uint32_t>(image.size() - o.disk.size())
+             : which == 2 ? 220 + 160 * 26 * 12 + 32 : which == 3 ? 0xA2 : which == 4 ? 0x100 : which == 8 ? 133 : 0x200;
+        break;
+    }
+    if (!marked && !made)
+        clean[which] = image;
+    span = std::min<std::uint32_t>(span, static_cast<std::uint32_t>(image.size()));
+    for (const auto& [offset, mask] : pokes)
+        image[offset % span] = static_cast<char>(image[offset % span] ^ (mask & 0x7F ? mask & 0x7F : 1));
+    auto disk = openDisk(std::make_shared<MemoryFile>(image));
+    if (pokes.empty() && which != 4) { // DIM has no geometry of 8 sectors a track: its disk is another
+        if (!disk)
+            wrong("a container of the original disk does not open: " + disk.error().message);
+        std::string sector(kSectorSize, '\0');
+        for (std::uint32_t s = 0; s < kDiskSectors; ++s) {
+            const auto read = (*disk)->read(std::uint64_t{s} * kSectorSize, sector.data(), kSectorSize);
+            if (bad[s] && read)
+                wrong("a sector marked bad read with success");
+            if (!bad[s] && !read)
+                wrong("a good sector fails: " + read.error().message);
+            if (read && sector != o.disk.substr(std::size_t{s} * kSectorSize, kSectorSize))
+                wrong("a sector read with success, but not its content");
+        }
+    }
+    if (!disk)
+        return;
+    auto volume = Volume::open(*disk);
+    if (!volume)
+        return;
+    std::shared_ptr<const Volume> v = *volume;
+    Entry root;
+    root.attributes = kAttrFolder;
+    (void)walk(*v, root, true, [&](const WalkItem& item) {
+        if (!item.entry.isFolder()) {
+            FileReader reader(v, item.entry);
+            char buffer[4096];
+            while (reader.read(buffer, sizeof buffer) > 0) {
+            }
+        }
+        return true;
+    });
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
 {
     if (size >= 1 && data[0] == 0xD8) {
         checkMutated(data + 1, size - 1);
+        return 0;
+    }
+    if (size >= 1 && data[0] == 0xC0) {
+        checkContainer(data + 1, size - 1);
         return 0;
     }
     auto file = std::make_shared<MemoryFile>(std::string(reinterpret_cast<const char*>(data), size));
