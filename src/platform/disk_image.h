@@ -1,6 +1,6 @@
 // Disk images read as drives: the containers that hold a disk's sectors (raw
-// sector dumps, D88 and its kin, Anex86 FDI) and a read-only FAT12/16/32
-// reader on top of them. Pure reading: nothing here ever writes, and every
+// sector dumps, D88 and its kin, Anex86 FDI) and read-only readers of the
+// file systems on them (FAT12/16/32 and its Human68k variant, N88-BASIC). Pure reading: nothing here ever writes, and every
 // size taken from an image is checked against the image before it is used,
 // so a damaged or hostile image ends in an Error, in bounded time and memory.
 #pragma once
@@ -130,7 +130,7 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeCpcDsk(std::shared_ptr<c
 // sector image.
 Result<std::shared_ptr<const Disk>> openDisk(std::shared_ptr<const ByteFile> file);
 
-// ── FAT ─────────────────────────────────────────────────────────────────────
+// ── File systems ─────────────────────────────────────────────────────────────────────
 
 constexpr std::uint8_t kAttrReadOnly = 0x01;
 constexpr std::uint8_t kAttrHidden = 0x02;
@@ -173,12 +173,24 @@ struct DotEntries {
     std::optional<std::uint32_t> parent;
 };
 
-// A FAT volume, read only. Safe to use from several threads.
+struct WalkItem;
+
+// A volume of one of the file systems we read, read only: FAT12/16/32 (with
+// the DOS 1.x and MSX-DOS 1 media that carry no BPB), its Human68k variant,
+// and N88-BASIC. Files and folders are reached through cluster numbers; 0
+// stands for the root folder. Safe to use from several threads.
 class Volume : public std::enable_shared_from_this<Volume> {
 public:
-    // open: the volume on `disk` (its first FAT partition for a partitioned image).
+    virtual ~Volume() = default;
+
+    // open: the volume on `disk` (its first FAT partition for a partitioned
+    // image), of the first file system that the disk's structures show.
     static Result<std::shared_ptr<Volume>> open(std::shared_ptr<const Disk> disk);
-    // geometryOf: what open() takes the volume on `disk` to be, after the
+    // memoryNeeded: what the volume on `disk` holds in memory once open (its
+    // tables), found without reading them; the error open() gives for a disk
+    // of no file system we read.
+    static Result<std::uint64_t> memoryNeeded(const Disk& disk);
+    // geometryOf: what open() takes a FAT volume on `disk` to be, after the
     // checks that the boot sector's values fit the disk and its FAT (a boot
     // sector that fails them gives way to the known format of the disk's size
     // and media byte, else to an Error naming the check); reads no more than
@@ -190,10 +202,15 @@ public:
         return (std::uint64_t{geometry.clusterCount} + 2) * sizeof(std::uint32_t);
     }
 
+    // fileSystem: "FAT12", "FAT16", "FAT32", "Human68k", "N88-BASIC".
+    virtual std::string fileSystem() const = 0;
     const Geometry& geometry() const { return m_geometry; }
     const std::string& format() const { return m_disk->format(); }
-    // label: the root folder's label entry, else the boot sector's; empty when none.
+    const Disk& disk() const { return *m_disk; }
+    // label: the volume's label; empty when it has none.
     const std::string& label() const { return m_label; }
+    // memoryBytes: what the open volume keeps in memory beside its folder cache.
+    virtual std::uint64_t memoryBytes() const = 0;
     std::uint64_t bytesPerCluster() const
     {
         return std::uint64_t{m_geometry.bytesPerSector} * m_geometry.sectorsPerCluster;
@@ -201,7 +218,7 @@ public:
 
     // folder: the entries of the folder whose first cluster is `cluster`
     // (0 for the root), in their on-disk order, without ".", ".." and labels.
-    Result<std::vector<Entry>> folder(std::uint32_t cluster) const;
+    virtual Result<std::vector<Entry>> folder(std::uint32_t cluster) const = 0;
 
     // find: the entry that `parts` name below the root (long or short name,
     // exact spelling first, else without regard to case); nullopt when an
@@ -210,19 +227,18 @@ public:
     Result<std::optional<Entry>> find(const std::vector<std::string>& parts) const;
 
     // dotEntries: what the "." and ".." entries opening the folder at `cluster` name.
-    Result<DotEntries> dotEntries(std::uint32_t cluster) const;
+    virtual Result<DotEntries> dotEntries(std::uint32_t cluster) const = 0;
 
     // chainLength: the number of clusters in the chain from `cluster`,
     // failing for loops and clusters out of range.
     Result<std::uint32_t> chainLength(std::uint32_t cluster) const;
 
-    // next: the FAT entry of `cluster` (raw value).
-    std::uint32_t next(std::uint32_t cluster) const
-    {
-        return cluster < m_geometry.clusterCount + 2u ? m_fat.get()[cluster] : 0;
-    }
-    bool isEnd(std::uint32_t value) const;
-    bool isData(std::uint32_t value) const { return value >= 2 && value < m_geometry.clusterCount + 2; }
+    // next: the table entry of `cluster` (raw value).
+    virtual std::uint32_t next(std::uint32_t cluster) const = 0;
+    // isEnd: whether a table value ends a chain.
+    virtual bool isEnd(std::uint32_t value) const = 0;
+    // isData: whether a table value names a cluster files may hold.
+    virtual bool isData(std::uint32_t value) const = 0;
     // clusterHeld: true when the image holds all of cluster `cluster`.
     bool clusterHeld(std::uint32_t cluster) const { return !clusterGap(cluster); }
     // clusterGap: why the image lacks part of cluster `cluster`, in the disk's
@@ -232,26 +248,18 @@ public:
     // readCluster: `size` bytes at `offset` inside cluster `cluster`.
     Result<void> readCluster(std::uint32_t cluster, std::uint32_t offset, void* buffer, std::size_t size) const;
 
-private:
-    Volume(std::shared_ptr<const Disk> disk, Geometry geometry) : m_disk(std::move(disk)), m_geometry(geometry) {}
-    Result<void> loadFat();
-    Result<std::string> folderBytes(std::uint32_t cluster) const;
-    std::uint64_t clusterOffset(std::uint32_t cluster) const;
+    // walk: see the free function walk() below.
+    virtual Result<void> walk(const Entry& start, bool recurse,
+                              const std::function<bool(const WalkItem&)>& visit) const;
 
-    struct FreeTable {
-        void operator()(std::uint32_t* table) const;
-    };
+protected:
+    Volume(std::shared_ptr<const Disk> disk, Geometry geometry) : m_disk(std::move(disk)), m_geometry(geometry) {}
+    // clusterOffset: where cluster `cluster` (one isData() accepts) starts on the disk.
+    virtual std::uint64_t clusterOffset(std::uint32_t cluster) const = 0;
 
     std::shared_ptr<const Disk> m_disk;
     Geometry m_geometry;
-    // The first FAT, one value per cluster number. Zero-filled pages that no
-    // FAT sector needs to change are never touched, so the free stretches of
-    // a large, mostly empty FAT take no memory.
-    std::unique_ptr<std::uint32_t, FreeTable> m_fat;
     std::string m_label;
-    mutable std::mutex m_lock;
-    mutable std::map<std::uint32_t, std::vector<Entry>> m_folders; // cache
-    mutable std::size_t m_cachedBytes = 0;
 };
 
 // A file of the volume read front to back.
@@ -283,8 +291,11 @@ struct WalkItem {
     std::vector<std::string> relative;
     Entry entry;
 };
-Result<void> walk(const Volume& volume, const Entry& start, bool recurse,
-                  const std::function<bool(const WalkItem&)>& visit);
+inline Result<void> walk(const Volume& volume, const Entry& start, bool recurse,
+                         const std::function<bool(const WalkItem&)>& visit)
+{
+    return volume.walk(start, recurse, visit);
+}
 
 // cp932Name: the UTF-8 text of an 8.3 name field (11 bytes) with its case
 // flags (byte 12 of the entry); nullopt when the bytes are not CP932.

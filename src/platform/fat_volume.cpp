@@ -1,5 +1,7 @@
 // A read-only FAT12/16/32 reader: boot sector or DOS 1.x media byte, the FAT,
-// folders with their 8.3 names (CP932) and VFAT long names, file data.
+// folders with their 8.3 names (CP932) and VFAT long names (or, on Human68k
+// disks, their 18.3 names), file data. Also what every file system shares:
+// the choice among them, look-ups, file reading and the checked walk.
 #include "disk_image.h"
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <iconv.h>
 
 #include "dialect.h"
+#include "file_systems.h"
 
 namespace platform::image {
 
@@ -331,7 +334,97 @@ std::string trimmedLabel(const std::string& raw)
     return text && usableName(*text) ? *text : std::string();
 }
 
+// A FAT volume; a Human68k one reads its folders' 18.3 names.
+class FatVolume final : public Volume {
+public:
+    FatVolume(std::shared_ptr<const Disk> disk, Geometry geometry, bool human68k)
+        : Volume(std::move(disk), geometry), m_human68k(human68k)
+    {
+    }
+    static Result<std::shared_ptr<Volume>> open(std::shared_ptr<const Disk> disk, const Geometry& geometry,
+                                                 bool human68k);
+
+    std::string fileSystem() const override
+    {
+        return m_human68k ? "Human68k" : "FAT" + std::to_string(m_geometry.fatBits);
+    }
+    std::uint64_t memoryBytes() const override { return tableBytes(m_geometry); }
+    Result<std::vector<Entry>> folder(std::uint32_t cluster) const override;
+    Result<DotEntries> dotEntries(std::uint32_t cluster) const override;
+    std::uint32_t next(std::uint32_t cluster) const override
+    {
+        return cluster < m_geometry.clusterCount + 2u ? m_fat.get()[cluster] : 0;
+    }
+    bool isEnd(std::uint32_t value) const override;
+    bool isData(std::uint32_t value) const override
+    {
+        return value >= 2 && value < m_geometry.clusterCount + 2;
+    }
+
+private:
+    std::uint64_t clusterOffset(std::uint32_t cluster) const override;
+    Result<void> loadFat();
+    Result<std::string> folderBytes(std::uint32_t cluster) const;
+    // entryNames: the name and short name of the 8.3 (or 18.3) entry `e`.
+    std::optional<std::string> entryName(const unsigned char* e) const;
+
+    struct FreeTable {
+        void operator()(std::uint32_t* table) const { std::free(table); }
+    };
+
+    bool m_human68k;
+    // The first FAT, one value per cluster number. Zero-filled pages that no
+    // FAT sector needs to change are never touched, so the free stretches of
+    // a large, mostly empty FAT take no memory.
+    std::unique_ptr<std::uint32_t, FreeTable> m_fat;
+    mutable std::mutex m_lock;
+    mutable std::map<std::uint32_t, std::vector<Entry>> m_folders; // cache
+    mutable std::size_t m_cachedBytes = 0;
+};
+
 } // namespace
+
+// ── What the readers share ──────────────────────────────────────────────────
+
+namespace detail {
+
+std::optional<std::string> cp932Text(std::string_view bytes)
+{
+    return cp932ToUtf8(bytes);
+}
+
+bool isUsableName(const std::string& name)
+{
+    return usableName(name);
+}
+
+std::string hexBytes(const unsigned char* bytes, std::size_t size)
+{
+    return hexOf(bytes, size);
+}
+
+std::string duplicateProblem(const std::vector<Entry>& entries)
+{
+    // Two entries of one name (a damaged folder) would leave one of them out
+    // of every look-up and copy. Names compare as the drive compares them,
+    // long and short names alike.
+    std::map<std::u32string, std::size_t> names;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& entry = entries[i];
+        for (const std::string* name : {&entry.name, &entry.shortName}) {
+            const auto [at, added] = names.emplace(dialect::caseFolded(*name), i);
+            if (added || at->second == i)
+                continue;
+            const Entry& earlier = entries[at->second];
+            const std::string& other = dialect::sameName(earlier.name, *name) ? earlier.name : earlier.shortName;
+            return "two of its entries have the name \"" + other + "\""
+                + (other == *name ? std::string() : " (\"" + *name + "\")") + " (a damaged image)";
+        }
+    }
+    return {};
+}
+
+} // namespace detail
 
 // ── Names and times ─────────────────────────────────────────────────────────
 
@@ -441,12 +534,53 @@ Result<Geometry> Volume::geometryOf(const Disk& disk)
     return Error{EINVAL, "not a FAT disk: no usable boot sector, partition or known media byte"};
 }
 
+namespace {
+
+// The refusal of a disk that holds none of the file systems we read: what
+// the FAT reader found, in words that name them all.
+Error noFileSystem(const Error& fat)
+{
+    const std::string prefix = "not a FAT disk: ";
+    if (fat.message.compare(0, prefix.size(), prefix) == 0)
+        return Error{fat.code, "not a FAT, Human68k or N88-BASIC disk: " + fat.message.substr(prefix.size())
+                                   + ", nor an N88-BASIC system track"};
+    return fat;
+}
+
+} // namespace
+
+Result<std::uint64_t> Volume::memoryNeeded(const Disk& disk)
+{
+    Result<Geometry> geometry = geometryOf(disk);
+    if (!geometry || !geometry->fromBpb)
+        if (std::optional<Geometry> n88 = detail::n88Geometry(disk))
+            return detail::n88TableBytes(*n88);
+    if (geometry)
+        return tableBytes(*geometry);
+    return noFileSystem(geometry.error());
+}
+
 Result<std::shared_ptr<Volume>> Volume::open(std::shared_ptr<const Disk> disk)
 {
     Result<Geometry> geometry = geometryOf(*disk);
+    // A boot sector's BPB says what the disk is; an N88-BASIC system track
+    // outweighs a media byte that only happens to fit (an N88-BASIC IPL
+    // track may hold 0xFF where a DOS 1.x FAT would start).
+    if (!geometry || !geometry->fromBpb)
+        if (std::optional<Geometry> n88 = detail::n88Geometry(*disk))
+            return detail::openN88(std::move(disk), *n88);
     if (!geometry)
-        return geometry.error();
-    std::shared_ptr<Volume> volume(new Volume(std::move(disk), *geometry));
+        return noFileSystem(geometry.error());
+    Result<bool> human68k = detail::human68kBoot(*disk, *geometry);
+    if (!human68k)
+        return human68k.error();
+    return FatVolume::open(std::move(disk), *geometry, *human68k);
+}
+
+Result<std::shared_ptr<Volume>> FatVolume::open(std::shared_ptr<const Disk> disk, const Geometry& geometry,
+                                                bool human68k)
+{
+    std::shared_ptr<FatVolume> volume = std::make_shared<FatVolume>(std::move(disk), geometry, human68k);
     if (Result<void> loaded = volume->loadFat(); !loaded)
         return loaded.error();
     // The label: the root folder's label entry, else the boot sector's.
@@ -458,20 +592,22 @@ Result<std::shared_ptr<Volume>> Volume::open(std::shared_ptr<const Disk> disk)
         if (e[0] == 0x00)
             break;
         if (e[0] != 0xE5 && (e[11] & kAttrVolume) && (e[11] & 0x3F) != kAttrLongName) {
-            volume->m_label = trimmedLabel(std::string(reinterpret_cast<const char*>(e), 11));
-            return volume;
+            std::string raw(reinterpret_cast<const char*>(e), 11);
+            if (human68k) {
+                // Human68k labels run on into bytes 12 to 21, as names do.
+                std::string more(reinterpret_cast<const char*>(e + 12), 10);
+                more.resize(std::min(more.find('\0'), more.size()));
+                raw += more;
+            }
+            volume->m_label = trimmedLabel(raw);
+            return std::shared_ptr<Volume>(volume);
         }
     }
     volume->m_label = trimmedLabel(volume->m_geometry.bpbLabel);
-    return volume;
+    return std::shared_ptr<Volume>(volume);
 }
 
-void Volume::FreeTable::operator()(std::uint32_t* table) const
-{
-    std::free(table);
-}
-
-Result<void> Volume::loadFat()
+Result<void> FatVolume::loadFat()
 {
     const Geometry& g = m_geometry;
     const std::uint64_t entries = std::uint64_t{g.clusterCount} + 2;
@@ -514,7 +650,7 @@ Result<void> Volume::loadFat()
     return {};
 }
 
-bool Volume::isEnd(std::uint32_t value) const
+bool FatVolume::isEnd(std::uint32_t value) const
 {
     switch (m_geometry.fatBits) {
     case 12:
@@ -526,7 +662,7 @@ bool Volume::isEnd(std::uint32_t value) const
     }
 }
 
-std::uint64_t Volume::clusterOffset(std::uint32_t cluster) const
+std::uint64_t FatVolume::clusterOffset(std::uint32_t cluster) const
 {
     const Geometry& g = m_geometry;
     const std::uint64_t rootSectors = (std::uint64_t{g.rootEntries} * 32 + g.bytesPerSector - 1) / g.bytesPerSector;
@@ -563,7 +699,7 @@ Result<std::uint32_t> Volume::chainLength(std::uint32_t cluster) const
     }
 }
 
-Result<std::string> Volume::folderBytes(std::uint32_t cluster) const
+Result<std::string> FatVolume::folderBytes(std::uint32_t cluster) const
 {
     const Geometry& g = m_geometry;
     if (cluster == 0 && g.fatBits != 32) {
@@ -591,7 +727,7 @@ Result<std::string> Volume::folderBytes(std::uint32_t cluster) const
     return bytes;
 }
 
-Result<DotEntries> Volume::dotEntries(std::uint32_t cluster) const
+Result<DotEntries> FatVolume::dotEntries(std::uint32_t cluster) const
 {
     DotEntries dots;
     unsigned char e[64];
@@ -610,7 +746,7 @@ Result<DotEntries> Volume::dotEntries(std::uint32_t cluster) const
     return dots;
 }
 
-Result<std::vector<Entry>> Volume::folder(std::uint32_t cluster) const
+Result<std::vector<Entry>> FatVolume::folder(std::uint32_t cluster) const
 {
     {
         std::lock_guard guard(m_lock);
@@ -667,6 +803,21 @@ Result<std::vector<Entry>> Volume::folder(std::uint32_t cluster) const
             continue;
         }
         Entry entry;
+        if (m_human68k) {
+            // Human68k has no long-name entries; bytes 12 to 21 carry the
+            // rest of the name.
+            std::optional<std::string> name = detail::human68kName(e);
+            if (!name || !usableName(*name))
+                return Error{EILSEQ, "a folder holds a name that is not a valid Shift-JIS file name (bytes "
+                                         + hexOf(e, 22) + ")"};
+            entry.name = entry.shortName = *name;
+            entry.attributes = attributes;
+            entry.cluster = le16(e + 26);
+            entry.size = entry.isFolder() ? 0 : le32(e + 28);
+            entry.mtime = dosTime(le16(e + 24), le16(e + 22));
+            entries.push_back(std::move(entry));
+            continue;
+        }
         std::optional<std::string> shortName = cp932Name(e, e[12]);
         if (!shortName || !usableName(*shortName))
             return Error{EILSEQ, "a folder holds a name that is not a valid CP932 file name (bytes "
@@ -692,23 +843,12 @@ Result<std::vector<Entry>> Volume::folder(std::uint32_t cluster) const
         entries.push_back(std::move(entry));
     }
     // Two entries of one name (a damaged folder) would leave one of them out
-    // of every look-up and copy: the folder is refused. Names compare as the
-    // drive compares them, long and short names alike.
-    std::map<std::u32string, std::size_t> names;
+    // of every look-up and copy: the folder is refused.
+    if (std::string problem = detail::duplicateProblem(entries); !problem.empty())
+        return Error{EIO, problem};
     std::size_t bytes = 0;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const Entry& entry = entries[i];
+    for (const Entry& entry : entries)
         bytes += sizeof(Entry) + entry.name.size() + entry.shortName.size();
-        for (const std::string* name : {&entry.name, &entry.shortName}) {
-            const auto [at, added] = names.emplace(dialect::caseFolded(*name), i);
-            if (added || at->second == i)
-                continue;
-            const Entry& earlier = entries[at->second];
-            const std::string& other = dialect::sameName(earlier.name, *name) ? earlier.name : earlier.shortName;
-            return Error{EIO, "two of its entries have the name \"" + other + "\""
-                                  + (other == *name ? std::string() : " (\"" + *name + "\")") + " (a damaged image)"};
-        }
-    }
     std::lock_guard guard(m_lock);
     if (m_cachedBytes + bytes > kMaxCachedBytes) {
         m_folders.clear();
@@ -976,9 +1116,9 @@ struct FatWalker {
 
 } // namespace
 
-Result<void> walk(const Volume& volume, const Entry& start, bool recurse,
-                  const std::function<bool(const WalkItem&)>& visit)
+Result<void> Volume::walk(const Entry& start, bool recurse, const std::function<bool(const WalkItem&)>& visit) const
 {
+    const Volume& volume = *this;
     FatWalker walker{volume, recurse, visit, {}, {}};
     walker.used.assign(std::size_t{volume.geometry().clusterCount} + 2, false);
     walker.startCluster = start.cluster;

@@ -67,13 +67,13 @@ struct OpenImage {
     off_t size = 0;
     timespec modified{};
     std::shared_ptr<const image::Volume> volume;
-    std::uint64_t bytes = 0; // its FAT table
+    std::uint64_t bytes = 0; // its tables
 };
 
 struct ImageCache {
     std::mutex lock;
     std::list<OpenImage> open; // most recently used first
-    std::uint64_t bytes = 0;   // their FAT tables together
+    std::uint64_t bytes = 0;   // their tables together
 
     // Drops the least recently used images until `more` bytes fit beside the
     // rest (keeping `keep` images at the front). Called with the lock held.
@@ -236,10 +236,10 @@ Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native
     Result<std::shared_ptr<const image::Disk>> disk = image::openDisk(file);
     if (!disk)
         return Error{disk.error().code, native + ": " + disk.error().message};
-    Result<image::Geometry> geometry = image::Volume::geometryOf(**disk);
-    if (!geometry)
-        return Error{geometry.error().code, native + ": " + geometry.error().message};
-    const std::uint64_t bytes = image::Volume::tableBytes(*geometry);
+    Result<std::uint64_t> needed = image::Volume::memoryNeeded(**disk);
+    if (!needed)
+        return Error{needed.error().code, native + ": " + needed.error().message};
+    const std::uint64_t bytes = *needed;
     {
         // Room first: the tables given up go before the new one is read.
         std::lock_guard guard(cache.lock);

@@ -73,7 +73,7 @@ TEST_F(PackFromImage, EveryDamagedImageIsNamedWithItsCause)
     const std::vector<Damage> damaged = {
         {"EMPTY.IMG", "", "too small"},
         {"ONE.IMG", "x", "too small"},
-        {"NOBOOT.IMG", noBoot, "not a FAT disk"},
+        {"NOBOOT.IMG", noBoot, "not a FAT, Human68k or N88-BASIC disk"},
         {"CUTFAT.IMG", good.substr(0, 2048), ""},
         {"TRACK.D88", d88, "D88"},
     };
@@ -100,7 +100,7 @@ TEST_F(PackFromImage, EveryDamagedImageIsNamedWithItsCause)
     const std::string before = fileState(blank);
     const CommandResult result = run(blank, "--drive a: --name DISK01 --folder 'C:\\'");
     EXPECT_EQ(result.exitCode, 1) << result.output;
-    EXPECT_NE(result.output.find("sorvane2-pack: " + blank + ": not a FAT disk"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("sorvane2-pack: " + blank + ": not a FAT, Human68k or N88-BASIC disk"), std::string::npos) << result.output;
     EXPECT_EQ(fileState(blank), before);
     EXPECT_TRUE(leftIn("arc").empty());
 }

@@ -19,6 +19,11 @@
 //   poke a byte of the container's header and tables. Without pokes, every
 //   sector must read as the original but the marked ones, which must fail;
 //   with pokes, only crashes, hangs and sanitizer faults count.
+// - 0x88: a fixed N88-BASIC 2D disk (second byte even) or Human68k 2HD disk
+//   (odd), the rest of the input pokes of three bytes (an offset into the
+//   structures, a value) into its system track (directory and FATs) or its
+//   boot sector, FATs and root folder. Every file read with success must
+//   give exactly the bytes its entry's size promises; a wrong result aborts.
 // - anything else: the bytes are the image, and only crashes, hangs and
 //   sanitizer faults count.
 #include <algorithm>
@@ -37,6 +42,7 @@
 namespace {
 
 using namespace platform::image;
+using platform::Result;
 
 constexpr std::uint32_t kSectorSize = 512;
 constexpr std::uint32_t kSectorsPerTrack = 8;
@@ -529,6 +535,101 @@ void checkContainer(const std::uint8_t* ops, std::size_t size)
     });
 }
 
+
+// ── The N88-BASIC and Human68k structures ───────────────────────────────────
+
+std::string n88Base()
+{
+    std::string disk(327680, static_cast<char>(0xFF));
+    const std::size_t system = 37 * 16 * 256; // cylinder 18, head 1
+    for (int copy = 0; copy < 3; ++copy) {
+        char* fat = &disk[system + (13 + copy) * 256];
+        fat[0] = fat[1] = fat[74] = fat[75] = static_cast<char>(0xFE);
+        fat[2] = 3, fat[3] = static_cast<char>(0xC3), fat[4] = static_cast<char>(0xC8);
+    }
+    std::memcpy(&disk[system], "A     BAS\x80\x02\xFF\xFF\xFF\xFF\xFF", 16);
+    std::memcpy(&disk[system + 16], "B     DAT\x01\x04\xFF\xFF\xFF\xFF\xFF", 16);
+    for (std::size_t i = 0; i < 3 * 2048; ++i)
+        disk[2 * 2048 + i] = static_cast<char>(i * 7);
+    return disk;
+}
+
+std::string human68kBase()
+{
+    std::string disk(1261568, '\0');
+    disk[0] = 0x60;
+    std::memcpy(&disk[2], "Hudson soft 2.00", 16);
+    for (std::size_t fat : {1024u, 3072u}) {
+        const unsigned char head[] = {0xFE, 0xFF, 0xFF, 0x03, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF};
+        std::memcpy(&disk[fat], head, sizeof head); // 2 -> 3 -> end, 4 -> end, 5 -> end
+    }
+    auto entry = [&](std::size_t at, const char* name11, const char* more10, unsigned char attributes,
+                     unsigned char cluster, std::uint32_t size) {
+        std::memcpy(&disk[at], name11, 11);
+        disk[at + 11] = static_cast<char>(attributes);
+        std::memcpy(&disk[at + 12], more10, std::strlen(more10));
+        disk[at + 26] = static_cast<char>(cluster);
+        for (int i = 0; i < 4; ++i)
+            disk[at + 28 + i] = static_cast<char>((size >> (8 * i)) & 0xFF);
+    };
+    const std::size_t root = 5 * 1024;
+    entry(root, "LONGNAMETXT", "12345\x93\xfa\x96\x7b", 0x20, 2, 2000);
+    entry(root + 32, "SUBFOLDE   ", "R", 0x10, 4, 0);
+    const std::size_t sub = (11 + 2) * 1024;
+    entry(sub, ".          ", "", 0x10, 4, 0);
+    entry(sub + 32, "..         ", "", 0x10, 0, 0);
+    entry(sub + 64, "IN      DAT", "", 0x20, 5, 10);
+    for (std::size_t i = 0; i < 2048; ++i)
+        disk[11 * 1024 + i] = static_cast<char>(i * 3);
+    return disk;
+}
+
+void checkStructures(const std::uint8_t* data, std::size_t size)
+{
+    const bool human68k = size >= 1 && (data[0] & 1);
+    static const std::string n88 = n88Base(), x68 = human68kBase();
+    std::string disk = human68k ? x68 : n88;
+    // The pokes land in the structures: the N88 system track, the Human68k boot sector, FATs and root.
+    const std::size_t base = human68k ? 0 : 37 * 16 * 256;
+    const std::size_t span = human68k ? 11 * 1024 : 16 * 256;
+    for (std::size_t at = 1; at + 3 <= size && at < 1 + 3 * 64; at += 3)
+        disk[base + ((data[at] | (data[at + 1] << 8)) % span)] = static_cast<char>(data[at + 2]);
+    const bool untouched = size < 4;
+    auto opened = openDisk(std::make_shared<MemoryFile>(disk));
+    if (!opened)
+        return;
+    auto volume = Volume::open(*opened);
+    if (!volume) {
+        if (untouched)
+            wrong("the sound disk does not open: " + volume.error().message);
+        return;
+    }
+    std::shared_ptr<const Volume> v = *volume;
+    if (untouched && v->fileSystem() != (human68k ? "Human68k" : "N88-BASIC"))
+        wrong("the sound disk opens as " + v->fileSystem());
+    Entry root;
+    root.attributes = kAttrFolder;
+    std::size_t files = 0;
+    Result<void> walked = walk(*v, root, true, [&](const WalkItem& item) {
+        (void)v->find(item.relative);
+        if (item.entry.isFolder())
+            return true;
+        ++files;
+        FileReader reader(v, item.entry);
+        char buffer[4096];
+        long got;
+        std::uint64_t total = 0;
+        while ((got = reader.read(buffer, sizeof buffer)) > 0)
+            total += static_cast<std::uint64_t>(got);
+        if (got == 0 && total != item.entry.size)
+            wrong("a file read with success, but not the size its entry gives");
+        if (untouched && got != 0)
+            wrong("a file of the sound disk fails: " + reader.problem());
+        return true;
+    });
+    if (untouched && (!walked || files != (human68k ? 2u : 2u)))
+        wrong("the sound disk does not walk: " + (walked ? std::to_string(files) + " files" : walked.error().message));
+}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
@@ -539,6 +640,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     }
     if (size >= 1 && data[0] == 0xC0) {
         checkContainer(data + 1, size - 1);
+        return 0;
+    }
+    if (size >= 2 && data[0] == 0x88) {
+        checkStructures(data + 1, size - 1);
         return 0;
     }
     auto file = std::make_shared<MemoryFile>(std::string(reinterpret_cast<const char*>(data), size));

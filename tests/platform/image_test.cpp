@@ -333,8 +333,8 @@ std::vector<Damage> damages()
              return f.bytes();
          }, "not a valid CP932"},
         // (The FAT's media byte goes too: a 1.44 M disk whose BPB is gone is still known by it.)
-        {"SectorSizeAbsurd", [] { Floppy f; f.bytes()[11] = 3; f.bytes()[512] = 0; return f.bytes(); }, "not a FAT disk"},
-        {"NoFats", [] { Floppy f; f.bytes()[16] = 0; f.bytes()[512] = 0; return f.bytes(); }, "not a FAT disk"},
+        {"SectorSizeAbsurd", [] { Floppy f; f.bytes()[11] = 3; f.bytes()[512] = 0; return f.bytes(); }, "not a FAT, Human68k or N88-BASIC disk"},
+        {"NoFats", [] { Floppy f; f.bytes()[16] = 0; f.bytes()[512] = 0; return f.bytes(); }, "not a FAT, Human68k or N88-BASIC disk"},
         {"FatPastTheEnd", [] {
              Floppy f;
              f.bytes().resize(1024); // the image ends inside the first FAT
@@ -355,7 +355,7 @@ std::vector<Damage> damages()
              for (size_t i = 0; i < b.size(); ++i)
                  b[i] = static_cast<char>((i * 2654435761u) >> 13);
              return b;
-         }, "not a FAT disk"},
+         }, "not a FAT, Human68k or N88-BASIC disk"},
         {"TooSmall", [] { return std::string(100, 'x'); }, "too small"},
         {"D88TrackOutside", [] {
              Floppy f;

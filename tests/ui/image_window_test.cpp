@@ -107,7 +107,7 @@ TEST_F(ImageWindow, AnImageDamagedAfterItWasChosenNamesItselfAndItsFault)
     const QString shown = m_prompts.messages.first();
     EXPECT_TRUE(shown.startsWith(ui::catalogueText(301) + QStringLiteral("\n"))) << shown.toStdString();
     EXPECT_TRUE(shown.contains(QString::fromStdString(m_image))) << shown.toStdString();
-    EXPECT_TRUE(shown.contains(QStringLiteral("not a FAT disk"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("not a FAT, Human68k or N88-BASIC disk"))) << shown.toStdString();
     EXPECT_TRUE(m_window->status()->lines().isEmpty());
     EXPECT_EQ(m_window->file()->fileText()->text(), QStringLiteral("DISK01"));
 }
