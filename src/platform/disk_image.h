@@ -114,9 +114,16 @@ using ContainerProbe = std::optional<Result<std::shared_ptr<const Disk>>> (*)(st
 
 std::optional<Result<std::shared_ptr<const Disk>>> probeD88(std::shared_ptr<const ByteFile> file);
 std::optional<Result<std::shared_ptr<const Disk>>> probeFdi(std::shared_ptr<const ByteFile> file);
+// The hard disk images of PC-98 emulators (image_hdd.cpp): Anex86 HDI,
+// T98-Next NHD, T98 THD and Virtual98 HDD.
+std::optional<Result<std::shared_ptr<const Disk>>> probeHdi(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeNhd(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeThd(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeVirtual98(std::shared_ptr<const ByteFile> file);
 
-// openDisk: the disk inside `file`: D88/D68/D77/D98 and FDI by their headers,
-// anything else as a raw sector image.
+// openDisk: the disk inside `file`: D88/D68/D77/D98, FDI and the hard disk
+// images (HDI, NHD, THD, HDD) by their headers, anything else as a raw sector
+// image.
 Result<std::shared_ptr<const Disk>> openDisk(std::shared_ptr<const ByteFile> file);
 
 // ── FAT ─────────────────────────────────────────────────────────────────────
@@ -165,14 +172,16 @@ struct DotEntries {
 // A FAT volume, read only. Safe to use from several threads.
 class Volume : public std::enable_shared_from_this<Volume> {
 public:
-    // open: the volume on `disk` (its first FAT partition for a partitioned image).
-    static Result<std::shared_ptr<Volume>> open(std::shared_ptr<const Disk> disk);
+    // open: the volume on `disk`: its FAT partition `partition` (counted from
+    // 1 among the FAT partitions, in table order) of a partitioned image; 0
+    // for the first one, or for the whole disk when it is one volume.
+    static Result<std::shared_ptr<Volume>> open(std::shared_ptr<const Disk> disk, unsigned partition = 0);
     // geometryOf: what open() takes the volume on `disk` to be, after the
     // checks that the boot sector's values fit the disk and its FAT (a boot
     // sector that fails them gives way to the known format of the disk's size
     // and media byte, else to an Error naming the check); reads no more than
     // the boot sector and the FAT's first entries.
-    static Result<Geometry> geometryOf(const Disk& disk);
+    static Result<Geometry> geometryOf(const Disk& disk, unsigned partition = 0);
     // tableBytes: the memory the FAT of a volume of `geometry` takes once open.
     static std::uint64_t tableBytes(const Geometry& geometry)
     {

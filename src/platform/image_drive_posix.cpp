@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "dialect.h"
+#include "partitions.h"
 
 namespace platform {
 
@@ -127,6 +128,39 @@ private:
     image::FileReader m_reader;
 };
 
+// An image's address: the file, and which of its FAT partitions ("HDD.HDI#2";
+// 0 when none is named: the first, or the whole disk). A file whose own name
+// ends in "#N" is that file.
+struct ImageAddress {
+    std::string file;
+    unsigned partition = 0;
+};
+
+std::optional<ImageAddress> splitAddress(const std::string& native)
+{
+    const size_t hash = native.rfind('#');
+    if (hash == std::string::npos || hash + 1 >= native.size() || native.size() - hash > 6
+        || native.find('/', hash) != std::string::npos)
+        return std::nullopt;
+    unsigned number = 0;
+    for (size_t i = hash + 1; i < native.size(); ++i) {
+        if (native[i] < '0' || native[i] > '9')
+            return std::nullopt;
+        number = number * 10 + static_cast<unsigned>(native[i] - '0');
+    }
+    struct stat info;
+    if (::stat(native.c_str(), &info) == 0)
+        return std::nullopt; // a file of that very name
+    return ImageAddress{native.substr(0, hash), number};
+}
+
+ImageAddress addressOf(const std::string& native)
+{
+    if (std::optional<ImageAddress> split = splitAddress(native))
+        return *split;
+    return ImageAddress{native, 0};
+}
+
 Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native);
 
 // The program and each archiver module it loads hold a copy of this layer of
@@ -207,11 +241,14 @@ namespace {
 
 Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native)
 {
+    const ImageAddress address = addressOf(native);
     struct stat info;
-    if (::stat(native.c_str(), &info) != 0)
+    if (::stat(address.file.c_str(), &info) != 0)
         return systemError(native);
     if (!S_ISREG(info.st_mode))
         return Error{EINVAL, native + ": not a disk image file"};
+    if (native != address.file && address.partition == 0)
+        return Error{EINVAL, native + ": partitions count from #1"};
     ImageCache& cache = imageCache();
     {
         std::lock_guard guard(cache.lock);
@@ -222,9 +259,9 @@ Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native
             }
         }
     }
-    int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOATIME);
+    int fd = ::open(address.file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOATIME);
     if (fd < 0 && errno == EPERM)
-        fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        fd = ::open(address.file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return systemError(native);
     struct stat opened;
@@ -236,7 +273,7 @@ Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native
     Result<std::shared_ptr<const image::Disk>> disk = image::openDisk(file);
     if (!disk)
         return Error{disk.error().code, native + ": " + disk.error().message};
-    Result<image::Geometry> geometry = image::Volume::geometryOf(**disk);
+    Result<image::Geometry> geometry = image::Volume::geometryOf(**disk, address.partition);
     if (!geometry)
         return Error{geometry.error().code, native + ": " + geometry.error().message};
     const std::uint64_t bytes = image::Volume::tableBytes(*geometry);
@@ -246,7 +283,7 @@ Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native
         cache.forget(native);
         cache.makeRoom(bytes, 0);
     }
-    Result<std::shared_ptr<image::Volume>> volume = image::Volume::open(*disk);
+    Result<std::shared_ptr<image::Volume>> volume = image::Volume::open(*disk, address.partition);
     if (!volume)
         return Error{volume.error().code, native + ": " + volume.error().message};
     OpenImage entry{native, opened.st_dev, opened.st_ino, opened.st_size, opened.st_mtim, *volume, bytes};
@@ -357,7 +394,10 @@ void markImages(std::vector<MappedDrive>& map)
 {
     for (MappedDrive& mapped : map) {
         struct stat info;
-        if (mapped.root != "/" && ::stat(mapped.root.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        if (mapped.root == "/")
+            continue;
+        const ImageAddress address = addressOf(mapped.root);
+        if (::stat(address.file.c_str(), &info) == 0 && S_ISREG(info.st_mode))
             mapped.drive.image = mapped.root;
     }
 }
@@ -395,6 +435,34 @@ Result<void> checkDiskImage(const std::string& nativePath)
 bool isDiskImage(const std::string& nativePath)
 {
     return checkDiskImage(nativePath).ok();
+}
+
+Result<unsigned> imagePartitionCount(const std::string& nativePath)
+{
+    // The first volume opens as a drive would, so that an image that cannot
+    // be one fails here with the same reason.
+    if (Result<void> usable = checkDiskImage(nativePath); !usable)
+        return usable.error();
+    const std::string file = addressOf(nativePath).file;
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOATIME);
+    if (fd < 0 && errno == EPERM)
+        fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    struct stat opened;
+    if (fd < 0)
+        return systemError(nativePath);
+    if (::fstat(fd, &opened) != 0) {
+        const int code = errno;
+        ::close(fd);
+        return systemError(nativePath, code);
+    }
+    auto bytes = std::make_shared<ImageFile>(fd, static_cast<std::uint64_t>(opened.st_size));
+    Result<std::shared_ptr<const image::Disk>> disk = image::openDisk(bytes);
+    if (!disk)
+        return Error{disk.error().code, nativePath + ": " + disk.error().message};
+    Result<unsigned> count = image::fatPartitionCount(**disk);
+    if (!count)
+        return Error{count.error().code, nativePath + ": " + count.error().message};
+    return std::max(1u, *count);
 }
 
 Result<char> attachImage(const std::string& nativePath, char letter)
@@ -440,7 +508,7 @@ std::string attachedImage()
 const std::vector<std::string>& imageExtensions()
 {
     static const std::vector<std::string> extensions = {"img", "ima", "vfd", "flp", "dsk", "hdm", "xdf", "d88",
-        "d68", "d77", "d98", "88d", "98d", "fdi", "fdd"};
+        "d68", "d77", "d98", "88d", "98d", "fdi", "fdd", "hdi", "nhd", "thd", "hdd"};
     return extensions;
 }
 
