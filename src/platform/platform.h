@@ -74,9 +74,11 @@ std::string driveMapProblem();
 // A hard disk image holds its volumes in partitions (MBR or PC-98 tables).
 // The image's path stands for its first FAT partition; "IMAGE#N" stands for
 // the N-th FAT partition (counted from 1, in table order) wherever an image
-// path is taken: SORVANE2_DRIVES="a=/disks/HDD.HDI#2", attachImage, and the
-// drive's native paths below it ("/disks/HDD.HDI#2/DOS/A.TXT"). A file whose
-// own name ends in "#N" is that file.
+// path is taken: SORVANE2_DRIVES="a=/disks/HDD.HDI#2", attachImage,
+// imagePartitionCount. Such a drive's root is "/disks/HDD.HDI/#2" (its files
+// "/disks/HDD.HDI/#2/DOS/A.TXT"): below the image file, as the files of every
+// image drive are; messages name it "/disks/HDD.HDI#2". A file whose own
+// name ends in "#N" is that file.
 
 // imagePartitionCount: how many FAT partitions the image at `nativePath`
 // holds (1 for an image that is one volume); why it cannot be a drive else.
