@@ -47,13 +47,19 @@ Overrides for this run only (the store is not changed):
                        instead of --drive: pack every disk image given (a
                        folder gives its image files) into its own archive,
                        named by its label (--label) or by the count-up from
-                       --name (DISK01, DISK02 ...); ends with a summary line
+                       --name (DISK01, DISK02 ...); ends with a summary line.
+                       Each FAT partition of a hard disk image packs into
+                       an archive of its own: its label, else the image's
+                       name and the partition's number (HDD-2), or the next
+                       count-up name
   --version            the program's version
   --help               this text
 
 Paths are drive paths ("C:\ARC", never "/home/me/arc"): on Linux, drives are
 mapped folders: z: is /, c: your home folder, mounted volumes the free letters
 from a:, or what SORVANE2_DRIVES says ("a=/srv/floppy|LABEL;d=/srv/arc").
+A disk image is mapped like a folder; "IMAGE#N" maps the N-th FAT partition
+of a hard disk image ("a=/srv/HDD.HDI#2"), the image alone its first.
 
 Output: the history lines of the run on stdout, ending with the closing line;
 after a successful run the line "archive: " and the archive's drive path

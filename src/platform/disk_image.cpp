@@ -115,8 +115,10 @@ Result<void> Disk::read(std::uint64_t offset, void* buffer, std::size_t size) co
 Result<std::shared_ptr<const Disk>> openDisk(std::shared_ptr<const ByteFile> file)
 {
     // Formats with a header of their own; another one is one more probe here.
-    static constexpr ContainerProbe kProbes[] = {probeD88, probeFdi, probeNfd, probeFdd, probeDim, probeImd,
-        probeTd0, probeCqm, probeCpcDsk, probeDcp}; // DCP last: it has no signature
+    // The hard disk headers before FDI, whose header HDI's resembles; DCP
+    // last: it has no signature.
+    static constexpr ContainerProbe kProbes[] = {probeD88, probeNhd, probeVirtual98, probeHdi, probeFdi, probeThd,
+        probeNfd, probeFdd, probeDim, probeImd, probeTd0, probeCqm, probeCpcDsk, probeDcp};
     for (ContainerProbe probe : kProbes) {
         if (auto found = probe(file))
             return std::move(*found);

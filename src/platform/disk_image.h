@@ -124,10 +124,17 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeTd0(std::shared_ptr<cons
 std::optional<Result<std::shared_ptr<const Disk>>> probeCqm(std::shared_ptr<const ByteFile> file);
 std::optional<Result<std::shared_ptr<const Disk>>> probeCpcDsk(std::shared_ptr<const ByteFile> file);
 
-// openDisk: the disk inside `file`: D88/D68/D77/D98, FDI, NFD, FDD, DIM,
-// ImageDisk, TeleDisk, CopyQM and CPC DSK/EDSK by their headers, DCP/DCU by
-// a header of known values that fits the file's size, anything else as a raw
-// sector image.
+// The hard disk images of PC-98 emulators (image_hdd.cpp): Anex86 HDI,
+// T98-Next NHD, T98 THD and Virtual98 HDD.
+std::optional<Result<std::shared_ptr<const Disk>>> probeHdi(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeNhd(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeThd(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeVirtual98(std::shared_ptr<const ByteFile> file);
+
+// openDisk: the disk inside `file`: D88/D68/D77/D98, FDI, the hard disk
+// images (HDI, NHD, THD, HDD), NFD, FDD, DIM, ImageDisk, TeleDisk, CopyQM and
+// CPC DSK/EDSK by their headers, DCP/DCU by a header of known values that
+// fits the file's size, anything else as a raw sector image.
 Result<std::shared_ptr<const Disk>> openDisk(std::shared_ptr<const ByteFile> file);
 
 // ── File systems ─────────────────────────────────────────────────────────────────────
@@ -183,19 +190,21 @@ class Volume : public std::enable_shared_from_this<Volume> {
 public:
     virtual ~Volume() = default;
 
-    // open: the volume on `disk` (its first FAT partition for a partitioned
-    // image), of the first file system that the disk's structures show.
-    static Result<std::shared_ptr<Volume>> open(std::shared_ptr<const Disk> disk);
-    // memoryNeeded: what the volume on `disk` holds in memory once open (its
+    // open: the volume on `disk`, of the first file system its structures
+    // show: its FAT partition `partition` (counted from 1 among the FAT
+    // partitions, in table order) of a partitioned image; 0 for the first
+    // one, or for the whole disk when it is one volume.
+    static Result<std::shared_ptr<Volume>> open(std::shared_ptr<const Disk> disk, unsigned partition = 0);
+    // memoryNeeded: what the volume open() gives holds in memory (its
     // tables), found without reading them; the error open() gives for a disk
     // of no file system we read.
-    static Result<std::uint64_t> memoryNeeded(const Disk& disk);
+    static Result<std::uint64_t> memoryNeeded(const Disk& disk, unsigned partition = 0);
     // geometryOf: what open() takes a FAT volume on `disk` to be, after the
     // checks that the boot sector's values fit the disk and its FAT (a boot
     // sector that fails them gives way to the known format of the disk's size
     // and media byte, else to an Error naming the check); reads no more than
     // the boot sector and the FAT's first entries.
-    static Result<Geometry> geometryOf(const Disk& disk);
+    static Result<Geometry> geometryOf(const Disk& disk, unsigned partition = 0);
     // tableBytes: the memory the FAT of a volume of `geometry` takes once open.
     static std::uint64_t tableBytes(const Geometry& geometry)
     {

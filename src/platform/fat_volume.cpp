@@ -14,6 +14,7 @@
 
 #include "dialect.h"
 #include "file_systems.h"
+#include "partitions.h"
 
 namespace platform::image {
 
@@ -310,17 +311,6 @@ BootSector readBootSector(const Disk& disk, const unsigned char* b, std::uint64_
     return boot;
 }
 
-bool isFatPartition(std::uint8_t type)
-{
-    switch (type) {
-    case 0x01: case 0x04: case 0x06: case 0x0B: case 0x0C: case 0x0E:
-    case 0x11: case 0x14: case 0x16: case 0x1B: case 0x1C: case 0x1E:
-        return true;
-    default:
-        return false;
-    }
-}
-
 std::string trimmedLabel(const std::string& raw)
 {
     std::string label = raw;
@@ -474,7 +464,7 @@ std::int64_t dosTime(std::uint16_t date, std::uint16_t time)
 
 // ── The volume ──────────────────────────────────────────────────────────────
 
-Result<Geometry> Volume::geometryOf(const Disk& disk)
+Result<Geometry> Volume::geometryOf(const Disk& disk, unsigned partition)
 {
     unsigned char sector[512];
     if (disk.size() < sizeof sector)
@@ -485,23 +475,34 @@ Result<Geometry> Volume::geometryOf(const Disk& disk)
     BootSector boot = readBootSector(disk, sector, 0);
     if (boot.failure)
         return *boot.failure;
-    if (!boot.geometry && sector[510] == 0x55 && sector[511] == 0xAA) {
-        // A partitioned card or disk image: its first FAT partition.
-        for (int i = 0; i < 4; ++i) {
-            const unsigned char* p = sector + 446 + 16 * i;
-            if ((p[0] != 0x00 && p[0] != 0x80) || !isFatPartition(p[4]) || le32(p + 8) == 0)
-                continue;
-            const std::uint64_t start = std::uint64_t{le32(p + 8)} * 512;
+    if (boot.geometry && partition > 1)
+        return Error{ENOENT, "the disk is one FAT volume, without partitions: there is no partition #"
+            + std::to_string(partition)};
+    if (!boot.geometry) {
+        // A partitioned disk: its FAT partition of that number (the first by default).
+        Result<std::optional<Partition>> chosen = fatPartition(disk, partition);
+        if (!chosen)
+            return chosen.error();
+        if (!*chosen && partition > 1)
+            return Error{ENOENT, "the disk has no partition table: there is no partition #" + std::to_string(partition)};
+        if (*chosen) {
+            const Partition& p = **chosen;
             unsigned char first[512];
-            if (start + sizeof first > disk.size() || !disk.read(start, first, sizeof first))
-                continue;
-            BootSector partition = readBootSector(disk, first, start);
-            if (partition.failure)
-                return *partition.failure;
-            if (partition.geometry || !partition.unfit.empty()) {
-                boot = std::move(partition);
-                break;
-            }
+            if (p.length < sizeof first)
+                return Error{EINVAL, p.describe() + " is too small for a FAT volume"};
+            if (Result<void> read = disk.read(p.offset, first, sizeof first); !read)
+                return Error{read.error().code, p.describe() + ": " + read.error().message};
+            BootSector found = readBootSector(disk, first, p.offset);
+            if (found.failure)
+                return Error{found.failure->code, p.describe() + ": " + found.failure->message};
+            if (!found.geometry)
+                return Error{EINVAL, p.describe() + (found.unfit.empty() ? ": no FAT boot sector at its start"
+                    : ": the boot sector's values do not fit the volume: " + found.unfit)};
+            const std::uint64_t volumeBytes = found.geometry->totalSectors * found.geometry->bytesPerSector;
+            if (volumeBytes > p.length)
+                return Error{EINVAL, p.describe() + ": its FAT volume (" + std::to_string(volumeBytes)
+                    + " bytes) is larger than the partition (" + std::to_string(p.length) + " bytes)"};
+            return *found.geometry;
         }
     }
     if (boot.geometry)
@@ -549,10 +550,10 @@ Error noFileSystem(const Error& fat)
 
 } // namespace
 
-Result<std::uint64_t> Volume::memoryNeeded(const Disk& disk)
+Result<std::uint64_t> Volume::memoryNeeded(const Disk& disk, unsigned partition)
 {
-    Result<Geometry> geometry = geometryOf(disk);
-    if (!geometry || !geometry->fromBpb)
+    Result<Geometry> geometry = geometryOf(disk, partition);
+    if (partition <= 1 && (!geometry || !geometry->fromBpb))
         if (std::optional<Geometry> n88 = detail::n88Geometry(disk))
             return detail::n88TableBytes(*n88);
     if (geometry)
@@ -560,13 +561,13 @@ Result<std::uint64_t> Volume::memoryNeeded(const Disk& disk)
     return noFileSystem(geometry.error());
 }
 
-Result<std::shared_ptr<Volume>> Volume::open(std::shared_ptr<const Disk> disk)
+Result<std::shared_ptr<Volume>> Volume::open(std::shared_ptr<const Disk> disk, unsigned partition)
 {
-    Result<Geometry> geometry = geometryOf(*disk);
+    Result<Geometry> geometry = geometryOf(*disk, partition);
     // A boot sector's BPB says what the disk is; an N88-BASIC system track
     // outweighs a media byte that only happens to fit (an N88-BASIC IPL
     // track may hold 0xFF where a DOS 1.x FAT would start).
-    if (!geometry || !geometry->fromBpb)
+    if (partition <= 1 && (!geometry || !geometry->fromBpb))
         if (std::optional<Geometry> n88 = detail::n88Geometry(*disk))
             return detail::openN88(std::move(disk), *n88);
     if (!geometry)

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "dialect.h"
+#include "partitions.h"
 
 namespace platform {
 
@@ -127,6 +128,48 @@ private:
     image::FileReader m_reader;
 };
 
+// An image's address: the file, and which of its FAT partitions ("HDD.HDI#2",
+// or "HDD.HDI/#2" as the drive's root; 0 when none is named: the first, or
+// the whole disk). A file whose own name ends in "#N" is that file.
+struct ImageAddress {
+    std::string file;
+    unsigned partition = 0;
+    bool numbered = false;
+    // The drive's root: below the image file, as every path inside an image
+    // is, so that whatever opens such a path meets a file where a folder
+    // should be and turns to the image.
+    std::string root() const { return numbered ? file + "/#" + std::to_string(partition) : file; }
+    // As messages name it.
+    std::string shown() const { return numbered ? file + "#" + std::to_string(partition) : file; }
+};
+
+std::optional<ImageAddress> splitAddress(const std::string& native)
+{
+    const size_t hash = native.rfind('#');
+    if (hash == std::string::npos || hash + 1 >= native.size() || native.size() - hash > 6
+        || native.find('/', hash) != std::string::npos)
+        return std::nullopt;
+    unsigned number = 0;
+    for (size_t i = hash + 1; i < native.size(); ++i) {
+        if (native[i] < '0' || native[i] > '9')
+            return std::nullopt;
+        number = number * 10 + static_cast<unsigned>(native[i] - '0');
+    }
+    if (hash > 0 && native[hash - 1] == '/')
+        return ImageAddress{native.substr(0, hash - 1), number, true};
+    struct stat info;
+    if (::stat(native.c_str(), &info) == 0)
+        return std::nullopt; // a file of that very name
+    return ImageAddress{native.substr(0, hash), number, true};
+}
+
+ImageAddress addressOf(const std::string& native)
+{
+    if (std::optional<ImageAddress> split = splitAddress(native))
+        return *split;
+    return ImageAddress{native, 0};
+}
+
 Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native);
 
 // The program and each archiver module it loads hold a copy of this layer of
@@ -207,11 +250,15 @@ namespace {
 
 Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native)
 {
+    const ImageAddress address = addressOf(native);
+    const std::string shown = address.shown();
     struct stat info;
-    if (::stat(native.c_str(), &info) != 0)
-        return systemError(native);
+    if (::stat(address.file.c_str(), &info) != 0)
+        return systemError(shown);
     if (!S_ISREG(info.st_mode))
-        return Error{EINVAL, native + ": not a disk image file"};
+        return Error{EINVAL, shown + ": not a disk image file"};
+    if (address.numbered && address.partition == 0)
+        return Error{EINVAL, shown + ": partitions count from #1"};
     ImageCache& cache = imageCache();
     {
         std::lock_guard guard(cache.lock);
@@ -222,23 +269,23 @@ Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native
             }
         }
     }
-    int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOATIME);
+    int fd = ::open(address.file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOATIME);
     if (fd < 0 && errno == EPERM)
-        fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        fd = ::open(address.file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
-        return systemError(native);
+        return systemError(shown);
     struct stat opened;
     if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
         ::close(fd);
-        return Error{EINVAL, native + ": not a disk image file"};
+        return Error{EINVAL, shown + ": not a disk image file"};
     }
     auto file = std::make_shared<ImageFile>(fd, static_cast<std::uint64_t>(opened.st_size));
     Result<std::shared_ptr<const image::Disk>> disk = image::openDisk(file);
     if (!disk)
-        return Error{disk.error().code, native + ": " + disk.error().message};
-    Result<std::uint64_t> needed = image::Volume::memoryNeeded(**disk);
+        return Error{disk.error().code, shown + ": " + disk.error().message};
+    Result<std::uint64_t> needed = image::Volume::memoryNeeded(**disk, address.partition);
     if (!needed)
-        return Error{needed.error().code, native + ": " + needed.error().message};
+        return Error{needed.error().code, shown + ": " + needed.error().message};
     const std::uint64_t bytes = *needed;
     {
         // Room first: the tables given up go before the new one is read.
@@ -246,9 +293,9 @@ Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native
         cache.forget(native);
         cache.makeRoom(bytes, 0);
     }
-    Result<std::shared_ptr<image::Volume>> volume = image::Volume::open(*disk);
+    Result<std::shared_ptr<image::Volume>> volume = image::Volume::open(*disk, address.partition);
     if (!volume)
-        return Error{volume.error().code, native + ": " + volume.error().message};
+        return Error{volume.error().code, shown + ": " + volume.error().message};
     OpenImage entry{native, opened.st_dev, opened.st_ino, opened.st_size, opened.st_mtim, *volume, bytes};
     std::lock_guard guard(cache.lock);
     cache.forget(native);
@@ -357,8 +404,11 @@ void markImages(std::vector<MappedDrive>& map)
 {
     for (MappedDrive& mapped : map) {
         struct stat info;
-        if (mapped.root != "/" && ::stat(mapped.root.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-            mapped.drive.image = mapped.root;
+        if (mapped.root == "/")
+            continue;
+        const ImageAddress address = addressOf(mapped.root);
+        if (::stat(address.file.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            mapped.drive.image = mapped.root = address.root();
     }
 }
 
@@ -397,11 +447,40 @@ bool isDiskImage(const std::string& nativePath)
     return checkDiskImage(nativePath).ok();
 }
 
+Result<unsigned> imagePartitionCount(const std::string& nativePath)
+{
+    // The first volume opens as a drive would, so that an image that cannot
+    // be one fails here with the same reason.
+    if (Result<void> usable = checkDiskImage(nativePath); !usable)
+        return usable.error();
+    const ImageAddress address = addressOf(nativePath);
+    const std::string& file = address.file;
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOATIME);
+    if (fd < 0 && errno == EPERM)
+        fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    struct stat opened;
+    if (fd < 0)
+        return systemError(address.shown());
+    if (::fstat(fd, &opened) != 0) {
+        const int code = errno;
+        ::close(fd);
+        return systemError(address.shown(), code);
+    }
+    auto bytes = std::make_shared<ImageFile>(fd, static_cast<std::uint64_t>(opened.st_size));
+    Result<std::shared_ptr<const image::Disk>> disk = image::openDisk(bytes);
+    if (!disk)
+        return Error{disk.error().code, address.shown() + ": " + disk.error().message};
+    Result<unsigned> count = image::fatPartitionCount(**disk);
+    if (!count)
+        return Error{count.error().code, address.shown() + ": " + count.error().message};
+    return std::max(1u, *count);
+}
+
 Result<char> attachImage(const std::string& nativePath, char letter)
 {
     if (nativePath.empty() || nativePath[0] != '/')
         return Error{EINVAL, nativePath + ": the image must be given by an absolute path"};
-    const std::string native = posix::normalizeNative(nativePath);
+    const std::string native = addressOf(posix::normalizeNative(nativePath)).root();
     if (Result<void> usable = checkDiskImage(native); !usable)
         return usable.error();
     detachImage();
@@ -440,7 +519,8 @@ std::string attachedImage()
 const std::vector<std::string>& imageExtensions()
 {
     static const std::vector<std::string> extensions = {"img", "ima", "vfd", "flp", "dsk", "hdm", "xdf", "d88",
-        "d68", "d77", "d98", "88d", "98d", "fdi", "fdd", "nfd", "dcp", "dcu", "dim", "imd", "td0", "cqm"};
+        "d68", "d77", "d98", "88d", "98d", "fdi", "fdd", "nfd", "dcp", "dcu", "dim", "imd", "td0", "cqm", "hdi",
+        "nhd", "thd", "hdd"};
     return extensions;
 }
 

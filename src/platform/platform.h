@@ -64,11 +64,25 @@ std::string driveMapProblem();
 
 // ── Disk images as drives ───────────────────────────────────────────────────
 // A drive may stand for a disk image file (FAT12/16/32 in a raw sector image,
-// a partitioned card image, D88/D68/D77/D98 or FDI) instead of a folder:
+// a partitioned card or hard disk image, D88/D68/D77/D98, FDI, or the HDI,
+// NHD, THD and HDD hard disk images of PC-98 emulators) instead of a folder:
 // SORVANE2_DRIVES takes an image file where it takes a folder, and
 // attachImage maps one more. Such a drive is read only (no free space, no
 // folder creation, no deletion); its files are walked, found and read through
 // this interface (openImageFile), and the image file is never written.
+
+// A hard disk image holds its volumes in partitions (MBR or PC-98 tables).
+// The image's path stands for its first FAT partition; "IMAGE#N" stands for
+// the N-th FAT partition (counted from 1, in table order) wherever an image
+// path is taken: SORVANE2_DRIVES="a=/disks/HDD.HDI#2", attachImage,
+// imagePartitionCount. Such a drive's root is "/disks/HDD.HDI/#2" (its files
+// "/disks/HDD.HDI/#2/DOS/A.TXT"): below the image file, as the files of every
+// image drive are; messages name it "/disks/HDD.HDI#2". A file whose own
+// name ends in "#N" is that file.
+
+// imagePartitionCount: how many FAT partitions the image at `nativePath`
+// holds (1 for an image that is one volume); why it cannot be a drive else.
+Result<unsigned> imagePartitionCount(const std::string& nativePath);
 
 // isDiskImage: true when the native file `nativePath` holds a FAT volume this
 // program reads (a quick check of its container and boot sector).

@@ -24,6 +24,12 @@
 //   structures, a value) into its system track (directory and FATs) or its
 //   boot sector, FATs and root folder. Every file read with success must
 //   give exactly the bytes its entry's size promises; a wrong result aborts.
+// - 0x98: a fixed hard disk of two small FAT12 partitions, its container
+//   chosen by the second byte (HDI, NHD, THD, Virtual98 HDD behind a PC-98
+//   table; a raw disk behind an MBR with an extended partition), the rest
+//   pokes (16-bit offset, byte) into its header, IPL, tables and boot
+//   sectors. Every partition a table read gives must lie on the disk, after
+//   the table, and overlap no other; a wrong result aborts.
 // - anything else: the bytes are the image, and only crashes, hangs and
 //   sanitizer faults count.
 #include <algorithm>
@@ -38,6 +44,7 @@
 
 #include "disk_image.h"
 #include "support/image_writers.h"
+#include "partitions.h"
 
 namespace {
 
@@ -630,6 +637,163 @@ void checkStructures(const std::uint8_t* data, std::size_t size)
     if (untouched && (!walked || files != (human68k ? 2u : 2u)))
         wrong("the sound disk does not walk: " + (walked ? std::to_string(files) + " files" : walked.error().message));
 }
+// ── Hard disk headers and partition tables ─────────────────────────────────
+
+// A FAT12 volume of `sectors` 512-byte sectors holding one file, HELLO.TXT.
+std::string tinyVolume(std::uint32_t sectors, const char* label)
+{
+    std::string v(std::size_t{sectors} * 512, '\0');
+    v[0] = static_cast<char>(0xEB), v[1] = 0x3C, v[2] = static_cast<char>(0x90);
+    put16(v, 11, 512);
+    v[13] = 1;
+    put16(v, 14, 1);
+    v[16] = 2;
+    put16(v, 17, 16);
+    put16(v, 19, sectors);
+    v[21] = static_cast<char>(0xF8);
+    put16(v, 22, 1);
+    v[38] = 0x29;
+    std::memcpy(&v[43], label, 11);
+    for (std::size_t fat : {512u, 1024u}) {
+        v[fat] = static_cast<char>(0xF8), v[fat + 1] = static_cast<char>(0xFF), v[fat + 2] = static_cast<char>(0xFF);
+        v[fat + 3] = static_cast<char>(0xFF), v[fat + 4] = 0x0F; // cluster 2: the end of its chain
+    }
+    std::memcpy(&v[1536], "HELLO   TXT", 11);
+    put16(v, 1536 + 26, 2);
+    put16(v, 1536 + 28, 6);
+    std::memcpy(&v[2048], "hello\n", 6);
+    return v;
+}
+
+std::string hardDisk(std::uint8_t kind)
+{
+    // 61 cylinders of 8 heads × 17 sectors of 512 bytes (an HDI is no smaller
+    // than 4 MiB): partitions of 2 and 3 cylinders.
+    constexpr std::uint32_t kCyl = 8 * 17 * 512;
+    std::string disk(61 * kCyl, '\0');
+    std::string header;
+    auto le32s = [](std::uint32_t v) { std::string b(4, '\0'); put32(b, 0, v); return b; };
+    switch (kind % 5) {
+    case 0:
+        header.assign(4096, '\0');
+        header.replace(8, 4, le32s(4096));
+        header.replace(12, 4, le32s(static_cast<std::uint32_t>(disk.size())));
+        header.replace(16, 4, le32s(512));
+        header.replace(20, 4, le32s(17));
+        header.replace(24, 4, le32s(8));
+        header.replace(28, 4, le32s(61));
+        break;
+    case 1:
+        header.assign(512, '\0');
+        header.replace(0, 14, "T98HDDIMAGE.R0");
+        header.replace(0x110, 4, le32s(512));
+        header.replace(0x114, 4, le32s(61));
+        put16(header, 0x118, 8);
+        put16(header, 0x11A, 17);
+        put16(header, 0x11C, 512);
+        break;
+    case 2:
+        header.assign(220, '\0');
+        header.replace(0, 7, "VHD1.00");
+        put16(header, 0x8E, 512);
+        header[0x90] = 17;
+        header[0x91] = 8;
+        put16(header, 0x92, 61);
+        header.replace(0x94, 4, le32s(61 * 8 * 17));
+        break;
+    default:
+        break;
+    }
+    if (kind % 5 == 3) {
+        // THD: 8 heads of 33 sectors of 256 bytes; the partitions on cylinders 1 and 2.
+        constexpr std::uint32_t kThdCyl = 33 * 8 * 256;
+        disk.assign(4 * kThdCyl, '\0');
+        header.assign(256, '\0');
+        put16(header, 0, 4);
+        disk[510] = 0x55, disk[511] = static_cast<char>(0xAA);
+        for (std::uint32_t p = 0; p < 2; ++p) {
+            std::string e(32, '\0');
+            e[0] = static_cast<char>(0xA0), e[1] = static_cast<char>(0xA1);
+            put16(e, 10, 1 + p);
+            e[12] = 32, e[13] = 7;
+            put16(e, 14, 1 + p);
+            disk.replace(512 + 32 * p, 32, e);
+            disk.replace((1 + p) * kThdCyl, kThdCyl, tinyVolume(kThdCyl / 512, p ? "SECOND     " : "FIRST      "));
+        }
+        return header + disk;
+    }
+    if (kind % 5 == 4) {
+        // Raw: an MBR, a primary partition at sector 32 and a logical one behind an extended record.
+        disk[510] = 0x55, disk[511] = static_cast<char>(0xAA);
+        auto entry = [&](std::size_t at, std::uint8_t type, std::uint32_t start, std::uint32_t count) {
+            disk[at + 4] = static_cast<char>(type);
+            put32(disk, at + 8, start);
+            put32(disk, at + 12, count);
+        };
+        entry(446, 0x01, 32, 32);
+        entry(462, 0x05, 64, 64);
+        disk[64 * 512 + 510] = 0x55, disk[64 * 512 + 511] = static_cast<char>(0xAA);
+        entry(64 * 512 + 446, 0x01, 16, 48);
+        disk.replace(32 * 512, 32 * 512, tinyVolume(32, "FIRST      "));
+        disk.replace(80 * 512, 48 * 512, tinyVolume(48, "SECOND     "));
+        return disk;
+    }
+    disk[510] = 0x55, disk[511] = static_cast<char>(0xAA);
+    for (std::uint32_t p = 0; p < 2; ++p) {
+        std::string e(32, '\0');
+        e[0] = static_cast<char>(0xA0), e[1] = static_cast<char>(0xA1);
+        put16(e, 10, 1 + 2 * p);
+        e[12] = 16, e[13] = 7;
+        put16(e, 14, 2 + 3 * p);
+        disk.replace(512 + 32 * p, 32, e);
+        const std::uint32_t cylinders = p ? 3 : 2;
+        disk.replace((1 + 2 * p) * kCyl, cylinders * kCyl, tinyVolume(cylinders * kCyl / 512, p ? "SECOND     " : "FIRST      "));
+    }
+    return header + disk;
+}
+
+void checkHardDisk(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 1)
+        return;
+    std::string image = hardDisk(data[0]);
+    for (std::size_t i = 1; i + 3 <= size && i < 1 + 3 * 32; i += 3) {
+        const std::size_t at = (data[i] | (data[i + 1] << 8)) % std::min<std::size_t>(image.size(), 0x9000);
+        image[at] = static_cast<char>(data[i + 2]);
+    }
+    auto disk = openDisk(std::make_shared<MemoryFile>(image));
+    if (!disk)
+        return;
+    auto parts = readPartitions(**disk);
+    if (parts) {
+        std::vector<Partition> sorted = *parts;
+        std::sort(sorted.begin(), sorted.end(), [](const Partition& a, const Partition& b) { return a.offset < b.offset; });
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            if (sorted[i].length == 0 || sorted[i].offset + sorted[i].length > (*disk)->size() || sorted[i].offset < 512)
+                wrong(sorted[i].describe() + " taken though it does not lie on the disk after the table");
+            if (i > 0 && sorted[i].offset < sorted[i - 1].offset + sorted[i - 1].length)
+                wrong(sorted[i - 1].describe() + " and " + sorted[i].describe() + " taken though they overlap");
+        }
+    }
+    for (unsigned n = 0; n <= 3; ++n) {
+        auto volume = Volume::open(*disk, n);
+        if (!volume)
+            continue;
+        std::shared_ptr<const Volume> v = *volume;
+        Entry root;
+        root.attributes = kAttrFolder;
+        (void)walk(*v, root, true, [&](const WalkItem& item) {
+            if (!item.entry.isFolder()) {
+                FileReader reader(v, item.entry);
+                char buffer[4096];
+                while (reader.read(buffer, sizeof buffer) > 0) {
+                }
+            }
+            return true;
+        });
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
@@ -644,6 +808,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     }
     if (size >= 2 && data[0] == 0x88) {
         checkStructures(data + 1, size - 1);
+        return 0;
+    }
+    if (size >= 1 && data[0] == 0x98) {
+        checkHardDisk(data + 1, size - 1);
         return 0;
     }
     auto file = std::make_shared<MemoryFile>(std::string(reinterpret_cast<const char*>(data), size));
