@@ -16,16 +16,6 @@ std::string catalogue(std::int16_t id)
     return std::string(resSorvane::ResText(id));
 }
 
-// A floppy holding README.TXT, labelled by the raw 11 bytes `label11`.
-std::string labelledFloppy(const std::string& label11)
-{
-    Floppy floppy;
-    floppy.putRoot(0, Floppy::entry(label11, 0x08, 0, 0));
-    floppy.putRoot(1, Floppy::entry("README  TXT", 0x20, 2, 5));
-    floppy.setFat(2, 0xFFF);
-    floppy.putData(2, "hello");
-    return floppy.bytes();
-}
 
 class PackFromImage : public ::testing::Test {
 protected:

@@ -23,18 +23,6 @@ namespace {
 
 using namespace testsupport;
 
-// The files and their times as bsdtar extracts them from an archive.
-std::map<std::string, TreeFile> unpacked(const std::string& archive, const std::string& out)
-{
-    makeDirs(out);
-    const CommandResult extracted = shell("bsdtar -xf " + quote(archive) + " -C " + quote(out) + " 2>&1");
-    EXPECT_EQ(extracted.exitCode, 0) << extracted.output;
-    std::map<std::string, TreeFile> files;
-    for (auto& [path, file] : readTree(out))
-        if (!file.folder)
-            files[path] = file;
-    return files;
-}
 
 struct PackCase {
     std::string format;    // "F144M", "PC98"

@@ -15,18 +15,6 @@ namespace {
 
 using namespace testsupport;
 
-// The files of an archive as bsdtar extracts them.
-std::map<std::string, TreeFile> unpacked(const std::string& archive, const std::string& out)
-{
-    makeDirs(out);
-    const CommandResult extracted = shell("bsdtar -xf " + quote(archive) + " -C " + quote(out) + " 2>&1");
-    EXPECT_EQ(extracted.exitCode, 0) << extracted.output;
-    std::map<std::string, TreeFile> files;
-    for (auto& [path, file] : readTree(out))
-        if (!file.folder)
-            files[path] = file;
-    return files;
-}
 
 // The archive holds the files mcopy reads from the volume at `offset` of `image`, bytes and times.
 void expectArchiveOfVolume(const std::string& archive, const std::string& image, std::uint64_t offset,

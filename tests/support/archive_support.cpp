@@ -1,6 +1,8 @@
 // Helpers of the archive tests.
 #include "archive_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -62,6 +64,18 @@ std::map<std::string, TreeFile> readTree(const std::string& root)
         tree[relative] = file;
     }
     return tree;
+}
+
+std::map<std::string, TreeFile> unpacked(const std::string& archive, const std::string& out)
+{
+    makeDirs(out);
+    const CommandResult extracted = shell("bsdtar -xf " + quote(archive) + " -C " + quote(out) + " 2>&1");
+    EXPECT_EQ(extracted.exitCode, 0) << extracted.output;
+    std::map<std::string, TreeFile> files;
+    for (auto& [path, file] : readTree(out))
+        if (!file.folder)
+            files[path] = file;
+    return files;
 }
 
 void setMtime(const std::string& path, std::int64_t seconds)

@@ -28,6 +28,10 @@ struct TreeFile {
 // readTree: every file and folder below `root` by relative path ("SUB/x").
 std::map<std::string, TreeFile> readTree(const std::string& root);
 
+// unpacked: the files (not folders) of `archive` as bsdtar extracts them into
+// `out` (made here), by relative path; a failed extraction fails the test.
+std::map<std::string, TreeFile> unpacked(const std::string& archive, const std::string& out);
+
 // makeSampleTree: subfolders, an empty folder, empty and one-byte files,
 // Japanese names (with 0x5C trail bytes in CP932), a hidden file, window-edge
 // sizes and a file of several MB; modification times on odd seconds.

@@ -305,6 +305,16 @@ void Floppy::putData(std::uint16_t cluster, const std::string& data)
     m_bytes.replace(kData + (cluster - 2u) * 512u, data.size(), data);
 }
 
+std::string labelledFloppy(const std::string& label11, const std::string& text)
+{
+    Floppy floppy;
+    floppy.putRoot(0, Floppy::entry(label11, 0x08, 0, 0));
+    floppy.putRoot(1, Floppy::entry("README  TXT", 0x20, 2, static_cast<std::uint32_t>(text.size())));
+    floppy.setFat(2, 0xFFF);
+    floppy.putData(2, text);
+    return floppy.bytes();
+}
+
 std::string fileState(const std::string& path)
 {
     struct stat info;

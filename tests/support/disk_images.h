@@ -95,6 +95,10 @@ private:
     std::string m_bytes;
 };
 
+// labelledFloppy: a Floppy labelled by the raw 11 bytes `label11` holding one
+// file, README.TXT, with `text` in cluster 2.
+std::string labelledFloppy(const std::string& label11, const std::string& text = "hello");
+
 // fileState: the bytes and modification time of a file, to show it unchanged.
 std::string fileState(const std::string& path);
 

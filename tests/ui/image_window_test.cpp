@@ -82,16 +82,6 @@ TEST_F(ImageWindow, ALoopingChainFailsWithTheImageFileAndCauseInTheHistory)
     EXPECT_EQ(m_window->file()->fileText()->text(), QStringLiteral("DISK01"));
 }
 
-// A floppy of one file whose label is `label11` (the raw 11 bytes).
-std::string labelledFloppy(const std::string& label11)
-{
-    Floppy floppy;
-    floppy.putRoot(0, Floppy::entry(label11, 0x08, 0, 0));
-    floppy.putRoot(1, Floppy::entry("README  TXT", 0x20, 2, 5));
-    floppy.setFat(2, 0xFFF);
-    floppy.putData(2, "hello");
-    return floppy.bytes();
-}
 
 TEST_F(ImageWindow, AnImageDamagedAfterItWasChosenNamesItselfAndItsFault)
 {
@@ -166,16 +156,6 @@ TEST_F(ImageWindow, ALabelThatCannotBeAFileNameIsRefusedQuoted)
     (void)::unlink((m_dir / "out/GAME-01.LZH").c_str());
 }
 
-// A floppy holding README.TXT with `text`, labelled `label11`.
-std::string floppyWith(const std::string& label11, const std::string& text)
-{
-    Floppy floppy;
-    floppy.putRoot(0, Floppy::entry(label11, 0x08, 0, 0));
-    floppy.putRoot(1, Floppy::entry("README  TXT", 0x20, 2, static_cast<std::uint32_t>(text.size())));
-    floppy.setFat(2, 0xFFF);
-    floppy.putData(2, text);
-    return floppy.bytes();
-}
 
 class ImageQueue : public ImageWindow {
 protected:
@@ -183,9 +163,9 @@ protected:
     {
         ImageWindow::SetUp();
         makeDirs(m_dir / "pile");
-        writeFile(m_dir / "pile/A.IMG", floppyWith("FIRST      ", "first disk"));
+        writeFile(m_dir / "pile/A.IMG", labelledFloppy("FIRST      ", "first disk"));
         writeFile(m_dir / "pile/B.IMG", loopingFloppy());
-        writeFile(m_dir / "pile/C.D88", d88Of(floppyWith("THIRD      ", "third disk"), 512, 18, 2));
+        writeFile(m_dir / "pile/C.D88", d88Of(labelledFloppy("THIRD      ", "third disk"), 512, 18, 2));
         writeFile(m_dir / "pile/notes.txt", "not an image");
         for (const char* name : {"A.IMG", "B.IMG", "C.D88"})
             m_states[name] = fileState(m_dir / ("pile/" + std::string(name)));
