@@ -32,10 +32,7 @@ TEST_P(ImageContainersPack, ArchivesWhatMcopyExtracts)
 {
     const ContainerPack& run = GetParam();
     TempDir dir;
-    ImageFormat format;
-    for (const ImageFormat& f : imageFormats())
-        if (f.name == run.format)
-            format = f;
+    const ImageFormat format = imageFormat(run.format);
     const std::string raw = dir / "disk.raw";
     makeImage(format, raw, "GAME02");
     ASSERT_FALSE(HasFatalFailure());

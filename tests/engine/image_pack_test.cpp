@@ -37,10 +37,7 @@ TEST_P(ImagePack, SameContentAsTheFilesMcopyExtracts)
 {
     const PackCase& run = GetParam();
     TempDir dir;
-    ImageFormat format;
-    for (const ImageFormat& f : imageFormats())
-        if (f.name == run.format)
-            format = f;
+    const ImageFormat format = imageFormat(run.format);
     const std::string raw = dir / "disk.raw";
     makeImage(format, raw, "GAME01");
     ASSERT_FALSE(HasFatalFailure());
@@ -516,16 +513,16 @@ TEST(ImagePackCheck, TheLastClusterOfTheLargestVolumesPacks)
         SCOPED_TRACE("FAT" + std::to_string(bits));
         TempDir dir;
         const std::string image = dir / "limit.img";
-        FatSpec spec;
-        spec.bytesPerSector = sectorSize;
-        spec.fatBits = bits;
-        spec.clusters = clusters;
-        spec.reservedSectors = bits == 32 ? 32 : 1;
+        FatLayout layout;
+        layout.bytesPerSector = sectorSize;
+        layout.fatBits = bits;
+        layout.clusters = clusters;
+        layout.reservedSectors = bits == 32 ? 32 : 1;
         std::string tail;
         for (std::uint32_t i = 0; tail.size() < sectorSize + 100; ++i)
             tail += "line " + std::to_string(i) + "\n";
         {
-            SparseFat fat(image, spec);
+            SparseFat fat(image, layout);
             ASSERT_FALSE(HasFatalFailure());
             const std::uint32_t last = static_cast<std::uint32_t>(clusters + 1);
             fat.putRoot(0, SparseFat::entry("LAST    TXT", 0x20, last - 1, static_cast<std::uint32_t>(tail.size())));
@@ -600,11 +597,11 @@ std::string largeData()
 // in use (its free clusters marked bad), with a few files.
 void makeLargeFat32(const std::string& image, std::uint64_t clusters, bool fillFat)
 {
-    FatSpec spec;
-    spec.fatBits = 32;
-    spec.clusters = clusters;
-    spec.reservedSectors = 32;
-    SparseFat fat(image, spec);
+    FatLayout layout;
+    layout.fatBits = 32;
+    layout.clusters = clusters;
+    layout.reservedSectors = 32;
+    SparseFat fat(image, layout);
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     if (fillFat) {
         std::string bad;
@@ -694,13 +691,13 @@ TEST(ImagePackMemory, AFatFarLargerThanItsClustersNeedIsRefusedUnread)
         GTEST_SKIP() << "the sanitizers' own memory hides the program's";
     TempDir dir;
     const std::string image = dir / "big.img";
-    FatSpec spec;
-    spec.fatBits = 32;
-    spec.reservedSectors = 32;
-    spec.clusters = 4 * kMiB - 32 * 1024; // 2 GiB less the FATs
-    spec.sectorsPerFat = 131072;          // 64 MiB
+    FatLayout layout;
+    layout.fatBits = 32;
+    layout.reservedSectors = 32;
+    layout.clusters = 4 * kMiB - 32 * 1024; // 2 GiB less the FATs
+    layout.sectorsPerFat = 131072;          // 64 MiB
     {
-        SparseFat fat(image, spec);
+        SparseFat fat(image, layout);
         ASSERT_FALSE(HasFatalFailure());
     }
     makeLargeFat32(dir / "small.img", 70000, true);

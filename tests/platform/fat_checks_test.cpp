@@ -168,16 +168,16 @@ TEST_P(ClusterLimit, ReadsTheLastClusterAsMtoolsDoesOrIsRefused)
     const std::uint32_t bps = GetParam().sectorSize;
     TempDir dir;
     const std::string image = dir / "limit.img";
-    FatSpec spec;
-    spec.bytesPerSector = bps;
-    spec.fatBits = limit.fatBits;
-    spec.clusters = limit.clusters;
-    spec.reservedSectors = limit.fatBits == 32 ? 32 : 1;
+    FatLayout layout;
+    layout.bytesPerSector = bps;
+    layout.fatBits = limit.fatBits;
+    layout.clusters = limit.clusters;
+    layout.reservedSectors = limit.fatBits == 32 ? 32 : 1;
     const std::uint32_t last = static_cast<std::uint32_t>(limit.clusters + 1);
     const std::string first = pattern(bps / 2 + 3, 1);
     const std::string tail = pattern(bps + 7, 2); // the last two clusters, the last one in part
     {
-        SparseFat fat(image, spec);
+        SparseFat fat(image, layout);
         ASSERT_FALSE(HasFatalFailure());
         const std::uint32_t firstCluster = limit.fatBits == 32 ? 3 : 2; // FAT32: the root is cluster 2
         fat.putRoot(0, SparseFat::entry("FIRST   BIN", 0x20, firstCluster, static_cast<std::uint32_t>(first.size())));

@@ -85,10 +85,7 @@ std::string pattern(std::size_t size, unsigned seed)
 TEST(MsxDos1, A720KDiskWithoutBpbReadsAsMcopyReadsTheSoundDisk)
 {
     TempDir dir;
-    ImageFormat format;
-    for (const ImageFormat& f : imageFormats())
-        if (f.name == "F720K")
-            format = f;
+    const ImageFormat format = imageFormat("F720K");
     ASSERT_FALSE(format.name.empty());
     const std::string raw = dir / "msx.dsk";
     makeImage(format, raw, "MSXDISK");

@@ -85,6 +85,14 @@ std::vector<SampleFile> sampleFiles()
     };
 }
 
+ImageFormat imageFormat(const std::string& name)
+{
+    for (const ImageFormat& format : imageFormats())
+        if (format.name == name)
+            return format;
+    return {};
+}
+
 void makeImage(const ImageFormat& format, const std::string& image, const std::string& label)
 {
     const CommandResult made = shell(kMtools + expand(format.make, image, label) + " 2>&1");
@@ -328,23 +336,23 @@ std::string fileState(const std::string& path)
 
 namespace testsupport {
 
-SparseFat::SparseFat(const std::string& path, const FatSpec& spec)
-    : m_spec(spec)
+SparseFat::SparseFat(const std::string& path, const FatLayout& layout)
+    : m_layout(layout)
 {
     make(path);
 }
 
 void SparseFat::make(const std::string& path)
 {
-    const FatSpec& spec = m_spec;
-    const std::uint32_t bps = spec.bytesPerSector;
-    const bool fat32 = spec.fatBits == 32;
-    m_rootSectors = fat32 ? 0 : (spec.rootEntries * 32 + bps - 1) / bps;
-    m_sectorsPerFat = spec.sectorsPerFat;
+    const FatLayout& layout = m_layout;
+    const std::uint32_t bps = layout.bytesPerSector;
+    const bool fat32 = layout.fatBits == 32;
+    m_rootSectors = fat32 ? 0 : (layout.rootEntries * 32 + bps - 1) / bps;
+    m_sectorsPerFat = layout.sectorsPerFat;
     if (m_sectorsPerFat == 0)
-        m_sectorsPerFat = static_cast<std::uint32_t>((((spec.clusters + 2) * spec.fatBits + 7) / 8 + bps - 1) / bps);
-    m_totalSectors = spec.reservedSectors + std::uint64_t{spec.fatCount} * m_sectorsPerFat + m_rootSectors
-        + spec.clusters * spec.sectorsPerCluster;
+        m_sectorsPerFat = static_cast<std::uint32_t>((((layout.clusters + 2) * layout.fatBits + 7) / 8 + bps - 1) / bps);
+    m_totalSectors = layout.reservedSectors + std::uint64_t{layout.fatCount} * m_sectorsPerFat + m_rootSectors
+        + layout.clusters * layout.sectorsPerCluster;
     m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ASSERT_GE(m_fd, 0) << path;
     ASSERT_EQ(::ftruncate(m_fd, static_cast<off_t>(m_totalSectors * bps)), 0) << path;
@@ -353,15 +361,15 @@ void SparseFat::make(const std::string& path)
     const unsigned char jump[] = {0xEB, 0x58, 0x90, 'M', 'S', 'W', 'I', 'N', '4', '.', '1'};
     std::memcpy(boot.data(), jump, sizeof jump);
     put16(boot, 11, bps);
-    boot[13] = static_cast<char>(spec.sectorsPerCluster);
-    put16(boot, 14, spec.reservedSectors);
-    boot[16] = static_cast<char>(spec.fatCount);
-    put16(boot, 17, fat32 ? 0 : spec.rootEntries);
+    boot[13] = static_cast<char>(layout.sectorsPerCluster);
+    put16(boot, 14, layout.reservedSectors);
+    boot[16] = static_cast<char>(layout.fatCount);
+    put16(boot, 17, fat32 ? 0 : layout.rootEntries);
     if (!fat32 && m_totalSectors < 65536)
         put16(boot, 19, static_cast<std::uint32_t>(m_totalSectors));
     else
         put32(boot, 32, static_cast<std::uint32_t>(m_totalSectors));
-    boot[21] = static_cast<char>(spec.media);
+    boot[21] = static_cast<char>(layout.media);
     put16(boot, 24, 32);
     put16(boot, 26, 2);
     if (fat32) {
@@ -376,7 +384,7 @@ void SparseFat::make(const std::string& path)
         put16(boot, 22, m_sectorsPerFat);
         boot[36] = static_cast<char>(0x80);
         boot[38] = 0x29;
-        std::memcpy(boot.data() + 43, spec.fatBits == 12 ? "NO NAME    FAT12   " : "NO NAME    FAT16   ", 19);
+        std::memcpy(boot.data() + 43, layout.fatBits == 12 ? "NO NAME    FAT12   " : "NO NAME    FAT16   ", 19);
     }
     // The signature closes a sector of 512 bytes or more; smaller sectors
     // hold none (the boot sector would run into the FAT).
@@ -384,9 +392,9 @@ void SparseFat::make(const std::string& path)
         boot[510] = 0x55;
         boot[511] = static_cast<char>(0xAA);
     }
-    boot.resize(std::min<std::size_t>(boot.size(), std::size_t{spec.reservedSectors} * bps));
+    boot.resize(std::min<std::size_t>(boot.size(), std::size_t{layout.reservedSectors} * bps));
     write(0, boot);
-    setFat(0, (endOfChain() & ~0xFFu) | spec.media);
+    setFat(0, (endOfChain() & ~0xFFu) | layout.media);
     setFat(1, endOfChain());
     if (fat32)
         setFat(2, endOfChain());
@@ -408,18 +416,18 @@ std::string SparseFat::entry(const std::string& name11, std::uint8_t attributes,
 
 std::uint32_t SparseFat::endOfChain() const
 {
-    return m_spec.fatBits == 12 ? 0xFFF : m_spec.fatBits == 16 ? 0xFFFF : 0x0FFFFFFF;
+    return m_layout.fatBits == 12 ? 0xFFF : m_layout.fatBits == 16 ? 0xFFFF : 0x0FFFFFFF;
 }
 
 std::uint64_t SparseFat::fatOffset(std::uint32_t copy) const
 {
-    return (m_spec.reservedSectors + std::uint64_t{copy} * m_sectorsPerFat) * m_spec.bytesPerSector;
+    return (m_layout.reservedSectors + std::uint64_t{copy} * m_sectorsPerFat) * m_layout.bytesPerSector;
 }
 
 std::uint64_t SparseFat::clusterOffset(std::uint32_t cluster) const
 {
-    const std::uint64_t firstData = m_spec.reservedSectors + std::uint64_t{m_spec.fatCount} * m_sectorsPerFat + m_rootSectors;
-    return (firstData + std::uint64_t{cluster - 2} * m_spec.sectorsPerCluster) * m_spec.bytesPerSector;
+    const std::uint64_t firstData = m_layout.reservedSectors + std::uint64_t{m_layout.fatCount} * m_sectorsPerFat + m_rootSectors;
+    return (firstData + std::uint64_t{cluster - 2} * m_layout.sectorsPerCluster) * m_layout.bytesPerSector;
 }
 
 void SparseFat::write(std::uint64_t offset, const std::string& bytes)
@@ -429,15 +437,15 @@ void SparseFat::write(std::uint64_t offset, const std::string& bytes)
 
 void SparseFat::setFat(std::uint32_t cluster, std::uint32_t value)
 {
-    for (std::uint32_t copy = 0; copy < m_spec.fatCount; ++copy) {
-        const std::uint64_t at = fatOffset(copy) + std::uint64_t{cluster} * m_spec.fatBits / 8;
-        std::string bytes(m_spec.fatBits == 32 ? 4 : 2, '\0');
+    for (std::uint32_t copy = 0; copy < m_layout.fatCount; ++copy) {
+        const std::uint64_t at = fatOffset(copy) + std::uint64_t{cluster} * m_layout.fatBits / 8;
+        std::string bytes(m_layout.fatBits == 32 ? 4 : 2, '\0');
         ASSERT_EQ(::pread(m_fd, bytes.data(), bytes.size(), static_cast<off_t>(at)), static_cast<ssize_t>(bytes.size()));
-        if (m_spec.fatBits == 12) {
+        if (m_layout.fatBits == 12) {
             std::uint32_t pair = static_cast<unsigned char>(bytes[0]) | static_cast<unsigned char>(bytes[1]) << 8;
             pair = (cluster & 1) ? (pair & 0x000F) | (value & 0xFFF) << 4 : (pair & 0xF000) | (value & 0xFFF);
             put16(bytes, 0, pair);
-        } else if (m_spec.fatBits == 16) {
+        } else if (m_layout.fatBits == 16) {
             put16(bytes, 0, value & 0xFFFF);
         } else {
             put32(bytes, 0, value);
@@ -448,11 +456,11 @@ void SparseFat::setFat(std::uint32_t cluster, std::uint32_t value)
 
 void SparseFat::putRoot(int slot, const std::string& entry32)
 {
-    if (m_spec.fatBits == 32) {
+    if (m_layout.fatBits == 32) {
         putInCluster(2, slot, entry32);
         return;
     }
-    const std::uint64_t root = (m_spec.reservedSectors + std::uint64_t{m_spec.fatCount} * m_sectorsPerFat) * m_spec.bytesPerSector;
+    const std::uint64_t root = (m_layout.reservedSectors + std::uint64_t{m_layout.fatCount} * m_sectorsPerFat) * m_layout.bytesPerSector;
     write(root + static_cast<std::uint64_t>(slot) * 32, entry32);
 }
 

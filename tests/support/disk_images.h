@@ -24,6 +24,9 @@ struct ImageFormat {
 // 1024-byte sectors, FAT16 and FAT32 by mkfs.fat, and a partitioned card image.
 std::vector<ImageFormat> imageFormats();
 
+// imageFormat: the format of imageFormats() named `name`; an empty one when none is.
+ImageFormat imageFormat(const std::string& name);
+
 // The files the tests put on every image: long names, Japanese names,
 // subfolders, an empty folder, empty and large files; the hidden, system and
 // read-only ones are marked by name.
@@ -110,7 +113,7 @@ namespace testsupport {
 // clusters stay holes): the boot sector, the first entries of every FAT copy
 // and, for FAT32, the root folder's cluster (cluster 2). Fails the test when
 // the file cannot be written.
-struct FatSpec {
+struct FatLayout {
     std::uint32_t bytesPerSector = 512;
     std::uint32_t sectorsPerCluster = 1;
     std::uint32_t reservedSectors = 1;
@@ -124,7 +127,7 @@ struct FatSpec {
 
 class SparseFat {
 public:
-    SparseFat(const std::string& path, const FatSpec& spec);
+    SparseFat(const std::string& path, const FatLayout& layout);
     ~SparseFat();
     SparseFat(const SparseFat&) = delete;
     SparseFat& operator=(const SparseFat&) = delete;
@@ -139,18 +142,18 @@ public:
     void putFile(std::uint32_t first, const std::string& data);
     void write(std::uint64_t offset, const std::string& bytes);
 
-    const FatSpec& spec() const { return m_spec; }
+    const FatLayout& layout() const { return m_layout; }
     std::uint32_t sectorsPerFat() const { return m_sectorsPerFat; }
     std::uint64_t totalSectors() const { return m_totalSectors; }
     std::uint64_t fatOffset(std::uint32_t copy = 0) const;
     std::uint64_t clusterOffset(std::uint32_t cluster) const;
-    std::uint64_t bytesPerCluster() const { return std::uint64_t{m_spec.bytesPerSector} * m_spec.sectorsPerCluster; }
+    std::uint64_t bytesPerCluster() const { return std::uint64_t{m_layout.bytesPerSector} * m_layout.sectorsPerCluster; }
     std::uint32_t endOfChain() const;
 
 private:
     void make(const std::string& path);
 
-    FatSpec m_spec;
+    FatLayout m_layout;
     int m_fd = -1;
     std::uint32_t m_sectorsPerFat = 0;
     std::uint32_t m_rootSectors = 0;
