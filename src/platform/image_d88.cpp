@@ -25,6 +25,7 @@
 // Sectors whose ID lies outside the disk's run of records or tracks (the
 // extra sectors of copy-protected disks) are no part of it.
 #include "disk_image.h"
+#include "image_sectors.h"
 
 #include <algorithm>
 #include <cstring>
@@ -73,30 +74,6 @@ struct StoredTrack {
     std::vector<Stored> sectors;
     std::int64_t sharesWith = -1; // another entry whose bytes overlap these
 };
-
-// What the dump's status byte says of a sector's data; nullopt when it read well.
-std::optional<std::string> statusFault(std::uint8_t status)
-{
-    switch (status) {
-    case 0x00: // normal
-    case 0x10: // data with the deleted mark: read as any other
-        return std::nullopt;
-    case 0xA0:
-        return std::string("the dump recorded an ID CRC error");
-    case 0xB0:
-        return std::string("the dump recorded a data CRC error");
-    case 0xC0:
-        return std::string("the dump recorded no data");
-    case 0xE0:
-        return std::string("the dump recorded no address mark");
-    case 0xF0:
-        return std::string("the dump recorded no data mark");
-    default: {
-        static const char digits[] = "0123456789ABCDEF";
-        return std::string("the dump recorded error status 0x") + digits[status >> 4] + digits[status & 15];
-    }
-    }
-}
 
 // The value most often counted; among equals, the one `better` prefers.
 template <typename T, typename Better>
@@ -280,7 +257,7 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeD88(std::shared_ptr<cons
         if (s.n > 7 || s.size != (128u << s.n) || s.size != sectorSize)
             return "stored with " + std::to_string(s.size) + " bytes (N = " + std::to_string(s.n)
                 + ") where the disk's sectors have " + std::to_string(sectorSize);
-        return statusFault(s.status);
+        return sectors::statusFault(s.status);
     };
     std::vector<Disk::Stretch> stretches;
     std::vector<Disk::Fault> faults;
