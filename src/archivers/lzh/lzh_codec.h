@@ -28,10 +28,14 @@ struct EncodeResult {
     std::uint64_t compressedSize = 0;
     std::uint16_t crc = 0;
     int error = 0;
+    std::uint64_t bits = 0; // the stream's length in bits, before the last byte's padding
 };
 
 struct EncodeOptions {
-    std::uint64_t sizeHint = 0; // the expected size, 0 when unknown: it only sizes work tables
+    // The expected size, 0 when unknown. It sizes work tables; past
+    // archivers::kSegmentBytes the stream is coded in segments on every core
+    // (the same stream whatever the number of cores).
+    std::uint64_t sizeHint = 0;
     // End early with Incompressible when the first 256 KiB do not shrink:
     // the caller then stores the data and may find that the rest would shrink.
     bool probe = true;
@@ -42,7 +46,7 @@ struct EncodeOptions {
 
 // encodeStream: compress all of `source` with `method` (Lh5, Lh6 or Lh7) into
 // `sink`, counting progress for `entry`. Memory stays bounded whatever the
-// size of the source.
+// size of the source: about 20 MiB per core for segmented streams.
 CodecStatus encodeStream(Method method, archivers::ByteSource& source, archivers::ByteSink& sink,
                          archivers::Progress& progress, const std::string& entry, EncodeResult& result,
                          const EncodeOptions& options = {});

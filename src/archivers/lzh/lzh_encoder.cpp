@@ -5,6 +5,7 @@
 #include "lzh_codec.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <span>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/segments.h"
 #include "crc16.h"
 #include "huffman.h"
 
@@ -123,6 +125,8 @@ public:
 
     // written: whole bytes so far (the partial byte not counted).
     std::uint64_t written() const { return m_written + m_size + m_bits / 8; }
+    // bitCount: every bit put so far.
+    std::uint64_t bitCount() const { return (m_written + m_size) * 8 + m_bits; }
 
 private:
     // A block of codes writes at most about 400 KB; the buffer is drained
@@ -577,6 +581,16 @@ Prices pricesOf(const BlockCounts& counts, unsigned positionSymbols)
 // The encoder
 // ═════════════════════════════════════════════════════════════════════════════
 
+// Where a stream coded in pieces (see codeSegmented) this piece stands: the
+// first `prime` source bytes come before it and only fill the window; a piece
+// that is not `final` ends without the stream's last-block rule; a piece that
+// is `continued` follows others.
+struct Piece {
+    size_t prime = 0;
+    bool final = true;
+    bool continued = false;
+};
+
 // Every chunk of the source is one block. Its matches are found once; then
 // the cheapest way through it is worked out backwards from its end by the
 // prices of the block before, the codes are counted, and the way is worked
@@ -585,7 +599,7 @@ class Encoder {
 public:
     Encoder(Method method, archivers::ByteSource& source, archivers::ByteSink& sink,
             archivers::Progress& progress, const std::string& entry, EncodeResult& result,
-            const EncodeOptions& options)
+            const EncodeOptions& options, const Piece& piece = {})
         : m_parameters(streamParameters(method))
         , m_tuning(tuningFor(method))
         , m_window(1u << m_parameters.dictionaryBits)
@@ -604,6 +618,7 @@ public:
         , m_progress(progress)
         , m_entry(entry)
         , m_result(result)
+        , m_piece(piece)
     {
     }
 
@@ -857,7 +872,7 @@ private:
         if (!m_pendingCount)
             return CodecStatus::Ok;
         // A stream of one block is too short for the rule to matter.
-        writeBlock(m_out, m_pending, m_pendingCounts, m_parameters, last && m_coded > 0);
+        writeBlock(m_out, m_pending, m_pendingCounts, m_parameters, last && (m_coded > 0 || m_piece.continued));
         m_pending.clear();
         m_coded += m_pendingCount;
         m_pendingCount = 0;
@@ -896,6 +911,7 @@ private:
     archivers::Progress& m_progress;
     const std::string& m_entry;
     EncodeResult& m_result;
+    Piece m_piece;
 };
 
 #define CHECK(call)                                  \
@@ -910,6 +926,14 @@ CodecStatus Encoder::run()
     Prices prices = firstPrices();
     bool first = true;
     BlockCounts counts;
+    if (m_piece.prime) {
+        // The bytes before the piece go into the trees and are not coded.
+        CHECK(refill(m_piece.prime + m_tuning.chunk + 2 * kMaxMatch));
+        const std::int64_t primed = std::min<std::int64_t>(static_cast<std::int64_t>(m_piece.prime), m_end);
+        for (std::int64_t pos = 0; pos < primed; ++pos)
+            insert(pos, false);
+        m_pos = primed;
+    }
     for (;;) {
         CHECK(refill(m_tuning.chunk + 2 * kMaxMatch));
         if (m_pos >= m_end)
@@ -925,13 +949,82 @@ CodecStatus Encoder::run()
         }
         first = false;
         const bool last = m_eof && m_pos + static_cast<std::int64_t>(count) >= m_end;
-        CHECK(writeChunk(counts, count, last));
+        CHECK(writeChunk(counts, count, last && m_piece.final));
         m_pos += static_cast<std::int64_t>(count);
     }
+    if (!m_piece.final)
+        CHECK(writePending(false));
+    m_result.bits = m_out.bitCount();
     if (!m_out.finish())
         return CodecStatus::WriteError;
     m_result.compressedSize = m_out.written();
     return CodecStatus::Ok;
+}
+
+} // namespace
+
+namespace {
+
+// A member of more than a segment: its segments coded on every core, each
+// primed with the dictionary's window before it.
+CodecStatus encodeSegmented(Method method, archivers::ByteSource& source, archivers::ByteSink& sink,
+                            archivers::Progress& progress, const std::string& entry, EncodeResult& result,
+                            const EncodeOptions& options)
+{
+    const bool probe = options.probe;
+    auto factory = [method, probe, &entry]() -> archivers::SegmentCoder {
+        return [method, probe, &entry](const archivers::Segment& segment, archivers::SegmentSignals& signals) {
+            archivers::SegmentSource from(segment, signals);
+            archivers::CodedSegment coded;
+            archivers::StringSink into(coded.data);
+            archivers::Progress quiet;
+            EncodeOptions pieceOptions;
+            pieceOptions.sizeHint = segment.bytes.size();
+            pieceOptions.probe = probe && segment.index == 0;
+            EncodeResult pieceResult;
+            const Piece piece{segment.prime, segment.last, segment.index > 0};
+            Encoder encoder(method, from, into, quiet, entry, pieceResult, pieceOptions, piece);
+            const CodecStatus status = encoder.run();
+            coded.bits = pieceResult.bits;
+            if (status != CodecStatus::Ok) {
+                coded.failure = static_cast<int>(status) + 1;
+                coded.error = pieceResult.error;
+            }
+            return coded;
+        };
+    };
+    archivers::SegmentedOptions segmented;
+    segmented.window = size_t{1} << streamParameters(method).dictionaryBits;
+    segmented.order = archivers::BitOrder::MostSignificantFirst;
+    segmented.counted = options.counted;
+    segmented.onRead = [&result](const unsigned char* data, size_t size) {
+        result.crc = crc16Update(result.crc, data, size);
+    };
+    const archivers::SegmentedResult coded
+        = archivers::codeSegmented(source, sink, progress, entry, factory, segmented);
+    using Status = archivers::SegmentedResult::Status;
+    switch (coded.status) {
+    case Status::Ok:
+        result.originalSize = coded.size;
+        result.compressedSize = coded.written;
+        return CodecStatus::Ok;
+    case Status::ReadError:
+        result.error = coded.error;
+        return CodecStatus::ReadError;
+    case Status::WriteError:
+        result.error = coded.error;
+        return CodecStatus::WriteError;
+    case Status::Cancelled:
+        return CodecStatus::Cancelled;
+    case Status::CoderFailed:
+        break;
+    }
+    // What the progress heard of counts as gone over, for the pass after this one.
+    result.originalSize = coded.counted;
+    if (coded.failure == static_cast<int>(CodecStatus::Incompressible) + 1)
+        return CodecStatus::Incompressible;
+    result.error = coded.error ? coded.error : ENOMEM;
+    return CodecStatus::WriteError;
 }
 
 } // namespace
@@ -941,6 +1034,8 @@ CodecStatus encodeStream(Method method, archivers::ByteSource& source, archivers
                          const EncodeOptions& options)
 {
     result = EncodeResult{};
+    if (options.sizeHint > archivers::kSegmentBytes)
+        return encodeSegmented(method, source, sink, progress, entry, result, options);
     Encoder encoder(method, source, sink, progress, entry, result, options);
     const CodecStatus status = encoder.run();
     if (status == CodecStatus::WriteError)

@@ -2,14 +2,17 @@
 #include "zip_data.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <new>
 
 #include <libdeflate.h>
 #include <zlib.h>
 
 #include "common/archive_target.h"
+#include "common/segments.h"
 #include "common/result_codes.h"
 #include "common/text_codec.h"
 #include "zip_format.h"
@@ -239,34 +242,16 @@ struct Pass {
     bool writeFailed = false;
     bool cancelled = false;
     bool incompressible = false;
+    int coderError = 0; // the deflater failed (not the sink)
 };
 
-// One pass over the source: stored (level 0) or deflated into the sink.
-Pass writeData(ByteSource& source, ByteSink& sink, int level, Progress& progress, const std::string& name,
-               std::uint64_t counted)
+// One pass over the source, stored into the sink.
+Pass storeData(ByteSource& source, ByteSink& sink, Progress& progress, const std::string& name, std::uint64_t counted)
 {
     Pass pass;
     pass.crc = static_cast<std::uint32_t>(::crc32(0, nullptr, 0));
     auto in = buffer(kChunk);
-    auto out = buffer(kChunk);
-    z_stream stream{};
-    const bool deflating = level > 0;
-    if (deflating && ::deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        pass.writeFailed = true;
-        return pass;
-    }
-    struct End {
-        z_stream* stream;
-        bool active;
-        ~End()
-        {
-            if (active)
-                ::deflateEnd(stream);
-        }
-    } end{&stream, deflating};
-
-    bool finished = false;
-    while (!finished) {
+    for (;;) {
         const long got = source.read(in.get(), kChunk);
         if (got < 0) {
             pass.readFailed = true;
@@ -280,33 +265,165 @@ Pass writeData(ByteSource& source, ByteSink& sink, int level, Progress& progress
             pass.cancelled = true;
             return pass;
         }
-        finished = got == 0;
-        if (!deflating) {
-            if (got > 0 && !sink.write(in.get(), static_cast<size_t>(got))) {
-                pass.writeFailed = true;
-                return pass;
-            }
-            pass.written += static_cast<std::uint64_t>(got);
-            continue;
-        }
-        stream.next_in = in.get();
-        stream.avail_in = static_cast<uInt>(got);
-        do {
-            stream.next_out = out.get();
-            stream.avail_out = static_cast<uInt>(kChunk);
-            ::deflate(&stream, finished ? Z_FINISH : Z_NO_FLUSH);
-            const size_t produced = kChunk - stream.avail_out;
-            if (produced && !sink.write(out.get(), produced)) {
-                pass.writeFailed = true;
-                return pass;
-            }
-            pass.written += produced;
-        } while (stream.avail_out == 0);
-        if (pass.size >= kIncompressibleProbe && pass.size - static_cast<std::uint64_t>(got) < kIncompressibleProbe
-            && stream.total_out >= stream.total_in) {
-            pass.incompressible = true;
+        if (got == 0)
+            return pass;
+        if (!sink.write(in.get(), static_cast<size_t>(got))) {
+            pass.writeFailed = true;
             return pass;
         }
+        pass.written += static_cast<std::uint64_t>(got);
+    }
+}
+
+// Where the last block of a raw deflate stream starts (its BFINAL bit) and
+// where it ends, in bits from the stream's start; false when the stream does
+// not end inside `size` bytes.
+bool lastBlockOf(const unsigned char* data, size_t size, std::uint64_t& start, std::uint64_t& end)
+{
+    z_stream stream{};
+    if (::inflateInit2(&stream, -15) != Z_OK)
+        return false;
+    auto scratch = buffer(kChunk);
+    stream.next_in = const_cast<unsigned char*>(data);
+    stream.avail_in = static_cast<uInt>(size);
+    std::uint64_t blockStart = 0;
+    bool found = false;
+    for (;;) {
+        stream.next_out = scratch.get();
+        stream.avail_out = static_cast<uInt>(kChunk);
+        // Z_BLOCK stops after every block; data_type then holds the bits
+        // taken into zlib but not used (low six bits), 64 when the block was
+        // the last, 128 at a block boundary.
+        const int status = ::inflate(&stream, Z_BLOCK);
+        if (status != Z_OK)
+            break;
+        if (stream.data_type & 128) {
+            const std::uint64_t at = std::uint64_t{stream.total_in} * 8 - static_cast<unsigned>(stream.data_type & 63);
+            if (stream.data_type & 64) {
+                start = blockStart;
+                end = at;
+                found = true;
+                break;
+            }
+            blockStart = at;
+        }
+        if (stream.avail_in == 0 && stream.avail_out != 0)
+            break;
+    }
+    ::inflateEnd(&stream);
+    return found && end <= std::uint64_t{size} * 8 && start < end && (data[start / 8] >> (start % 8) & 1);
+}
+
+// Failures of a deflated segment.
+constexpr int kSegmentIncompressible = 1;
+constexpr int kSegmentStopped = 2;
+constexpr int kSegmentUnjoinable = 3;
+
+// One pass over the source, deflated into the sink by libdeflate on every
+// core: each segment is a deflate stream of its own (libdeflate takes no
+// preset dictionary), whose last block loses its BFINAL bit so that the next
+// segment's blocks follow it, as a flush would leave it. `probe`: a first stretch that does not shrink
+// ends the pass early (incompressible).
+Pass deflateData(ByteSource& source, ByteSink& sink, int level, bool probe, Progress& progress, const std::string& name,
+                 std::uint64_t counted)
+{
+    Pass pass;
+    std::uint32_t crc = 0;
+    auto factory = [level, probe]() -> SegmentCoder {
+        struct Compressors {
+            explicit Compressors(int level)
+                : main(::libdeflate_alloc_compressor(bufferLevelFor(level))), quick(::libdeflate_alloc_compressor(1))
+            {
+            }
+            ~Compressors()
+            {
+                ::libdeflate_free_compressor(main);
+                ::libdeflate_free_compressor(quick);
+            }
+            Compressors(const Compressors&) = delete;
+            Compressors& operator=(const Compressors&) = delete;
+            ::libdeflate_compressor* main;
+            ::libdeflate_compressor* quick;
+        };
+        auto compressors = std::make_shared<Compressors>(level);
+        if (!compressors->main || !compressors->quick)
+            throw std::bad_alloc();
+        return [compressors, probe](const Segment& segment, SegmentSignals& signals) {
+            CodedSegment coded;
+            if (signals.stop) {
+                coded.failure = kSegmentStopped;
+                return coded;
+            }
+            const size_t size = segment.ownSize();
+            if (probe && segment.index == 0 && size > kIncompressibleProbe) {
+                // Pictures and archives: a quick look at the first stretch saves the slow parse.
+                std::string room(kIncompressibleProbe, '\0');
+                if (::libdeflate_deflate_compress(compressors->quick, segment.own(), kIncompressibleProbe,
+                        room.data(), kIncompressibleProbe - 1) == 0) {
+                    coded.failure = kSegmentIncompressible;
+                    return coded;
+                }
+            }
+            coded.data.resize(::libdeflate_deflate_compress_bound(compressors->main, size));
+            const size_t made = ::libdeflate_deflate_compress(compressors->main, segment.own(), size,
+                coded.data.data(), coded.data.size());
+            coded.data.resize(made);
+            signals.coded += size;
+            auto* bytes = reinterpret_cast<unsigned char*>(coded.data.data());
+            std::uint64_t start = 0;
+            if (made == 0) {
+                coded.failure = kSegmentUnjoinable;
+            } else if (segment.last) {
+                coded.bits = std::uint64_t{made} * 8;
+            } else if (std::uint64_t end = 0; lastBlockOf(bytes, made, start, end)) {
+                // Not the last block after all; an empty stored block after
+                // it ends the segment on a byte boundary, where the next one
+                // starts: stored blocks inside a segment are aligned to bytes
+                // as the segment is, and the segments join as bytes.
+                bytes[start / 8] = static_cast<unsigned char>(bytes[start / 8] & ~(1u << (start % 8)));
+                const size_t kept = static_cast<size_t>((end + 3 + 7) / 8);
+                bytes[end / 8] = static_cast<unsigned char>(bytes[end / 8] & ((1u << (end % 8)) - 1));
+                coded.data.resize(kept);
+                std::fill(coded.data.begin() + static_cast<std::ptrdiff_t>(end / 8 + 1), coded.data.end(), '\0');
+                coded.data.append("\x00\x00\xFF\xFF", 4);
+                coded.bits = std::uint64_t{coded.data.size()} * 8;
+            } else {
+                coded.failure = kSegmentUnjoinable;
+            }
+            return coded;
+        };
+    };
+    SegmentedOptions options;
+    options.order = BitOrder::LeastSignificantFirst;
+    options.counted = counted;
+    options.onRead = [&crc](const unsigned char* data, size_t size) { crc = ::libdeflate_crc32(crc, data, size); };
+    const SegmentedResult result = codeSegmented(source, sink, progress, name, factory, options);
+    pass.crc = crc;
+    pass.size = result.size;
+    pass.written = result.written;
+    using Status = SegmentedResult::Status;
+    switch (result.status) {
+    case Status::Ok:
+        break;
+    case Status::ReadError:
+        pass.readFailed = true;
+        pass.readError = result.error;
+        break;
+    case Status::WriteError:
+        pass.writeFailed = true;
+        break;
+    case Status::Cancelled:
+        pass.cancelled = true;
+        break;
+    case Status::CoderFailed:
+        if (result.failure == kSegmentIncompressible) {
+            pass.incompressible = true;
+            pass.size = result.counted;
+        } else {
+            pass.writeFailed = true;
+            pass.coderError = result.failure == kSegmentUnjoinable ? EPROTO : ENOMEM;
+        }
+        break;
     }
     return pass;
 }
@@ -419,9 +536,15 @@ int ZipWriter::addFile(const std::string& nativePath, std::uint64_t expectedSize
             why = displayName + ": cannot be read: " + errnoText(pass.readError);
             return kErrorCannotRead;
         }
+        if (pass.coderError) {
+            why = displayName + (pass.coderError == ENOMEM ? ": out of memory while compressing"
+                                                           : ": the compressed segments could not be joined");
+            return pass.coderError == ENOMEM ? 0x801D : kErrorCannotWrite;
+        }
         return writeError(why);
     };
-    Pass pass = writeData(*source, m_sink, out.method == kMethodDeflated ? entry.level : 0, progress, displayName, 0);
+    Pass pass = out.method == kMethodDeflated ? deflateData(*source, m_sink, entry.level, true, progress, displayName, 0)
+                                              : storeData(*source, m_sink, progress, displayName, 0);
     if (pass.cancelled || pass.readFailed || pass.writeFailed)
         return failed(pass);
     const bool crcKnown = !pass.incompressible;
@@ -434,7 +557,7 @@ int ZipWriter::addFile(const std::string& nativePath, std::uint64_t expectedSize
             return kErrorFileOpen;
         const std::uint32_t firstCrc = pass.crc;
         const std::uint64_t counted = pass.size;
-        pass = writeData(*source, m_sink, 0, progress, displayName, counted);
+        pass = storeData(*source, m_sink, progress, displayName, counted);
         if (pass.cancelled || pass.readFailed || pass.writeFailed)
             return failed(pass);
         if (crcKnown && pass.crc != firstCrc) {
