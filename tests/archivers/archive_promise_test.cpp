@@ -6,6 +6,7 @@
 // results with readers of other projects.
 #include <chrono>
 #include <filesystem>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -454,6 +455,230 @@ TEST_P(WriterDuringTheRead, IsSeenInAFileOfAnotherUserWithoutALease)
         }
         EXPECT_TRUE(temporaries(m_dir / "out").empty());
     }
+}
+
+// ── Large members, compressed on every core ────────────────────────────────
+
+// Source bytes per segment of a large member, and the shortest last stretch
+// that is a segment of its own.
+constexpr size_t kSegment = 4u << 20;
+constexpr size_t kTail = 64u << 10;
+
+// Text whose paragraphs come back from far before: matches reach across
+// every cut between segments.
+std::string recurringText(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::vector<std::string> paragraphs;
+    for (int p = 0; p < 64; ++p) {
+        std::string paragraph;
+        while (paragraph.size() < 700)
+            paragraph += "item " + std::to_string(random() % 100000) + (random() % 7 ? " of the listing; " : ".\n");
+        paragraphs.push_back(paragraph);
+    }
+    std::string text;
+    while (text.size() < size)
+        text += paragraphs[random() % paragraphs.size()] + std::to_string(text.size()) + "\n";
+    text.resize(size);
+    return text;
+}
+
+std::string randomBytes(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+// The files the segment cuts are tested on, by name.
+std::map<std::string, std::string> largeMembers()
+{
+    std::map<std::string, std::string> files;
+    // One byte past a segment: a segment and a tail that joins it.
+    files["EDGE.TXT"] = recurringText(kSegment + 1, 1);
+    // A tail one byte short of a segment of its own, with random bytes and
+    // zeros lying over the first cut.
+    std::string mixed = recurringText(kSegment - 300000, 2) + randomBytes(600000, 3);
+    mixed += std::string(kSegment + kTail - 1 - 300000, '\0');
+    mixed += recurringText(2 * kSegment + kTail - 1 - mixed.size(), 4);
+    files["TAIL.BIN"] = mixed;
+    // Exactly two segments: the read after the last one finds nothing.
+    files["EXACT.DAT"] = recurringText(kSegment / 2, 5) + std::string(kSegment * 3 / 2, '\0');
+    // Nothing to compress: stored.
+    files["NOISE.BIN"] = randomBytes(kSegment + 100000, 6);
+    // A first stretch that does not shrink, then text.
+    files["LATE.DAT"] = randomBytes(512 * 1024, 7) + recurringText(kSegment, 8);
+    return files;
+}
+
+// The archive's members as bsdtar and the format's other readers extract them.
+void expectEveryReaderReads(const std::string& archive, const std::map<std::string, std::string>& files,
+                            const std::string& scratch, bool lzh)
+{
+    const auto bsd = unpacked(archive, scratch + "/bsdtar");
+    ASSERT_EQ(bsd.size(), files.size());
+    for (const auto& [name, content] : files)
+        EXPECT_TRUE(bsd.count(name) && bsd.at(name).content == content) << "bsdtar: " << name;
+    const CommandResult tested = shell("7zz t " + quote(archive));
+    EXPECT_EQ(tested.exitCode, 0) << tested.output;
+    const std::string other = scratch + "/other";
+    makeDirs(other);
+    const CommandResult extracted = lzh ? shell("cd " + quote(other) + " && lhasa xq " + quote(archive))
+                                        : shell("unzip -q " + quote(archive) + " -d " + quote(other));
+    ASSERT_EQ(extracted.exitCode, 0) << extracted.output;
+    for (const auto& [name, content] : files) {
+        const std::string path = other + "/" + (lzh ? lhasaSpelling(name) : name);
+        EXPECT_TRUE(readFile(path) == content) << (lzh ? "lhasa: " : "unzip: ") << name;
+    }
+    if (!lzh) {
+        const CommandResult python = shell("python3 -c " + quote("import sys, zipfile\n"
+            "assert zipfile.ZipFile(sys.argv[1]).testzip() is None") + " " + quote(archive));
+        EXPECT_EQ(python.exitCode, 0) << python.output;
+    }
+}
+
+// methodsOf: each member's method as 7-Zip lists it ("-lh5-", "Deflate", "Store").
+std::map<std::string, std::string> methodsOf(const std::string& archive)
+{
+    std::map<std::string, std::string> methods;
+    std::string path;
+    std::istringstream lines(shell("7zz l -slt " + quote(archive)).output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("Path = ", 0) == 0)
+            path = line.substr(7);
+        else if (line.rfind("Method = ", 0) == 0)
+            methods[path] = line.substr(9);
+    }
+    return methods;
+}
+
+TEST_P(ArchivePromises, LargeMembersAreTheSameOnOneCoreAsOnAllAndEveryReaderReadsThem)
+{
+    const auto files = largeMembers();
+    for (const auto& [name, content] : files)
+        writeFile(m_dir / ("src/" + name), content);
+    const auto sources = snapshot(m_dir / "src");
+
+    const CliResult one = cli(m_format.packModule, m_format.packFunction, fill(m_format.packLine, shown("ONE")), 600,
+        "taskset -c 0");
+    ASSERT_EQ(one.code, 0) << one.output;
+    const CliResult all = cli(m_format.packModule, m_format.packFunction, fill(m_format.packLine, shown("ALL")), 600);
+    ASSERT_EQ(all.code, 0) << all.output;
+    EXPECT_TRUE(readFile(archive("ONE")) == readFile(archive("ALL"))) << "the archive depends on the cores";
+
+    const CliResult tested = test("ALL");
+    EXPECT_EQ(tested.code, 0) << tested.output;
+    expectEveryReaderReads(archive("ALL"), files, m_dir / "read", lzh());
+    const auto methods = methodsOf(archive("ALL"));
+    const std::string stored = lzh() ? "-lh0-" : "Store";
+    EXPECT_EQ(methods.at("NOISE.BIN"), stored);
+    for (const char* name : {"EDGE.TXT", "TAIL.BIN", "EXACT.DAT"})
+        EXPECT_EQ(methods.at(name), lzh() ? "-lh5-" : "Deflate") << name;
+    EXPECT_EQ(snapshot(m_dir / "src"), sources);
+}
+
+// Every -lh7- segment reaches 64 KiB back into the one before.
+TEST(LargeLh7Members, ReachBackAWholeWindowAcrossEveryCut)
+{
+    TempDir dir;
+    makeDirs(dir / "src");
+    makeDirs(dir / "out");
+    // Blocks of random bytes that come back 40 to 60 KiB later: only a
+    // window of 64 KiB finds them, on both sides of every cut.
+    std::string content;
+    std::mt19937 random(9);
+    while (content.size() < 2 * kSegment + kTail) {
+        const std::string block = randomBytes(1000 + random() % 3000, static_cast<unsigned>(random()));
+        content += block + randomBytes(40000 + random() % 20000, static_cast<unsigned>(random())) + block;
+    }
+    writeFile(dir / "src/FAR.BIN", content);
+    ScopedEnv drives("SORVANE2_DRIVES", "a=" + dir.path() + "/src;d=" + dir.path() + "/out");
+    ScopedCwd cwd;
+    ASSERT_EQ(::chdir((dir / "src").c_str()), 0);
+    const CommandResult packed = shell("export ASAN_OPTIONS=detect_leaks=0; " + quote(binaryDir() + "/archiver_cli")
+        + " " + quote(binaryDir() + "/UNLHA32.DLL") + " Unlha " + quote("a -jm4 \"D:\\FAR.LZH\" \"*.*\""));
+    ASSERT_NE(packed.output.find("result=0x0000"), std::string::npos) << packed.output;
+    const std::string archive = dir / "out/FAR.LZH";
+    EXPECT_NE(shell("lhasa v " + quote(archive)).output.find("-lh7-"), std::string::npos);
+    expectEveryReaderReads(archive, {{"FAR.BIN", content}}, dir / "read", true);
+}
+
+TEST_P(ArchivePromises, ACancelInsideALargeMemberStopsEveryWorkerAndKeepsTheOldArchive)
+{
+    writeFile(m_dir / "src/A.TXT", "a\n");
+    ASSERT_EQ(pack().code, 0);
+    const std::string old = readFile(archive());
+    writeFile(m_dir / "src/BIG.TXT", recurringText(3 * kSegment + 5, 10));
+    const auto sources = snapshot(m_dir / "src");
+
+    LoadedModule module(binaryDir() + "/" + m_format.packModule, m_format.packFunction);
+    ASSERT_TRUE(module.loaded());
+    using Callback = int (*)(void*, unsigned long long, unsigned long long, const char*);
+    auto setProgress = reinterpret_cast<int (*)(Callback, void*)>(
+        module.symbol(std::string(m_format.packFunction) + "SetProgress"));
+    ASSERT_TRUE(setProgress);
+    struct Seen {
+        unsigned long long cancelledAt = 0;
+        int afterCancel = 0;
+    } seen;
+    // Cancelled once half a segment is done: other segments are being
+    // compressed then, and the call must not wait for the rest of the file.
+    setProgress(
+        [](void* context, unsigned long long done, unsigned long long, const char*) {
+            auto* s = static_cast<Seen*>(context);
+            if (s->cancelledAt) {
+                ++s->afterCancel;
+                return 1;
+            }
+            if (done > kSegment / 2)
+                s->cancelledAt = done;
+            return s->cancelledAt ? 1 : 0;
+        },
+        &seen);
+    std::string report;
+    const int code = module.run(fill(m_format.packLine, shown()), &report);
+    setProgress(nullptr, nullptr);
+    EXPECT_EQ(code, 0x8020) << report;
+    EXPECT_GT(seen.cancelledAt, 0u);
+    EXPECT_LT(seen.cancelledAt, 3 * kSegment);
+    EXPECT_EQ(seen.afterCancel, 0);
+    EXPECT_TRUE(readFile(archive()) == old);
+    EXPECT_TRUE(temporaries(m_dir / "out").empty());
+    EXPECT_EQ(snapshot(m_dir / "src"), sources);
+    // The module is free for the next call, which packs the file whole.
+    ASSERT_EQ(module.run(fill(m_format.packLine, shown()), &report), 0) << report;
+    expectEveryReaderReads(archive(), {{"A.TXT", "a\n"}, {"BIG.TXT", readFile(m_dir / "src/BIG.TXT")}},
+        m_dir / "read", lzh());
+}
+
+TEST_P(ArchivePromises, AKilledPackOfALargeMemberLeavesTheOldArchiveAndNothingTheNextPackKeeps)
+{
+    writeFile(m_dir / "src/A.TXT", "a\n");
+    ASSERT_EQ(pack().code, 0);
+    const std::string old = readFile(archive());
+    const std::string big = m_dir / "src/BIG.TXT";
+    writeFile(big, recurringText(3 * kSegment + 5, 11));
+    const auto sources = snapshot(m_dir / "src");
+    // Stopped before its third read of the file: the first segment is with
+    // a worker, the second read; then killed.
+    const pid_t child = startStopping(m_format.packModule, m_format.packFunction, fill(m_format.packLine, shown()),
+        big, 3, m_dir / "pack.out");
+    ASSERT_GT(child, 0);
+    const bool stopped = waitStopped(child);
+    const std::vector<std::string> left = temporaries(m_dir / "out");
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_TRUE(stopped) << readFile(m_dir / "pack.out");
+    EXPECT_EQ(left.size(), 1u);
+    EXPECT_TRUE(readFile(archive()) == old);
+    EXPECT_EQ(snapshot(m_dir / "src"), sources);
+
+    const CliResult again = pack();
+    ASSERT_EQ(again.code, 0) << again.output;
+    EXPECT_TRUE(temporaries(m_dir / "out").empty());
+    expectEveryReaderReads(archive(), {{"A.TXT", "a\n"}, {"BIG.TXT", readFile(big)}}, m_dir / "read", lzh());
 }
 
 // ── Temporary files ────────────────────────────────────────────────────────

@@ -45,10 +45,12 @@ long SegmentSource::read(void* buffer, size_t size)
 
 namespace {
 
-// Bit strings put one after the other, without gaps, into a sink.
+// Bit strings put one after the other, without gaps, into a sink; the
+// first bit of a byte is its most significant one (a stream whose pieces
+// are whole bytes joins as bytes, in either order).
 class BitJoiner {
 public:
-    BitJoiner(ByteSink& sink, BitOrder order) : m_sink(sink), m_msb(order == BitOrder::MostSignificantFirst) {}
+    explicit BitJoiner(ByteSink& sink) : m_sink(sink) {}
 
     bool append(const std::string& text, std::uint64_t bits)
     {
@@ -61,22 +63,23 @@ public:
             const size_t at = m_buffer.size();
             m_buffer.resize(at + whole);
             unsigned char* out = m_buffer.data() + at;
-            const unsigned keep = 8 - m_fill;
-            unsigned partial = m_partial;
             for (size_t i = 0; i < whole; ++i) {
-                const unsigned byte = data[i];
-                if (m_msb) {
-                    out[i] = static_cast<unsigned char>(partial | (byte >> m_fill));
-                    partial = (byte << keep) & 0xFF;
-                } else {
-                    out[i] = static_cast<unsigned char>(partial | ((byte << m_fill) & 0xFF));
-                    partial = byte >> keep;
-                }
+                out[i] = static_cast<unsigned char>(m_partial | (data[i] >> m_fill));
+                m_partial = (data[i] << (8 - m_fill)) & 0xFF;
             }
-            m_partial = partial;
         }
-        if (rest)
-            putBits(data[whole], rest);
+        if (rest) {
+            // The first `rest` bits of the last byte.
+            const unsigned value = data[whole] & (0xFF00u >> rest) & 0xFF;
+            const unsigned joined = m_partial | (value >> m_fill);
+            if (m_fill + rest >= 8) {
+                m_buffer.push_back(static_cast<unsigned char>(joined));
+                m_partial = (value << (8 - m_fill)) & 0xFF;
+            } else {
+                m_partial = joined;
+            }
+            m_fill = (m_fill + rest) % 8;
+        }
         return m_buffer.size() < kFlushAt || drain();
     }
 
@@ -96,33 +99,6 @@ public:
 private:
     static constexpr size_t kFlushAt = 1u << 20;
 
-    // The first `count` (< 8) bits of `byte` in stream order.
-    void putBits(unsigned byte, unsigned count)
-    {
-        if (m_msb) {
-            const unsigned value = byte & (0xFFu << (8 - count)) & 0xFF;
-            const unsigned total = m_fill + count;
-            const unsigned joined = m_partial | (value >> m_fill);
-            if (total >= 8) {
-                m_buffer.push_back(static_cast<unsigned char>(joined));
-                m_partial = (value << (8 - m_fill)) & 0xFF;
-            } else {
-                m_partial = joined;
-            }
-            m_fill = total % 8;
-        } else {
-            const unsigned value = byte & ((1u << count) - 1);
-            unsigned joined = m_partial | (value << m_fill);
-            const unsigned total = m_fill + count;
-            if (total >= 8) {
-                m_buffer.push_back(static_cast<unsigned char>(joined & 0xFF));
-                joined >>= 8;
-            }
-            m_partial = joined;
-            m_fill = total % 8;
-        }
-    }
-
     bool drain()
     {
         if (m_buffer.empty())
@@ -135,9 +111,8 @@ private:
     }
 
     ByteSink& m_sink;
-    bool m_msb;
     std::vector<unsigned char> m_buffer;
-    unsigned m_partial = 0; // the bits of the unfinished byte, in place
+    unsigned m_partial = 0; // the bits of the unfinished byte, from the top
     unsigned m_fill = 0;    // how many (0..7)
     std::uint64_t m_written = 0;
 };
@@ -250,7 +225,7 @@ SegmentedResult codeSegmented(ByteSource& source, ByteSink& sink, Progress& prog
     // that none waits while the driver writes.
     const size_t inFlight = threads + 1;
     Crew crew(threads, factory);
-    BitJoiner joiner(sink, options.order);
+    BitJoiner joiner(sink);
 
     // tell: the progress hears of the work done since it last heard; false to stop.
     std::uint64_t coded = 0;

@@ -32,8 +32,9 @@ struct Segment {
     size_t ownSize() const { return bytes.size() - prime; }
 };
 
-// What a worker made of a segment: the first `bits` bits of `data`, in the
-// stream's bit order. `failure` non-zero: the worker's own reason (see its
+// What a worker made of a segment: the first `bits` bits of `data`, the
+// first bit of a byte its most significant one (pieces of whole bytes may
+// be of either order). `failure` non-zero: the worker's own reason (see its
 // coder), and the member is not written.
 struct CodedSegment {
     std::string data;
@@ -53,11 +54,8 @@ struct SegmentSignals {
 using SegmentCoder = std::function<CodedSegment(const Segment& segment, SegmentSignals& signals)>;
 using SegmentCoderFactory = std::function<SegmentCoder()>;
 
-enum class BitOrder { MostSignificantFirst, LeastSignificantFirst };
-
 struct SegmentedOptions {
     size_t window = 0;                      // bytes of prime each segment gets
-    BitOrder order = BitOrder::MostSignificantFirst;
     // Sees every source byte once, in order, as it is read (the CRC).
     std::function<void(const unsigned char* data, size_t size)> onRead;
     // Source bytes an earlier pass over the same data has counted already.

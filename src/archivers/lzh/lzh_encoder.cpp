@@ -995,7 +995,6 @@ CodecStatus encodeSegmented(Method method, archivers::ByteSource& source, archiv
     };
     archivers::SegmentedOptions segmented;
     segmented.window = size_t{1} << streamParameters(method).dictionaryBits;
-    segmented.order = archivers::BitOrder::MostSignificantFirst;
     segmented.counted = options.counted;
     segmented.onRead = [&result](const unsigned char* data, size_t size) {
         result.crc = crc16Update(result.crc, data, size);

@@ -394,7 +394,6 @@ Pass deflateData(ByteSource& source, ByteSink& sink, int level, bool probe, Prog
         };
     };
     SegmentedOptions options;
-    options.order = BitOrder::LeastSignificantFirst;
     options.counted = counted;
     options.onRead = [&crc](const unsigned char* data, size_t size) { crc = ::libdeflate_crc32(crc, data, size); };
     const SegmentedResult result = codeSegmented(source, sink, progress, name, factory, options);
