@@ -9,7 +9,7 @@ cd "$(dirname "$0")/../.."
 TOP=$(pwd)
 source bench/common.sh
 
-install_missing zip 7zip libarchive-tools time
+install_missing zip 7zip libarchive-tools time advancecomp
 
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-release -j "$(nproc)" --target ZIP32J IZIP32J archiver_cli >/dev/null
@@ -77,3 +77,27 @@ for corpus in floppy volume disks; do
       }
     }' "$WORK/zip-results-$corpus.txt"
 done
+
+# Size against zopfli: our -9 archives of the floppy and of the disks,
+# recompressed by advzip -z -4; seconds are ours to make the archive and
+# advzip's to recompress it.
+echo
+echo "== ZIP -9 against advzip -z -4 (zopfli)"
+adv=$WORK/out/adv
+for corpus in floppy disks; do
+  rm -rf "$adv" && mkdir -p "$adv/ours"
+  dir=$WORK/corpus/$corpus
+  if [ "$corpus" = disks ]; then
+    ours_s=$( { /usr/bin/time -f '%e' bash -c "cd '$dir' && each_disk 'ours 9 \"\$PWD\" $adv/ours \$DISK.ZIP'" >/dev/null; } 2>&1 | tail -1)
+  else
+    ours_s=$( { /usr/bin/time -f '%e' bash -c "ours 9 '$dir' '$adv/ours' O9.ZIP" >/dev/null; } 2>&1 | tail -1)
+  fi
+  ours_b=$(bytes "$adv/ours")
+  cp -r "$adv/ours" "$adv/zopfli"
+  adv_s=$( { /usr/bin/time -f '%e' bash -c "advzip -z -4 -q '$adv'/zopfli/*.ZIP" >/dev/null; } 2>&1 | tail -1)
+  adv_b=$(bytes "$adv/zopfli")
+  awk -v c="$corpus" -v ob="$ours_b" -v os="$ours_s" -v ab="$adv_b" -v as="$adv_s" 'BEGIN {
+    printf "%s: ours -9 %d bytes in %.2f s, advzip -z -4 %d bytes in %.2f s: ours %+.2f %% in size, %.0f times faster\n",
+      c, ob, os, ab, as, 100 * (ob / ab - 1), as / (os > 0 ? os : 0.01) }'
+done
+rm -rf "$adv"

@@ -42,6 +42,8 @@ struct EncodeOptions {
     // Source bytes the progress has counted already, in an earlier pass over
     // the same data: they only ask the progress whether to go on.
     std::uint64_t counted = 0;
+    // One stream on one core whatever the size (to weigh what segments cost).
+    bool oneStream = false;
 };
 
 // encodeStream: compress all of `source` with `method` (Lh5, Lh6 or Lh7) into

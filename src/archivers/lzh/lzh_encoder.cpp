@@ -1033,7 +1033,7 @@ CodecStatus encodeStream(Method method, archivers::ByteSource& source, archivers
                          const EncodeOptions& options)
 {
     result = EncodeResult{};
-    if (options.sizeHint > archivers::kSegmentBytes)
+    if (options.sizeHint > archivers::kSegmentBytes && !options.oneStream)
         return encodeSegmented(method, source, sink, progress, entry, result, options);
     Encoder encoder(method, source, sink, progress, entry, result, options);
     const CodecStatus status = encoder.run();
