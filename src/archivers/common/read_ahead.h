@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "segments.h"
+
 namespace archivers {
 
 // The window bounds what waits in memory: at most kAheadFiles files, and no
@@ -38,7 +40,7 @@ public:
             m_before[i + 1] = m_before[i] + m_sizes[i].value_or(0);
         if (std::none_of(m_sizes.begin(), m_sizes.end(), [](const auto& size) { return size.has_value(); }))
             return;
-        const unsigned threads = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+        const unsigned threads = std::min(4u, usableCpus());
         for (unsigned t = 0; t < threads; ++t)
             m_threads.emplace_back([this, factory] { run(factory); });
     }
