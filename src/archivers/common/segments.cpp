@@ -122,11 +122,22 @@ class Crew {
 public:
     Crew(unsigned threads, const SegmentCoderFactory& factory)
     {
-        for (unsigned t = 0; t < threads; ++t)
-            m_threads.emplace_back([this, &factory] { work(factory); });
+        try {
+            for (unsigned t = 0; t < threads; ++t)
+                m_threads.emplace_back([this, &factory] { work(factory); });
+        } catch (...) {
+            // No thread to be had: those started end before the caller hears.
+            close();
+            throw;
+        }
     }
 
-    ~Crew()
+    ~Crew() { close(); }
+
+    Crew(const Crew&) = delete;
+    Crew& operator=(const Crew&) = delete;
+
+    void close()
     {
         {
             std::lock_guard guard(m_lock);
@@ -135,7 +146,8 @@ public:
         signals.stop = true;
         m_wake.notify_all();
         for (std::thread& thread : m_threads)
-            thread.join();
+            if (thread.joinable())
+                thread.join();
     }
 
     void give(Segment segment)
