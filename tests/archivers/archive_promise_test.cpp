@@ -492,24 +492,34 @@ std::string randomBytes(size_t size, unsigned seed)
     return bytes;
 }
 
+// `size` bytes of zeros, which cost little to compress, but for text over the cut at `cut`.
+std::string textOverCut(size_t size, size_t cut, unsigned seed)
+{
+    const size_t around = 256 * 1024;
+    std::string bytes(cut - around, '\0');
+    bytes += recurringText(2 * around, seed);
+    bytes.resize(size, '\0');
+    return bytes;
+}
+
 // The files the segment cuts are tested on, by name.
 std::map<std::string, std::string> largeMembers()
 {
+    const size_t around = 256 * 1024;
+    auto overCut = textOverCut;
     std::map<std::string, std::string> files;
     // One byte past a segment: a segment and a tail that joins it.
-    files["EDGE.TXT"] = recurringText(kSegment + 1, 1);
-    // A tail one byte short of a segment of its own, with random bytes and
-    // zeros lying over the first cut.
-    std::string mixed = recurringText(kSegment - 300000, 2) + randomBytes(600000, 3);
-    mixed += std::string(kSegment + kTail - 1 - 300000, '\0');
-    mixed += recurringText(2 * kSegment + kTail - 1 - mixed.size(), 4);
-    files["TAIL.BIN"] = mixed;
+    files["EDGE.TXT"] = overCut(kSegment + 1, kSegment, 1);
+    // A tail one byte short of a segment of its own, random bytes after the cut.
+    std::string tail = overCut(2 * kSegment + kTail - 1, kSegment, 2);
+    tail.replace(kSegment + around, 300000, randomBytes(300000, 3));
+    files["TAIL.BIN"] = tail;
     // Exactly two segments: the read after the last one finds nothing.
-    files["EXACT.DAT"] = recurringText(kSegment / 2, 5) + std::string(kSegment * 3 / 2, '\0');
+    files["EXACT.DAT"] = overCut(2 * kSegment, kSegment, 5);
     // Nothing to compress: stored.
     files["NOISE.BIN"] = randomBytes(kSegment + 100000, 6);
-    // A first stretch that does not shrink, then text.
-    files["LATE.DAT"] = randomBytes(512 * 1024, 7) + recurringText(kSegment, 8);
+    // A first stretch that does not shrink, then what does.
+    files["LATE.DAT"] = randomBytes(512 * 1024, 7) + overCut(kSegment, kSegment - 512 * 1024, 8);
     return files;
 }
 
@@ -610,7 +620,7 @@ TEST_P(ArchivePromises, ACancelInsideALargeMemberStopsEveryWorkerAndKeepsTheOldA
     writeFile(m_dir / "src/A.TXT", "a\n");
     ASSERT_EQ(pack().code, 0);
     const std::string old = readFile(archive());
-    writeFile(m_dir / "src/BIG.TXT", recurringText(3 * kSegment + 5, 10));
+    writeFile(m_dir / "src/BIG.TXT", textOverCut(3 * kSegment + 5, kSegment, 10));
     const auto sources = snapshot(m_dir / "src");
 
     LoadedModule module(binaryDir() + "/" + m_format.packModule, m_format.packFunction);
@@ -659,7 +669,7 @@ TEST_P(ArchivePromises, AKilledPackOfALargeMemberLeavesTheOldArchiveAndNothingTh
     ASSERT_EQ(pack().code, 0);
     const std::string old = readFile(archive());
     const std::string big = m_dir / "src/BIG.TXT";
-    writeFile(big, recurringText(3 * kSegment + 5, 11));
+    writeFile(big, textOverCut(3 * kSegment + 5, 2 * kSegment, 11));
     const auto sources = snapshot(m_dir / "src");
     // Stopped before its third read of the file: the first segment is with
     // a worker, the second read; then killed.
