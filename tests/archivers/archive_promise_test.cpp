@@ -464,40 +464,12 @@ TEST_P(WriterDuringTheRead, IsSeenInAFileOfAnotherUserWithoutALease)
 constexpr size_t kSegment = 4u << 20;
 constexpr size_t kTail = 64u << 10;
 
-// Text whose paragraphs come back from far before: matches reach across
-// every cut between segments.
-std::string recurringText(size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    std::vector<std::string> paragraphs;
-    for (int p = 0; p < 64; ++p) {
-        std::string paragraph;
-        while (paragraph.size() < 700)
-            paragraph += "item " + std::to_string(random() % 100000) + (random() % 7 ? " of the listing; " : ".\n");
-        paragraphs.push_back(paragraph);
-    }
-    std::string text;
-    while (text.size() < size)
-        text += paragraphs[random() % paragraphs.size()] + std::to_string(text.size()) + "\n";
-    text.resize(size);
-    return text;
-}
-
-std::string randomBytes(size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
-
 // `size` bytes of zeros, which cost little to compress, but for text over the cut at `cut`.
 std::string textOverCut(size_t size, size_t cut, unsigned seed)
 {
     const size_t around = 256 * 1024;
     std::string bytes(cut - around, '\0');
-    bytes += recurringText(2 * around, seed);
+    bytes += paragraphText(2 * around, seed);
     bytes.resize(size, '\0');
     return bytes;
 }
@@ -512,14 +484,14 @@ std::map<std::string, std::string> largeMembers()
     files["EDGE.TXT"] = overCut(kSegment + 1, kSegment, 1);
     // A tail one byte short of a segment of its own, random bytes after the cut.
     std::string tail = overCut(2 * kSegment + kTail - 1, kSegment, 2);
-    tail.replace(kSegment + around, 300000, randomBytes(300000, 3));
+    tail.replace(kSegment + around, 300000, noise(300000, 3));
     files["TAIL.BIN"] = tail;
     // Exactly two segments: the read after the last one finds nothing.
     files["EXACT.DAT"] = overCut(2 * kSegment, kSegment, 5);
     // Nothing to compress: stored.
-    files["NOISE.BIN"] = randomBytes(kSegment + 100000, 6);
+    files["NOISE.BIN"] = noise(kSegment + 100000, 6);
     // A first stretch that does not shrink, then what does.
-    files["LATE.DAT"] = randomBytes(512 * 1024, 7) + overCut(kSegment, kSegment - 512 * 1024, 8);
+    files["LATE.DAT"] = noise(512 * 1024, 7) + overCut(kSegment, kSegment - 512 * 1024, 8);
     return files;
 }
 
@@ -600,8 +572,8 @@ TEST(LargeLh7Members, ReachBackAWholeWindowAcrossEveryCut)
     std::string content;
     std::mt19937 random(9);
     while (content.size() < 2 * kSegment + kTail) {
-        const std::string block = randomBytes(1000 + random() % 3000, static_cast<unsigned>(random()));
-        content += block + randomBytes(40000 + random() % 20000, static_cast<unsigned>(random())) + block;
+        const std::string block = noise(1000 + random() % 3000, static_cast<unsigned>(random()));
+        content += block + noise(40000 + random() % 20000, static_cast<unsigned>(random())) + block;
     }
     writeFile(dir / "src/FAR.BIN", content);
     ScopedEnv drives("SORVANE2_DRIVES", "a=" + dir.path() + "/src;d=" + dir.path() + "/out");

@@ -398,41 +398,6 @@ TEST_F(UnlhaModule, BlocksJoinedOrSplitByTheirContentAreReadByEveryReader)
     EXPECT_TRUE(readTree(dir) == before);
 }
 
-// Random bytes, as in pictures and archives: they do not shrink.
-std::string noise(size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
-
-// Text of paragraphs drawn from sixteen, as a log or a listing repeats
-// itself: it shrinks to a tenth or less, and fast (long matches).
-std::string paragraphText(size_t size, unsigned seed)
-{
-    static const char* const kWords[] = {"disk", "archive", "file", "record", "drive", "volume", "sector",
-        "label", "folder", "name", "copied", "time", "floppy", "data", "list", "box"};
-    std::mt19937 random(seed);
-    std::vector<std::string> paragraphs(16);
-    for (std::string& paragraph : paragraphs) {
-        for (int sentence = 0; sentence < 5; ++sentence) {
-            const unsigned words = 6 + random() % 12;
-            for (unsigned i = 0; i < words; ++i)
-                paragraph += std::string(i ? " " : "") + kWords[random() % std::size(kWords)];
-            paragraph += ". ";
-        }
-        paragraph += "\r\n";
-    }
-    std::string text;
-    text.reserve(size + 1024);
-    while (text.size() < size)
-        text += paragraphs[random() % paragraphs.size()];
-    text.resize(size);
-    return text;
-}
-
 // One stretch of noise repeated: no byte is likelier than another, yet every
 // repeat within the method's window is a match.
 std::string repeatedNoise(size_t size, size_t period, unsigned seed)

@@ -1,6 +1,7 @@
 // Helpers of the archive tests.
 #include "archive_support.h"
 
+#include <random>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,8 +9,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -191,6 +194,38 @@ bool leaseBreaking(std::uint64_t inode)
         if (line.find("BREAKING") != std::string::npos && line.find(key) != std::string::npos)
             return true;
     return false;
+}
+
+std::string noise(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+std::string paragraphText(size_t size, unsigned seed)
+{
+    static const char* const kWords[] = {"disk", "archive", "file", "record", "drive", "volume", "sector",
+        "label", "folder", "name", "copied", "time", "floppy", "data", "list", "box"};
+    std::mt19937 random(seed);
+    std::vector<std::string> paragraphs(16);
+    for (std::string& paragraph : paragraphs) {
+        for (int sentence = 0; sentence < 5; ++sentence) {
+            const unsigned words = 6 + random() % 12;
+            for (unsigned i = 0; i < words; ++i)
+                paragraph += std::string(i ? " " : "") + kWords[random() % std::size(kWords)];
+            paragraph += ". ";
+        }
+        paragraph += "\r\n";
+    }
+    std::string text;
+    text.reserve(size + 1024);
+    while (text.size() < size)
+        text += paragraphs[random() % paragraphs.size()];
+    text.resize(size);
+    return text;
 }
 
 } // namespace testsupport

@@ -1,6 +1,7 @@
 // Helpers of the archive tests: folder trees, shell commands, loaded modules.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -70,6 +71,13 @@ std::map<std::string, std::string> sevenZipAttributes(const std::string& path);
 // leaseBreaking: a process waits at its open of the file `inode` for a read
 // lease on it to be given back (as /proc/locks shows).
 bool leaseBreaking(std::uint64_t inode);
+
+// noise: random bytes, as in pictures and archives: they do not shrink.
+std::string noise(size_t size, unsigned seed);
+
+// paragraphText: text of paragraphs drawn from sixteen, as a log or a listing
+// repeats itself: it shrinks to a tenth or less, and fast (long matches).
+std::string paragraphText(size_t size, unsigned seed);
 
 // binaryDir: the folder holding the program, the modules and the test tools.
 std::string binaryDir();
