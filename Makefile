@@ -116,10 +116,12 @@ fuzz: deps
 	cd build-fuzz && ASAN_OPTIONS=detect_leaks=1 ./bin/fat_image_fuzz -max_total_time=$(FUZZ_SECONDS) \
 		-max_len=65536 -timeout=5 -rss_limit_mb=512 -artifact_prefix=../tests/fuzz/fat-regressions/ fat-corpus
 
-# Our LZH and ZIP writers against jlha, Info-ZIP, 7-Zip and bsdtar on the benchmark corpora.
+# Our LZH and ZIP writers against jlha, Info-ZIP, 7-Zip and bsdtar on the benchmark corpora;
+# a pile of 200 floppy images packed with --jobs 1 and with one image per CPU at once.
 bench: deps
 	bash bench/lzh/run.sh
 	bash bench/zip/run.sh
+	bash bench/images/run.sh
 
 # The program's main job without a display: a sample folder mapped as a: is
 # packed in all three modes and the archives are listed by other tools.
