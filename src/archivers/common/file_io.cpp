@@ -659,7 +659,11 @@ bool ArchiveLock::lock(const std::string& nativeArchive, const std::string& temp
     // sweep that took it between the open and the lock: both are rare, so
     // the bound is only against a folder that something keeps changing.
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0644);
+        // Open for writing where it can be: an exclusive lock over NFS needs it.
+        constexpr int kFlags = O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
+        int fd = ::open(path.c_str(), O_RDWR | kFlags, 0644);
+        if (fd < 0 && errno == EACCES)
+            fd = ::open(path.c_str(), O_RDONLY | kFlags, 0644);
         if (fd < 0) {
             if (errno == EINTR)
                 continue;
