@@ -398,8 +398,10 @@ int runImageBatch(const BatchRequest& request, const PackOne& packOne, const Bat
             }
             ++next;
         }
-        while (printed < units.size() && runs[printed].state == Run::Ended)
+        while (printed < units.size() && runs[printed].state == Run::Ended) {
             giveOut(printed++);
+            shownProgress = SIZE_MAX; // the lines given out ended the progress line
+        }
         if (output.progress && ended != shownProgress && printed < units.size()) {
             output.progress(ended, units.size());
             shownProgress = ended;
@@ -462,6 +464,9 @@ int runImageBatch(const BatchRequest& request, const PackOne& packOne, const Bat
         else
             notPacked.push_back(units[printed].shown() + " (" + plans[printed].name + ")");
     }
+    // One that came after the last wait counts too, rather than ending the
+    // program without its summary once it is let through.
+    takeSignal();
     ::sigaction(SIGINT, &oldInt, nullptr);
     ::sigaction(SIGTERM, &oldTerm, nullptr);
     const int interrupted = g_signal;
