@@ -117,11 +117,13 @@ fuzz: deps
 		-max_len=65536 -timeout=5 -rss_limit_mb=512 -artifact_prefix=../tests/fuzz/fat-regressions/ fat-corpus
 
 # Our LZH and ZIP writers against jlha, Info-ZIP, 7-Zip, bsdtar and advzip on the
-# benchmark corpora; one large file on one core and on all.
+# benchmark corpora; one large file on one core and on all; a pile of 200 floppy
+# images packed with --jobs 1 and with one image per CPU at once.
 bench: deps
 	bash bench/lzh/run.sh
 	bash bench/zip/run.sh
 	bash bench/big/run.sh
+	bash bench/images/run.sh
 
 # The program's main job without a display: a sample folder mapped as a: is
 # packed in all three modes and the archives are listed by other tools.

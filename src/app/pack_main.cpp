@@ -1,7 +1,9 @@
 // sorvane2-pack: one pack run of a drive without a window, for scripts and
 // machines without a display. The same engine, modules and stored settings
 // as the program; history lines on stdout, message boxes on stderr.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -52,6 +54,12 @@ Overrides for this run only (the store is not changed):
                        an archive of its own: its label, else the image's
                        name and the partition's number (HDD-2), or the next
                        count-up name
+  --jobs N             with --images: pack N images at once, each in a
+                       process of its own (default: the CPUs this program
+                       may run on). Every name is settled before the first
+                       pack starts, and each image's lines come out whole
+                       and in the images' order, so the archives and the
+                       output are those of --jobs 1
   --version            the program's version
   --help               this text
 
@@ -70,7 +78,10 @@ library's reason for a failure and progress (on a terminal) go to stderr.
 Exit status: 0 the archive was written (and counted up when asked);
 1 the run was refused or failed (nothing of the source or of an existing
 archive is changed then); 2 a bad command line or SORVANE2_DRIVES setting;
-3 the archive was written but the name cannot be counted up.
+3 the archive was written but the name cannot be counted up. With --images:
+0 every image packed, 1 one or more failed; 130 (SIGINT) or 143 (SIGTERM)
+when interrupted: the packs running then end, their archives as they were,
+and the summary line names the images not packed.
 )";
 
 struct Sinks : engine::HistorySink, engine::MessageBoxes {
@@ -141,6 +152,7 @@ int main(int argc, char* argv[])
     bool label = false, countUp = false;
     std::vector<std::string> images;
     bool imagesGiven = false;
+    std::optional<unsigned> jobs;
     settings::ProgramSettings record;
     settings::LoadSettings(record);
     std::optional<bool> subdir, hidden, ucase, doubleUpdate;
@@ -183,6 +195,14 @@ int main(int argc, char* argv[])
                 images.emplace_back(argv[++i]);
             if (images.empty())
                 return badLine("--images needs image files or folders");
+        } else if (arg == "--jobs" && (v = value())) {
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long n = std::strtoul(v->c_str(), &end, 10);
+            if (v->empty() || !std::isdigit(static_cast<unsigned char>((*v)[0])) || *end != '\0' || errno != 0
+                || n < 1 || n > 1024)
+                return badLine("--jobs takes a number of images at once, from 1 to 1024");
+            jobs = static_cast<unsigned>(n);
         } else if (arg == "--label") {
             label = true;
         } else if (arg == "--count-up") {
@@ -201,6 +221,8 @@ int main(int argc, char* argv[])
     }
     if (imagesGiven && !drive.empty())
         return badLine("--images and --drive exclude each other");
+    if (jobs && !imagesGiven)
+        return badLine("--jobs goes with --images");
     if (!imagesGiven && (drive.size() != 2 || drive[1] != ':' || !std::isalpha(static_cast<unsigned char>(drive[0]))))
         return badLine("--drive needs a drive such as a:");
     if (folder.empty())
@@ -247,7 +269,8 @@ int main(int argc, char* argv[])
         sinks.show(message(206));
 
     if (imagesGiven) {
-        app::BatchRequest request{images, label, name};
+        app::BatchRequest request{images, label, name, jobs.value_or(app::defaultJobs())};
+        // Called in each image's own process.
         auto packOne = [&](char letter, const std::string& archiveName) {
             Archives archives;
             engine::Engine engine(pack, libraries, sinks, archives, sinks);
@@ -260,8 +283,33 @@ int main(int argc, char* argv[])
                 std::printf("archive: %s\n", path.c_str());
             return outcome;
         };
+        app::BatchOutput output;
+        output.print = [&](const std::string& line) { sinks.ListInAdd(line); };
+        output.write = [&](int fd, const std::string& bytes) {
+            sinks.endProgress();
+            std::fflush(stdout);
+            std::fflush(stderr);
+            for (size_t done = 0; done < bytes.size();) {
+                const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+                if (put < 0 && errno == EINTR)
+                    continue;
+                if (put <= 0)
+                    break;
+                done += static_cast<size_t>(put);
+            }
+        };
+        if (g_sinks)
+            output.progress = [&](size_t done, size_t total) {
+                std::fprintf(stderr, "\r\033[K%zu / %zu images", done, total);
+                sinks.progressShown = true;
+            };
+        output.inChild = [&] {
+            g_sinks = nullptr;
+            sinks.progressShown = false;
+        };
         const char before = platform::currentDrive();
-        const int status = app::runImageBatch(request, packOne, [&](const std::string& line) { sinks.ListInAdd(line); });
+        const int status = app::runImageBatch(request, packOne, output);
+        sinks.endProgress();
         (void)platform::changeDrive(before);
         return status;
     }

@@ -28,6 +28,9 @@ constexpr const char* kAttachedVariable = "SORVANE2_ATTACHED_IMAGE";
 // than this together, beside the one in use, so that a batch of large images
 // holds one of them at a time.
 constexpr std::uint64_t kOpenImageBytes = 64ull << 20;
+// And at most this many images are held open: each holds its file open, and a
+// pile of thousands of small images would use up the process's descriptors.
+constexpr std::size_t kOpenImageCount = 16;
 
 // Made present before threads start, so that attaching later only replaces its value.
 [[maybe_unused]] const bool g_attachedPresent = ::setenv(kAttachedVariable, "", 0) == 0;
@@ -76,11 +79,12 @@ struct ImageCache {
     std::list<OpenImage> open; // most recently used first
     std::uint64_t bytes = 0;   // their tables together
 
-    // Drops the least recently used images until `more` bytes fit beside the
-    // rest (keeping `keep` images at the front). Called with the lock held.
-    void makeRoom(std::uint64_t more, std::size_t keep)
+    // Drops the least recently used images until `more` bytes and `coming`
+    // images fit beside the rest (keeping `keep` images at the front). Called
+    // with the lock held.
+    void makeRoom(std::uint64_t more, std::size_t coming, std::size_t keep)
     {
-        while (open.size() > keep && bytes + more > kOpenImageBytes) {
+        while (open.size() > keep && (bytes + more > kOpenImageBytes || open.size() + coming > kOpenImageCount)) {
             bytes -= open.back().bytes;
             open.pop_back();
         }
@@ -291,7 +295,7 @@ Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native
         // Room first: the tables given up go before the new one is read.
         std::lock_guard guard(cache.lock);
         cache.forget(native);
-        cache.makeRoom(bytes, 0);
+        cache.makeRoom(bytes, 1, 0);
     }
     Result<std::shared_ptr<image::Volume>> volume = image::Volume::open(*disk, address.partition);
     if (!volume)
@@ -301,7 +305,7 @@ Result<std::shared_ptr<const image::Volume>> openImage(const std::string& native
     cache.forget(native);
     cache.open.push_front(entry);
     cache.bytes += bytes;
-    cache.makeRoom(0, 1);
+    cache.makeRoom(0, 0, 1);
     return entry.volume;
 }
 
@@ -508,6 +512,14 @@ void detachImage()
 {
     if (std::getenv(kAttachedVariable))
         ::setenv(kAttachedVariable, "", 1);
+}
+
+void closeImages()
+{
+    ImageCache& cache = imageCache();
+    std::lock_guard guard(cache.lock);
+    cache.open.clear();
+    cache.bytes = 0;
 }
 
 std::string attachedImage()

@@ -100,6 +100,10 @@ Result<char> attachImage(const std::string& nativePath, char letter = 0);
 // detachImage: forget the attached image (a no-op when there is none).
 void detachImage();
 
+// closeImages: close every image this process keeps open for the next use
+// (their files and tables); a drive of one opens it again when next read.
+void closeImages();
+
 // attachedImage: the native path of the attached image; empty when none.
 std::string attachedImage();
 

@@ -169,12 +169,16 @@ protected:
     // A call of a module in a process of its own that stops itself just
     // before its `stopAt`th read of `stopFile` (see archiver_cli), its output
     // going to `log`; run as nobody when `asNobody`. The process id, or -1.
+    // The call runs in `cwd` when one is given.
     pid_t startStopping(const std::string& module, const std::string& function, const std::string& line,
-                        const std::string& stopFile, int stopAt, const std::string& log, bool asNobody = false)
+                        const std::string& stopFile, int stopAt, const std::string& log, bool asNobody = false,
+                        const std::string& cwd = "")
     {
         const pid_t child = ::fork();
         if (child != 0)
             return child;
+        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0)
+            ::_exit(126);
         const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
         ::dup2(out, 2);
@@ -738,6 +742,96 @@ TEST_P(ArchivePromises, ASweepNeverTakesTheTemporaryFileOfARunningCall)
     EXPECT_NE(readFile(outFile).find("result=0x0000"), std::string::npos) << readFile(outFile);
     EXPECT_EQ(readFile(m_dir / "out/BIG.TXT"), big);
     EXPECT_TRUE(temporaries(m_dir / "out").empty());
+}
+
+// ── Writers of one folder ──────────────────────────────────────────────────
+
+// waitEndedOrBlocked: waits until `pid` has ended (true; its status in
+// `status`) or waits for a file lock, as the kernel lists it (false).
+bool waitEndedOrBlocked(pid_t pid, int* status)
+{
+    const std::regex waiting("-> FLOCK +ADVISORY +WRITE +" + std::to_string(pid) + " ");
+    for (;;) {
+        if (::waitpid(pid, status, WNOHANG) == pid)
+            return true;
+        if (std::regex_search(readFile("/proc/locks"), waiting))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Two writers of two archives in one folder: the second runs to its end while
+// the first is held inside a file's read, its archive open. Two writers of
+// one archive: the second waits for the first, then adds to what the first
+// wrote, so that neither update is lost.
+TEST_P(ArchivePromises, WritersOfOtherArchivesGoOnWhileWritersOfOneTakeTurns)
+{
+    const std::string big = m_dir / "src/BIG.DAT";
+    writeFile(big, largeText(3u << 20));
+    writeFile(m_dir / "src/A.TXT", "from the first writer\n");
+    makeDirs(m_dir / "more");
+    writeFile(m_dir / "more/B.TXT", "from the second writer\n");
+    const auto sources = snapshot(m_dir / "src");
+    const auto moreSources = snapshot(m_dir / "more");
+
+    // Held inside BIG.DAT's read, writing ONE; TWO is written meanwhile.
+    const pid_t first = startStopping(m_format.packModule, m_format.packFunction, fill(m_format.packLine, shown("ONE")),
+        big, 2, m_dir / "one.out");
+    ASSERT_GT(first, 0);
+    ASSERT_TRUE(waitStopped(first)) << readFile(m_dir / "one.out");
+    const pid_t second = startStopping(m_format.packModule, m_format.packFunction,
+        fill(m_format.packLine, shown("TWO")), big, 0, m_dir / "two.out", false, m_dir / "more");
+    ASSERT_GT(second, 0);
+    int status = 0;
+    const bool ended = waitEndedOrBlocked(second, &status);
+    EXPECT_TRUE(ended) << "the writer of another archive waited for the first";
+    ::kill(first, SIGCONT);
+    if (!ended)
+        ::waitpid(second, &status, 0);
+    ::waitpid(first, nullptr, 0);
+    EXPECT_EQ(resultIn(m_dir / "one.out").code, 0) << readFile(m_dir / "one.out");
+    EXPECT_EQ(resultIn(m_dir / "two.out").code, 0) << readFile(m_dir / "two.out");
+    const std::map<std::string, TreeFile> one = unpacked(archive("ONE"), m_dir / "x-one");
+    ASSERT_EQ(one.count("BIG.DAT"), 1u);
+    EXPECT_TRUE(one.at("BIG.DAT").content == readFile(big));
+    EXPECT_EQ(one.count("B.TXT"), 0u);
+    const std::map<std::string, TreeFile> two = unpacked(archive("TWO"), m_dir / "x-two");
+    ASSERT_EQ(two.count("B.TXT"), 1u);
+    EXPECT_EQ(two.at("B.TXT").content, "from the second writer\n");
+    EXPECT_EQ(two.size(), 1u);
+
+    // Both into DISK01: the second waits on the archive's lock while the
+    // first is held, and finds the first's archive once it may go on.
+    const pid_t writer = startStopping(m_format.packModule, m_format.packFunction, fill(m_format.packLine, shown()),
+        big, 2, m_dir / "one.out");
+    ASSERT_GT(writer, 0);
+    ASSERT_TRUE(waitStopped(writer)) << readFile(m_dir / "one.out");
+    const pid_t adder = startStopping(m_format.packModule, m_format.packFunction, fill(m_format.packLine, shown()),
+        big, 0, m_dir / "two.out", false, m_dir / "more");
+    ASSERT_GT(adder, 0);
+    const bool adderEnded = waitEndedOrBlocked(adder, &status);
+    EXPECT_FALSE(adderEnded) << "the second writer of one archive did not wait: " << readFile(m_dir / "two.out");
+    ::kill(writer, SIGCONT);
+    ::waitpid(writer, nullptr, 0);
+    if (!adderEnded)
+        ::waitpid(adder, &status, 0);
+    EXPECT_EQ(resultIn(m_dir / "one.out").code, 0) << readFile(m_dir / "one.out");
+    EXPECT_EQ(resultIn(m_dir / "two.out").code, 0) << readFile(m_dir / "two.out");
+    const std::map<std::string, TreeFile> both = unpacked(archive(), m_dir / "x-both");
+    EXPECT_EQ(both.size(), 3u);
+    ASSERT_EQ(both.count("BIG.DAT"), 1u);
+    EXPECT_TRUE(both.at("BIG.DAT").content == readFile(big));
+    ASSERT_EQ(both.count("A.TXT"), 1u);
+    EXPECT_EQ(both.at("A.TXT").content, "from the first writer\n");
+    ASSERT_EQ(both.count("B.TXT"), 1u);
+    EXPECT_EQ(both.at("B.TXT").content, "from the second writer\n");
+    const CommandResult tested = shell(lzh() ? "lhasa t " + quote(archive()) + " 2>&1"
+                                             : "unzip -tq " + quote(archive()) + " 2>&1");
+    EXPECT_EQ(tested.exitCode, 0) << tested.output;
+
+    EXPECT_TRUE(temporaries(m_dir / "out").empty()) << "a lock or temporary file was left";
+    EXPECT_EQ(snapshot(m_dir / "src"), sources);
+    EXPECT_EQ(snapshot(m_dir / "more"), moreSources);
 }
 
 // ── The old archive ────────────────────────────────────────────────────────

@@ -30,7 +30,13 @@ int ArchiveUpdate::begin()
         m_report.line(m_shown + ": the folder does not exist");
         return kErrorArcFileOpen;
     }
-    m_lock = std::make_unique<FolderLock>(folder);
+    // Writers of this archive take turns; those of others in the folder go on.
+    if (!m_lock.lock(m_native, m_tempPrefix) && ::access(folder.c_str(), W_OK) == 0) {
+        m_report.line(m_shown + ": cannot lock the archive for the update: " + std::strerror(m_lock.error()));
+        return kErrorArcFileOpen;
+    }
+    // (A folder this call cannot write gets no new archive from it: the old
+    // one is only read, which needs no turn.)
     removeDeadTemporaries(folder);
     if (::lstat(m_native.c_str(), &info) != 0) {
         if (errno == ENOENT)

@@ -1,5 +1,5 @@
 // What every archive writer and extractor does around its format: the target
-// folder, its lock and leftovers, the temporary output, folders made while
+// archive's lock, the folder's leftovers, the temporary output, folders made while
 // extracting, and MS-DOS time stamps.
 #pragma once
 
@@ -13,11 +13,12 @@
 
 namespace archivers {
 
-// One update of an archive file, the same for every format: the folder is
-// locked and swept of what killed callers left; the old archive, if there is
-// one, is open for reading; the new one is written to a temporary file beside
-// it, with the old one's mode, and renamed over it only by commit(). Failures
-// are reported under the archive's shown name and returned as result codes.
+// One update of an archive file, the same for every format: the archive is
+// locked (ArchiveLock) for the whole update and its folder swept of what
+// killed callers left; the old archive, if there is one, is open for reading;
+// the new one is written to a temporary file beside it, with the old one's
+// mode, and renamed over it only by commit(). Failures are reported under the
+// archive's shown name and returned as result codes.
 class ArchiveUpdate {
 public:
     ArchiveUpdate(std::string nativeArchive, std::string shown, std::string tempPrefix, Report& report);
@@ -43,7 +44,7 @@ private:
     std::string m_shown;
     std::string m_tempPrefix;
     Report& m_report;
-    std::unique_ptr<FolderLock> m_lock;
+    ArchiveLock m_lock;
     std::unique_ptr<RandomReader> m_old;
     mode_t m_oldMode = 0;
     AtomicFile m_output;

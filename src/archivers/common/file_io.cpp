@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cctype>
 #include <climits>
 #include <csignal>
 #include <cstring>
@@ -616,12 +617,101 @@ void removeDeadTemporaries(const std::string& folder)
         if (fd < 0)
             continue;
         struct stat info;
-        // A lock held means a caller still writes it.
-        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        struct stat named;
+        // A lock held means a caller still writes it. Between the open and
+        // the lock, its owner may have finished and a new file taken the
+        // name: only the file locked is removed.
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0
+            && ::fstatat(::dirfd(dir), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
+            && named.st_ino == info.st_ino && named.st_dev == info.st_dev)
             ::unlinkat(::dirfd(dir), name.c_str(), 0);
         ::close(fd);
     }
     ::closedir(dir);
+}
+
+std::string archiveLockName(const std::string& archiveFileName, const std::string& tempPrefix)
+{
+    // FNV-1a of the name in lower case: DISK01.LZH and disk01.lzh share a
+    // lock (a folder on a FAT or SMB volume holds them as one file).
+    std::uint64_t hash = 0xCBF29CE484222325ull;
+    for (const char c : archiveFileName) {
+        hash ^= static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
+        hash *= 0x100000001B3ull;
+    }
+    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string name = tempPrefix;
+    for (int i = 0; i < 6; ++i) {
+        name += kDigits[hash % 36];
+        hash /= 36;
+    }
+    return name;
+}
+
+bool ArchiveLock::lock(const std::string& nativeArchive, const std::string& tempPrefix)
+{
+    release();
+    m_error = 0;
+    const size_t slash = nativeArchive.rfind('/');
+    const std::string fileName = slash == std::string::npos ? nativeArchive : nativeArchive.substr(slash + 1);
+    const std::string path = parentFolder(nativeArchive) + "/" + archiveLockName(fileName, tempPrefix);
+    // Each new try follows a holder that removed the file on release, or a
+    // sweep that took it between the open and the lock: both are rare, so
+    // the bound is only against a folder that something keeps changing.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        // Open for writing where it can be: an exclusive lock over NFS needs it.
+        constexpr int kFlags = O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
+        int fd = ::open(path.c_str(), O_RDWR | kFlags, 0644);
+        if (fd < 0 && errno == EACCES)
+            fd = ::open(path.c_str(), O_RDONLY | kFlags, 0644);
+        if (fd < 0) {
+            if (errno == EINTR)
+                continue;
+            m_error = errno;
+            return false;
+        }
+        struct stat opened;
+        const bool stated = ::fstat(fd, &opened) == 0;
+        if (!stated || !S_ISREG(opened.st_mode)) {
+            // Something that is not a file holds the name: never waited on.
+            m_error = stated ? EEXIST : errno;
+            ::close(fd);
+            return false;
+        }
+        int locked;
+        while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (locked != 0) {
+            m_error = errno;
+            ::close(fd);
+            return false;
+        }
+        struct stat named;
+        if (::lstat(path.c_str(), &named) == 0 && named.st_ino == opened.st_ino && named.st_dev == opened.st_dev) {
+            m_fd = fd;
+            m_path = path;
+            return true;
+        }
+        ::close(fd);
+    }
+    m_error = EAGAIN;
+    return false;
+}
+
+void ArchiveLock::release()
+{
+    if (m_fd < 0)
+        return;
+    // Removed while still locked: no other holder can exist, and a writer
+    // waiting on this file finds its name gone and makes a new one.
+    struct stat opened;
+    struct stat named;
+    if (::fstat(m_fd, &opened) == 0 && ::lstat(m_path.c_str(), &named) == 0 && named.st_ino == opened.st_ino
+        && named.st_dev == opened.st_dev)
+        ::unlink(m_path.c_str());
+    ::close(m_fd);
+    m_fd = -1;
+    m_path.clear();
 }
 
 std::string parentFolder(const std::string& nativePath)

@@ -267,10 +267,47 @@ private:
 };
 
 // removeDeadTemporaries: delete the temporary files of the archiver modules
-// in `folder` that no running call owns (their owners were killed).
+// in `folder` that no running call owns (their owners were killed): those
+// whose lock can be taken, and only while the name still refers to the file
+// that was locked. Archive locks left by killed writers go the same way.
 void removeDeadTemporaries(const std::string& folder);
 
-using platform::FolderLock;
+// ── Taking turns on one archive ─────────────────────────────────────────────
+
+// An exclusive lock on one archive file, held while it is rewritten: two
+// writers of one archive take turns, while writers of other archives in the
+// same folder go on. The lock is a file beside the archive whose name is a
+// temporary name (the module's prefix and six characters made from the
+// archive's file name, without case), flocked; once the lock is taken, the
+// name must still refer to the file locked (a holder that went on, or a
+// sweep, may have removed it meanwhile), else it is taken again. Released,
+// the file is removed while still locked, then closed; one a killed writer
+// left is swept like its temporary files.
+class ArchiveLock {
+public:
+    ArchiveLock() = default;
+    ~ArchiveLock() { release(); }
+    ArchiveLock(const ArchiveLock&) = delete;
+    ArchiveLock& operator=(const ArchiveLock&) = delete;
+
+    // lock: waits until the archive's lock is held. False with error() set
+    // when the lock file cannot be made or locked.
+    bool lock(const std::string& nativeArchive, const std::string& tempPrefix);
+    void release();
+    bool held() const { return m_fd >= 0; }
+    int error() const { return m_error; }
+    const std::string& path() const { return m_path; }
+
+private:
+    int m_fd = -1;
+    std::string m_path;
+    int m_error = 0;
+};
+
+// archiveLockName: the name of the lock file of the archive named
+// `archiveFileName` (no folder): `tempPrefix` and six characters of [0-9a-z].
+std::string archiveLockName(const std::string& archiveFileName, const std::string& tempPrefix);
+
 using platform::removeStaleTemps;
 
 // parentFolder: "/a/b/c" -> "/a/b"; "/c" -> "/".
