@@ -118,7 +118,7 @@ Result<std::shared_ptr<const Disk>> openDisk(std::shared_ptr<const ByteFile> fil
     // The hard disk headers before FDI, whose header HDI's resembles; DCP
     // last: it has no signature.
     static constexpr ContainerProbe kProbes[] = {probeD88, probeNhd, probeVirtual98, probeHdi, probeFdi, probeThd,
-        probeNfd, probeFdd, probeDim, probeImd, probeTd0, probeCqm, probeCpcDsk, probeDcp};
+        probeNfd, probeFdd, probeDim, probeImd, probeTd0, probeCqm, probeApriDisk, probeCpcDsk, probeDcp};
     for (ContainerProbe probe : kProbes) {
         if (auto found = probe(file))
             return std::move(*found);

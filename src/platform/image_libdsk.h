@@ -1,5 +1,5 @@
-// Containers read through libdsk (ImageDisk, TeleDisk, CopyQM, CPC DSK and
-// EDSK). libdsk reads only files it opens by name and trusts what they say,
+// Containers read through libdsk (ImageDisk, TeleDisk, CopyQM, CPC DSK,
+// EDSK and ApriDisk). libdsk reads only files it opens by name and trusts what they say,
 // so each container here first walks the image itself, checking every size,
 // count and code against the bytes (an image it refuses never reaches
 // libdsk), and lists the sector IDs of each track; libdsk then reads those

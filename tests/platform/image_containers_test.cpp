@@ -1,5 +1,5 @@
 // Floppy image containers (NFD r0/r1, FDD, DCP/DCU, DIM; ImageDisk,
-// TeleDisk, CopyQM, CPC DSK/EDSK through libdsk): disks that mtools made,
+// TeleDisk, CopyQM, CPC DSK/EDSK, ApriDisk through libdsk): disks that mtools made,
 // wrapped by writers that follow the formats' published layouts, read as
 // mcopy reads the raw disk; sectors their dumps recorded as bad fail the
 // file over them, naming the sector, and no other; damaged headers fail
@@ -72,6 +72,8 @@ std::vector<Writer> writers()
          }, false},
         {"CpcDsk", "CPC DSK", 0, [](const Base& b, const FloppyTracks& t) { return cpcDskOf(t, b.format.heads, false); }, true},
         {"Edsk", "EDSK", 0, [](const Base& b, const FloppyTracks& t) { return cpcDskOf(t, b.format.heads, true); }, true},
+        {"ApriDisk", "ApriDisk", 0, [](const Base&, const FloppyTracks& t) { return apriDiskOf(t); }, false},
+        {"ApriDiskPc98", "ApriDisk", 1, [](const Base&, const FloppyTracks& t) { return apriDiskOf(t); }, false},
     };
 }
 
@@ -206,6 +208,11 @@ TEST_P(ContainerFaults, ASectorTheDumpRecordedBadFailsTheFileOverItAlone)
         damaged[t][record - 1].bad = true;
         bytes = w.write(base(), damaged);
         reason = "the dump recorded a data CRC error";
+    } else if (w.format == "ApriDisk") { // the bad sector's record replaced: no data for it
+        FloppyTracks damaged = base().tracks();
+        damaged[t][record - 1].bad = true;
+        bytes = w.write(base(), damaged);
+        reason = "missing from the image";
     } else if (w.format == "DCP" || w.format == "DIM") {
         std::vector<bool> stored(base().raw.size() / base().trackBytes(), true);
         stored[t] = false;
@@ -269,7 +276,7 @@ std::string writerName(const ::testing::TestParamInfo<Writer>& info)
 
 INSTANTIATE_TEST_SUITE_P(Writers, Containers, ::testing::ValuesIn(writers()), writerName);
 INSTANTIATE_TEST_SUITE_P(Writers, ContainerFaults, ::testing::ValuesIn(writersWhere([](const Writer& w) {
-    return w.recordsStatus || w.format == "DCP" || w.format == "DIM";
+    return w.recordsStatus || w.format == "DCP" || w.format == "DIM" || w.format == "ApriDisk";
 })), writerName);
 INSTANTIATE_TEST_SUITE_P(Writers, ContainerRereads, ::testing::ValuesIn(writersWhere([](const Writer& w) {
     return w.name == "NfdR1" || w.name == "Edsk";
@@ -400,6 +407,37 @@ TEST_F(DamagedContainers, FailNamingTheImageAndWhatIsWrong)
         sum[0x10] = 17;
         expectRefused("CQM checksum", sum, "a damaged CopyQM image: its header checksum is wrong");
         expectRefused("CQM truncated", b.substr(0, b.size() - 40), "a damaged CopyQM image: its data ends inside a run");
+    }
+    {
+        // The creator's record (16 + 15 bytes) after the header, then the boot sector's.
+        const std::string b = apriDiskOf(t);
+        const std::size_t boot = 128 + 31;
+        ASSERT_EQ(b.substr(boot + 12, 4), std::string("\0\x01\0\0", 4));
+        expectRefused("ApriDisk truncated", b.substr(0, boot + 10),
+            "a damaged ApriDisk image: record 1 (at byte 159) ends inside its header");
+        std::string length = b;
+        set32(length, boot + 8, 0x7FFFFFF0);
+        expectRefused("ApriDisk data size", length, "a damaged ApriDisk image: record 1 (at byte 159) claims "
+            + std::to_string(0x7FFFFFF0) + " bytes of data, past the end of the file");
+        std::string size = b;
+        set32(size, boot + 8, 500);
+        expectRefused("ApriDisk sector size", size, "a damaged ApriDisk image: the record of cylinder 0 head 0 sector 1"
+            " (at byte 159) holds 500 bytes, not a size a floppy's sectors have");
+        std::string type = b;
+        type[boot + 3] = 0x12;
+        expectRefused("ApriDisk record type", type, "a damaged ApriDisk image: record 1 (at byte 159) has an unknown type 0x121D0001");
+        // The first run: a sector of one byte, stored as its count and the byte.
+        const std::size_t run = b.find(std::string("\x01\0\x1D\xE3\x5A\x3E", 6));
+        ASSERT_NE(run, std::string::npos);
+        std::string count = b;
+        count[run + 16] = static_cast<char>(0xFF);
+        count[run + 17] = static_cast<char>(0x7F);
+        expectRefused("ApriDisk run", count, "a damaged ApriDisk image: the record of cylinder "
+            + std::to_string(static_cast<unsigned char>(b[run + 14])) + " head " + std::to_string(static_cast<int>(b[run + 12]))
+            + " sector " + std::to_string(static_cast<unsigned char>(b[run + 13])) + " (at byte " + std::to_string(run)
+            + ") holds 32767 bytes, not a size a floppy's sectors have");
+        std::string twice = b + b.substr(boot, 16 + 512);
+        expectRefused("ApriDisk stored twice", twice, "a damaged ApriDisk image: cylinder 0 head 0 sector 1 is stored twice");
     }
     {
         std::string b = cpcDskOf(t, 2, true);

@@ -633,3 +633,53 @@ std::string teleDiskPack(const std::string& data)
 }
 
 } // namespace testsupport
+
+namespace testsupport {
+
+namespace {
+
+void add32(std::string& b, std::uint32_t v)
+{
+    add16(b, v & 0xFFFF);
+    add16(b, v >> 16);
+}
+
+// An ApriDisk record: its header (head, sector, cylinder for a sector; zeros else), then `data`.
+void apriRecord(std::string& b, std::uint32_t type, bool run, const std::string& data, std::uint8_t h = 0,
+                std::uint8_t r = 0, std::uint16_t c = 0)
+{
+    add32(b, type);
+    add16(b, run ? 0x3E5A : 0x9E90);
+    add16(b, 16);
+    add32(b, static_cast<std::uint32_t>(data.size()));
+    b += static_cast<char>(h);
+    b += static_cast<char>(r);
+    add16(b, c);
+    b += data;
+}
+
+} // namespace
+
+std::string apriDiskOf(const FloppyTracks& tracks)
+{
+    std::string b = "ACT Apricot disk image\x1a\x04";
+    b.resize(128, '\0');
+    apriRecord(b, 0xE31D0003, false, std::string("sorvane2 tests", 15));
+    for (const std::vector<FloppySector>& track : tracks)
+        for (const FloppySector& s : track) {
+            if (s.bad) { // a sector since replaced by nothing: not held
+                apriRecord(b, 0xE31D0000, false, s.data, s.h, s.r, s.c);
+            } else if (uniform(s.data)) {
+                std::string run;
+                add16(run, static_cast<std::uint32_t>(s.data.size()));
+                run += s.data[0];
+                apriRecord(b, 0xE31D0001, true, run, s.h, s.r, s.c);
+            } else {
+                apriRecord(b, 0xE31D0001, false, s.data, s.h, s.r, s.c);
+            }
+        }
+    apriRecord(b, 0xE31D0002, false, std::string("a disk\rfor the tests", 21));
+    return b;
+}
+
+} // namespace testsupport

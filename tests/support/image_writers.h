@@ -1,7 +1,7 @@
 // Floppy image containers written from their published layouts, for the
 // tests: a raw sector image (made by mtools) as NFD r0/r1, FDD, DCP/DCU,
-// DIM, ImageDisk, TeleDisk (plain or with advanced compression), CopyQM and
-// CPC DSK/EDSK. Sectors may be marked as read with a data error, which each
+// DIM, ImageDisk, TeleDisk (plain or with advanced compression), CopyQM,
+// CPC DSK/EDSK and ApriDisk. Sectors may be marked as read with a data error, which each
 // format that records it records its own way.
 #pragma once
 
@@ -37,6 +37,8 @@ std::string imdOf(const FloppyTracks& tracks, std::uint32_t heads);
 std::string td0Of(const FloppyTracks& tracks, std::uint32_t heads, bool advanced);
 std::string cqmOf(const std::string& raw, std::uint32_t sectorSize, std::uint32_t sectorsPerTrack, std::uint32_t heads);
 std::string cpcDskOf(const FloppyTracks& tracks, std::uint32_t heads, bool extended);
+// apriDiskOf: sectors of one repeated byte as runs; a bad sector as a replaced record, so not held.
+std::string apriDiskOf(const FloppyTracks& tracks);
 
 // teleDiskPack: TeleDisk's advanced compression (LZSS and adaptive Huffman codes) of `data`.
 std::string teleDiskPack(const std::string& data);
