@@ -84,13 +84,13 @@ done
 echo
 echo "== ZIP -9 against advzip -z -4 (zopfli)"
 adv=$WORK/out/adv
-for corpus in floppy disks; do
+for corpus in ${ADV_CORPORA:-floppy disks}; do
   rm -rf "$adv" && mkdir -p "$adv/ours"
   dir=$WORK/corpus/$corpus
   if [ "$corpus" = disks ]; then
     ours_s=$( { /usr/bin/time -f '%e' bash -c "cd '$dir' && each_disk 'ours 9 \"\$PWD\" $adv/ours \$DISK.ZIP'" >/dev/null; } 2>&1 | tail -1)
   else
-    ours_s=$( { /usr/bin/time -f '%e' bash -c "ours 9 '$dir' '$adv/ours' O9.ZIP" >/dev/null; } 2>&1 | tail -1)
+    ours_s=$( { /usr/bin/time -f '%e' bash -c "cd '$dir' && ours 9 '$dir' '$adv/ours' O9.ZIP" >/dev/null; } 2>&1 | tail -1)
   fi
   ours_b=$(bytes "$adv/ours")
   cp -r "$adv/ours" "$adv/zopfli"
