@@ -98,25 +98,6 @@ std::string version(size_t size, char mark)
     return text;
 }
 
-// The state letter of a process: 'T' when every thread of it is stopped,
-// 'Z' when it has ended, 0 when it is gone, else that of a thread running.
-char processState(pid_t pid)
-{
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    std::error_code error;
-    char state = 0;
-    for (const auto& task : fs::directory_iterator(tasks, error)) {
-        const std::string stat = readFile(task.path().string() + "/stat");
-        const size_t close = stat.rfind(')');
-        if (close == std::string::npos || close + 2 >= stat.size())
-            continue;
-        state = stat[close + 2];
-        if (state != 'T')
-            return state;
-    }
-    return state;
-}
-
 class ArchivePromises : public ::testing::TestWithParam<Format> {
 protected:
     void SetUp() override

@@ -585,24 +585,6 @@ int exitCodeOf(int status)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// The state letter of a process: 'T' when every thread of it is stopped, 'Z'
-// when it has ended, 0 when it is gone, else that of a thread running.
-char processState(pid_t pid)
-{
-    std::error_code error;
-    char state = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
-        const std::string stat = readFile(task.path().string() + "/stat");
-        const size_t close = stat.rfind(')');
-        if (close == std::string::npos || close + 2 >= stat.size())
-            continue;
-        state = stat[close + 2];
-        if (state != 'T')
-            return state;
-    }
-    return state;
-}
-
 // childrenOf: the processes whose parent is `parent`.
 std::vector<pid_t> childrenOf(pid_t parent)
 {

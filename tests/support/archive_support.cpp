@@ -228,4 +228,20 @@ std::string paragraphText(size_t size, unsigned seed)
     return text;
 }
 
+char processState(pid_t pid)
+{
+    std::error_code error;
+    char state = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        const std::string stat = readFile(task.path().string() + "/stat");
+        const size_t close = stat.rfind(')');
+        if (close == std::string::npos || close + 2 >= stat.size())
+            continue;
+        state = stat[close + 2];
+        if (state != 'T')
+            return state;
+    }
+    return state;
+}
+
 } // namespace testsupport

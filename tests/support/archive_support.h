@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include <sys/types.h>
+
 namespace testsupport {
 
 struct CommandResult {
@@ -78,6 +80,11 @@ std::string noise(size_t size, unsigned seed);
 // paragraphText: text of paragraphs drawn from sixteen, as a log or a listing
 // repeats itself: it shrinks to a tenth or less, and fast (long matches).
 std::string paragraphText(size_t size, unsigned seed);
+
+// processState: the state letter of a process: 'T' when every thread of it
+// is stopped, 'Z' when it has ended, 0 when it is gone, else that of a
+// thread running.
+char processState(pid_t pid);
 
 // binaryDir: the folder holding the program, the modules and the test tools.
 std::string binaryDir();
