@@ -74,6 +74,7 @@ std::vector<Writer> writers()
         {"Edsk", "EDSK", 0, [](const Base& b, const FloppyTracks& t) { return cpcDskOf(t, b.format.heads, true); }, true},
         {"ApriDisk", "ApriDisk", 0, [](const Base&, const FloppyTracks& t) { return apriDiskOf(t); }, false},
         {"ApriDiskPc98", "ApriDisk", 1, [](const Base&, const FloppyTracks& t) { return apriDiskOf(t); }, false},
+        {"Cfi", "CFI", 0, [](const Base& b, const FloppyTracks&) { return cfiOf(b.raw, b.trackBytes()); }, false},
     };
 }
 
@@ -507,6 +508,41 @@ std::string oneSectorTeleDisk(const std::string& block)
 
 // Sector data that would make libdsk write past its buffer, or loop for
 // ever, is refused before libdsk sees it.
+// CFI has no signature: a file is one only when every track unpacks to the
+// same whole sectors and they make a floppy of a known size. Anything less is
+// not taken for CFI, and then is no disk the program reads.
+TEST_F(DamagedContainers, CfiIsTakenOnlyForWholeTracksOfAKnownFloppy)
+{
+    const std::string cfi = cfiOf(*s_raw, 18 * 512);
+    auto whole = platform::image::openDisk(std::make_shared<platform::image::MemoryFile>(cfi));
+    ASSERT_TRUE(whole.ok()) << whole.error().message;
+    EXPECT_EQ((*whole)->format(), "CFI");
+    auto raw = platform::image::openDisk(std::make_shared<platform::image::MemoryFile>(*s_raw));
+    ASSERT_TRUE(raw.ok());
+    EXPECT_EQ((*raw)->format(), "raw");
+
+    std::string shortTrack = cfi;
+    // The first block of the first track, a literal stretch, one byte shorter.
+    shortTrack[2] = static_cast<char>(static_cast<unsigned char>(shortTrack[2]) - 1);
+    for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"truncated", cfi.substr(0, cfi.size() - 7)},
+             {"a track that unpacks short", shortTrack},
+             {"one track too few", cfiOf(s_raw->substr(0, s_raw->size() - 18 * 512), 18 * 512)}}) {
+        SCOPED_TRACE(name);
+        auto disk = platform::image::openDisk(std::make_shared<platform::image::MemoryFile>(bytes));
+        if (disk.ok()) {
+            EXPECT_NE((*disk)->format(), "CFI");
+        }
+        TempDir dir;
+        const std::string image = dir / "disk.cfi";
+        writeFile(image, bytes);
+        const std::string before = fileState(image);
+        const platform::Result<void> checked = platform::checkDiskImage(image);
+        ASSERT_FALSE(checked.ok());
+        EXPECT_NE(checked.error().message.find(image), std::string::npos) << checked.error().message;
+        EXPECT_EQ(fileState(image), before);
+    }
+}
+
 TEST_F(DamagedContainers, TeleDiskSectorDataIsCheckedBeforeLibdskDecodesIt)
 {
     const std::string fits = std::string{2, 1, static_cast<char>(255), 'a', 'b'} + std::string{1, 1, 'c', 'd'};

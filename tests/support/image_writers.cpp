@@ -660,6 +660,44 @@ void apriRecord(std::string& b, std::uint32_t type, bool run, const std::string&
 
 } // namespace
 
+std::string cfiOf(const std::string& raw, std::uint32_t trackBytes)
+{
+    auto le16 = [](std::string& b, std::uint32_t v) {
+        b += static_cast<char>(v & 0xFF);
+        b += static_cast<char>((v >> 8) & 0xFF);
+    };
+    std::string out;
+    for (std::size_t start = 0; start < raw.size(); start += trackBytes) {
+        const std::string track = raw.substr(start, trackBytes);
+        std::string packed;
+        std::string literal;
+        auto flush = [&] {
+            if (literal.empty())
+                return;
+            le16(packed, static_cast<std::uint32_t>(literal.size()));
+            packed += literal;
+            literal.clear();
+        };
+        for (std::size_t i = 0; i < track.size();) {
+            std::size_t run = 1;
+            while (i + run < track.size() && track[i + run] == track[i] && run < 0x7FFF)
+                ++run;
+            if (run >= 4) {
+                flush();
+                le16(packed, 0x8000 | static_cast<std::uint32_t>(run));
+                packed += track[i];
+                i += run;
+            } else {
+                literal += track[i++];
+            }
+        }
+        flush();
+        le16(out, static_cast<std::uint32_t>(packed.size()));
+        out += packed;
+    }
+    return out;
+}
+
 std::string apriDiskOf(const FloppyTracks& tracks)
 {
     std::string b = "ACT Apricot disk image\x1a\x04";

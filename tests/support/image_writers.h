@@ -39,6 +39,9 @@ std::string cqmOf(const std::string& raw, std::uint32_t sectorSize, std::uint32_
 std::string cpcDskOf(const FloppyTracks& tracks, std::uint32_t heads, bool extended);
 // apriDiskOf: sectors of one repeated byte as runs; a bad sector as a replaced record, so not held.
 std::string apriDiskOf(const FloppyTracks& tracks);
+// cfiOf: the raw floppy as FDCOPY's CFI, track by track of `trackBytes`:
+// runs of four or more of one byte as repeats, the rest as it is.
+std::string cfiOf(const std::string& raw, std::uint32_t trackBytes);
 
 // teleDiskPack: TeleDisk's advanced compression (LZSS and adaptive Huffman codes) of `data`.
 std::string teleDiskPack(const std::string& data);
