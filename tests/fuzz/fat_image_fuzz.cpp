@@ -14,7 +14,7 @@
 //   sectors. A wrong result aborts.
 // - 0xC0: the same disk in one of the floppy containers (the second byte
 //   picks NFD r0/r1, FDD, DCP, DIM, ImageDisk, TeleDisk plain or packed,
-//   CopyQM, CPC DSK, EDSK or ApriDisk), the input a list of 4-byte changes: mark a
+//   CopyQM, CPC DSK, EDSK, ApriDisk or CFI), the input a list of 4-byte changes: mark a
 //   sector as read with an error (for the containers that record it), or
 //   poke a byte of the container's header and tables. Without pokes, every
 //   sector must read as the original but the marked ones, which must fail;
@@ -461,11 +461,11 @@ void checkContainer(const std::uint8_t* ops, std::size_t size)
     if (size < 1)
         return;
     const Original& o = original();
-    const std::uint32_t which = ops[0] % 12u;
+    const std::uint32_t which = ops[0] % 13u;
     ++ops;
     --size;
     testsupport::FloppyTracks tracks = testsupport::floppyTracks(o.disk, kSectorSize, kSectorsPerTrack, kHeads);
-    const bool recordsStatus = which <= 1 || (which >= 5 && which <= 7) || which >= 9;
+    const bool recordsStatus = which <= 1 || (which >= 5 && which <= 7) || (which >= 9 && which <= 11);
     std::vector<bool> bad(kDiskSectors, false);
     std::vector<std::pair<std::uint32_t, std::uint8_t>> pokes;
     for (std::size_t at = 0; at + 4 <= size && at < 4 * 16; at += 4) {
@@ -499,9 +499,10 @@ void checkContainer(const std::uint8_t* ops, std::size_t size)
     case 9: image = testsupport::cpcDskOf(tracks, kHeads, false); span = 0x200; break;
     case 10: image = testsupport::cpcDskOf(tracks, kHeads, true); span = 0x200; break;
     case 11: image = testsupport::apriDiskOf(tracks); span = 0x400; break; // the header and the first records
+    case 12: image = testsupport::cfiOf(o.disk, kSectorSize * kSectorsPerTrack); span = 0x400; break; // the first tracks
     default: // made before: the span as it was then
         span = which == 0 ? 0x10A10 : which == 1 ? static_cast<std::uint32_t>(image.size() - o.disk.size())
-             : which == 2 ? 220 + 160 * 26 * 12 + 32 : which == 3 ? 0xA2 : which == 4 ? 0x100 : which == 8 ? 133 : which == 11 ? 0x400 : 0x200;
+             : which == 2 ? 220 + 160 * 26 * 12 + 32 : which == 3 ? 0xA2 : which == 4 ? 0x100 : which == 8 ? 133 : which >= 11 ? 0x400 : 0x200;
         break;
     }
     if (!marked && !made)
