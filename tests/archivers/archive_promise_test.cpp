@@ -25,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/segments.h"
 #include "crc16.h"
 #include "lzh_header.h"
 #include "support/archive_support.h"
@@ -446,8 +447,8 @@ TEST_P(WriterDuringTheRead, IsSeenInAFileOfAnotherUserWithoutALease)
 
 // Source bytes per segment of a large member, and the shortest last stretch
 // that is a segment of its own.
-constexpr size_t kSegment = 4u << 20;
-constexpr size_t kTail = 64u << 10;
+constexpr size_t kSegment = archivers::kSegmentBytes;
+constexpr size_t kTail = archivers::kSegmentTail;
 
 // `size` bytes of zeros, which cost little to compress, but for text over the cut at `cut`.
 std::string textOverCut(size_t size, size_t cut, unsigned seed)

@@ -232,7 +232,7 @@ SegmentedResult codeSegmented(ByteSource& source, ByteSink& sink, Progress& prog
                               const SegmentCoderFactory& factory, const SegmentedOptions& options)
 {
     SegmentedResult result;
-    const unsigned threads = options.threads ? options.threads : usableCpus();
+    const unsigned threads = usableCpus();
     // Segments given out and not yet written: one more than the workers, so
     // that none waits while the driver writes.
     const size_t inFlight = threads + 1;
@@ -342,7 +342,6 @@ SegmentedResult codeSegmented(ByteSource& source, ByteSink& sink, Progress& prog
     if (!tell(result.size))
         return fail(SegmentedResult::Status::Cancelled);
     result.written = joiner.written();
-    result.segments = given;
     return result;
 }
 

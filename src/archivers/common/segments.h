@@ -60,8 +60,6 @@ struct SegmentedOptions {
     std::function<void(const unsigned char* data, size_t size)> onRead;
     // Source bytes an earlier pass over the same data has counted already.
     std::uint64_t counted = 0;
-    // Threads; 0: one per CPU this process may run on.
-    unsigned threads = 0;
 };
 
 struct SegmentedResult {
@@ -71,11 +69,11 @@ struct SegmentedResult {
     std::uint64_t written = 0;  // bytes put into the sink
     int error = 0;              // errno of a read or write failure
     int failure = 0;            // the failing segment's own reason (CoderFailed)
-    size_t segments = 0;
 };
 
-// codeSegmented: reads `source` to its end, has every segment coded and
-// writes the joined stream (its last byte padded with zero bits) into `sink`.
+// codeSegmented: reads `source` to its end, has every segment coded by one
+// thread per CPU this process may run on, and writes the joined stream (its
+// last byte padded with zero bits) into `sink`.
 // Memory: about two segments in and out per thread, whatever the size.
 SegmentedResult codeSegmented(ByteSource& source, ByteSink& sink, Progress& progress, const std::string& entry,
                               const SegmentCoderFactory& factory, const SegmentedOptions& options);

@@ -314,6 +314,14 @@ bool lastBlockOf(const unsigned char* data, size_t size, std::uint64_t& start, s
     return found && end <= std::uint64_t{size} * 8 && start < end && (data[start / 8] >> (start % 8) & 1);
 }
 
+// firstStretchShrinks: the first kIncompressibleProbe bytes of `data`,
+// deflated by the quick `compressor` into `room` (as many bytes), come out
+// smaller. Pictures and archives do not: the look saves the slow parse.
+bool firstStretchShrinks(::libdeflate_compressor* compressor, const unsigned char* data, unsigned char* room)
+{
+    return ::libdeflate_deflate_compress(compressor, data, kIncompressibleProbe, room, kIncompressibleProbe - 1) != 0;
+}
+
 // Failures of a deflated segment.
 constexpr int kSegmentIncompressible = 1;
 constexpr int kSegmentStopped = 2;
@@ -356,10 +364,9 @@ Pass deflateData(ByteSource& source, ByteSink& sink, int level, bool probe, Prog
             }
             const size_t size = segment.ownSize();
             if (probe && segment.index == 0 && size > kIncompressibleProbe) {
-                // Pictures and archives: a quick look at the first stretch saves the slow parse.
                 std::string room(kIncompressibleProbe, '\0');
-                if (::libdeflate_deflate_compress(compressors->quick, segment.own(), kIncompressibleProbe,
-                        room.data(), kIncompressibleProbe - 1) == 0) {
+                if (!firstStretchShrinks(compressors->quick, segment.own(),
+                        reinterpret_cast<unsigned char*>(room.data()))) {
                     coded.failure = kSegmentIncompressible;
                     return coded;
                 }
@@ -458,13 +465,8 @@ bool BufferDeflater::deflate(const unsigned char* data, size_t size, std::string
     // smaller. The room is kept from file to file, so that its pages are
     // mapped once per thread rather than once per file.
     unsigned char* output = m_output.reserve(size);
-    if (size > kIncompressibleProbe) {
-        // Pictures and archives: a quick look at the first stretch saves the slow parse.
-        const size_t probed = ::libdeflate_deflate_compress(m_probe, data, kIncompressibleProbe, output,
-            kIncompressibleProbe - 1);
-        if (probed == 0)
-            return false;
-    }
+    if (size > kIncompressibleProbe && !firstStretchShrinks(m_probe, data, output))
+        return false;
     const size_t made = size > 1 ? ::libdeflate_deflate_compress(m_compressor, data, size, output, size - 1) : 0;
     out.assign(reinterpret_cast<const char*>(output), made);
     return made > 0;
