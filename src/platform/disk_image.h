@@ -18,6 +18,12 @@
 
 namespace platform::image {
 
+// The errors of one container's damaged images: "a damaged NFD image: why".
+struct Damage {
+    std::string prefix; // "a damaged NFD image"
+    Error operator()(const std::string& why) const { return Error{EINVAL, prefix + ": " + why}; }
+};
+
 // ── The image file ──────────────────────────────────────────────────────────
 
 // Bytes of an image file (or of a buffer, in tests), read at any offset.

@@ -17,7 +17,7 @@ namespace platform::image {
 
 namespace {
 
-const std::string kDamaged = "a damaged ApriDisk image";
+const Damage damaged{"a damaged ApriDisk image"};
 constexpr std::size_t kHeaderSize = 128;
 constexpr char kMagic[] = "ACT Apricot disk image\x1a\x04";
 constexpr std::size_t kMagicSize = sizeof kMagic - 1;
@@ -25,11 +25,6 @@ constexpr std::size_t kRecordHeader = 16;
 
 constexpr std::uint32_t kDeleted = 0xE31D0000, kSector = 0xE31D0001, kComment = 0xE31D0002, kCreator = 0xE31D0003;
 constexpr std::uint16_t kPlain = 0x9E90, kRun = 0x3E5A;
-
-Error damaged(const std::string& why)
-{
-    return Error{EINVAL, kDamaged + ": " + why};
-}
 
 std::string hex(std::uint32_t v)
 {
@@ -47,7 +42,7 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeApriDisk(std::shared_ptr
         || std::memcmp(magic, kMagic, kMagicSize) != 0)
         return std::nullopt;
     using Found = Result<std::shared_ptr<const Disk>>;
-    Result<std::string> read = libdsk::wholeFile(*file, kDamaged);
+    Result<std::string> read = libdsk::wholeFile(*file, damaged.prefix);
     if (!read.ok())
         return Found(read.error());
     const std::string& bytes = *read;
@@ -117,7 +112,7 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeApriDisk(std::shared_ptr
     std::vector<libdsk::TrackIds> list;
     for (auto& [where, track] : tracks)
         list.push_back(std::move(track));
-    return Found(libdsk::read(bytes, "apridisk", "ApriDisk", list, kDamaged));
+    return Found(libdsk::read(bytes, "apridisk", "ApriDisk", list, damaged.prefix));
 }
 
 } // namespace platform::image

@@ -14,13 +14,8 @@ namespace platform::image {
 
 namespace {
 
-const std::string kDamaged = "a damaged CPC DSK image";
+const Damage damaged{"a damaged CPC DSK image"};
 constexpr std::size_t kBlock = 256;
-
-Error damaged(const std::string& why)
-{
-    return Error{EINVAL, kDamaged + ": " + why};
-}
 
 } // namespace
 
@@ -33,7 +28,7 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeCpcDsk(std::shared_ptr<c
     if (!extended && std::memcmp(magic, "MV - CPC", 8) != 0)
         return std::nullopt;
     using Found = Result<std::shared_ptr<const Disk>>;
-    Result<std::string> read = libdsk::wholeFile(*file, kDamaged);
+    Result<std::string> read = libdsk::wholeFile(*file, damaged.prefix);
     if (!read.ok())
         return Found(read.error());
     const std::string& bytes = *read;
@@ -85,7 +80,7 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeCpcDsk(std::shared_ptr<c
         tracks.push_back(std::move(ids));
         at += blockSize;
     }
-    return Found(libdsk::read(bytes, extended ? "edsk" : "dsk", extended ? "EDSK" : "CPC DSK", tracks, kDamaged));
+    return Found(libdsk::read(bytes, extended ? "edsk" : "dsk", extended ? "EDSK" : "CPC DSK", tracks, damaged.prefix));
 }
 
 } // namespace platform::image

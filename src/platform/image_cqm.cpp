@@ -13,13 +13,8 @@ namespace platform::image {
 
 namespace {
 
-const std::string kDamaged = "a damaged CopyQM image";
+const Damage damaged{"a damaged CopyQM image"};
 constexpr std::size_t kHeaderSize = 133;
-
-Error damaged(const std::string& why)
-{
-    return Error{EINVAL, kDamaged + ": " + why};
-}
 
 } // namespace
 
@@ -29,7 +24,7 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeCqm(std::shared_ptr<cons
     if (file->size() < 3 || file->readAt(0, magic, 3) != 3 || std::memcmp(magic, "CQ\x14", 3) != 0)
         return std::nullopt;
     using Found = Result<std::shared_ptr<const Disk>>;
-    Result<std::string> read = libdsk::wholeFile(*file, kDamaged);
+    Result<std::string> read = libdsk::wholeFile(*file, damaged.prefix);
     if (!read.ok())
         return Found(read.error());
     const std::string& bytes = *read;
@@ -90,7 +85,7 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeCqm(std::shared_ptr<cons
                                      static_cast<std::uint8_t>(base + 1 + s), n, std::nullopt});
             tracks.push_back(std::move(track));
         }
-    return Found(libdsk::read(bytes, "copyqm", "CopyQM", tracks, kDamaged));
+    return Found(libdsk::read(bytes, "copyqm", "CopyQM", tracks, damaged.prefix));
 }
 
 } // namespace platform::image

@@ -53,10 +53,7 @@ std::uint16_t le16(const unsigned char* p)
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
-Error damaged(const std::string& why)
-{
-    return Error{EINVAL, "a damaged D88 image: " + why};
-}
+const Damage damaged{"a damaged D88 image"};
 
 // One sector as the image stores it.
 struct Stored {

@@ -26,10 +26,7 @@ constexpr Media kMedia[] = {
     {0x09, 512, 18, 160}, // 2HQ (1.44 MB)
 };
 
-Error damaged(const std::string& why)
-{
-    return Error{EINVAL, "a damaged DIM image: " + why};
-}
+const Damage damaged{"a damaged DIM image"};
 
 } // namespace
 

@@ -21,10 +21,7 @@ constexpr std::uint32_t kSectors = 26;
 constexpr std::uint32_t kIdSize = 12;
 constexpr std::uint32_t kHeaderSize = kTable + kTracks * kSectors * kIdSize + 32;
 
-Error damaged(const std::string& why)
-{
-    return Error{EINVAL, "a damaged FDD image: " + why};
-}
+const Damage damaged{"a damaged FDD image"};
 
 } // namespace
 
@@ -58,7 +55,7 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeFdd(std::shared_ptr<cons
             found.list.push_back(sector);
         }
     }
-    return sectors::build(std::move(file), "FDD", found, "a damaged FDD image");
+    return sectors::build(std::move(file), "FDD", found, damaged.prefix);
 }
 
 } // namespace platform::image

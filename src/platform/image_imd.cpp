@@ -12,12 +12,7 @@ namespace platform::image {
 
 namespace {
 
-const std::string kDamaged = "a damaged ImageDisk image";
-
-Error damaged(const std::string& why)
-{
-    return Error{EINVAL, kDamaged + ": " + why};
-}
+const Damage damaged{"a damaged ImageDisk image"};
 
 std::optional<std::uint8_t> sizeCode(std::uint32_t size)
 {
@@ -35,7 +30,7 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeImd(std::shared_ptr<cons
     if (file->size() < 4 || file->readAt(0, magic, 4) != 4 || std::memcmp(magic, "IMD ", 4) != 0)
         return std::nullopt;
     using Found = Result<std::shared_ptr<const Disk>>;
-    Result<std::string> read = libdsk::wholeFile(*file, kDamaged);
+    Result<std::string> read = libdsk::wholeFile(*file, damaged.prefix);
     if (!read.ok())
         return Found(read.error());
     const std::string& bytes = *read;
@@ -96,7 +91,7 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeImd(std::shared_ptr<cons
         }
         tracks.push_back(std::move(ids));
     }
-    return Found(libdsk::read(bytes, "imd", "ImageDisk", tracks, kDamaged));
+    return Found(libdsk::read(bytes, "imd", "ImageDisk", tracks, damaged.prefix));
 }
 
 } // namespace platform::image

@@ -36,10 +36,7 @@ constexpr std::uint32_t kR1Header = 0x3C0;
 constexpr std::uint32_t kR1Tracks = 164;
 constexpr std::uint32_t kMaxTrackEntries = 1024;
 
-Error damaged(const std::string& why)
-{
-    return Error{EINVAL, "a damaged NFD image: " + why};
-}
+const Damage damaged{"a damaged NFD image"};
 
 std::optional<std::string> faultOf(const unsigned char* id, std::size_t status)
 {
@@ -83,7 +80,7 @@ Result<std::shared_ptr<const Disk>> readR0(std::shared_ptr<const ByteFile> file,
             data += size;
         }
     }
-    return sectors::build(std::move(file), "NFD", found, "a damaged NFD image");
+    return sectors::build(std::move(file), "NFD", found, damaged.prefix);
 }
 
 Result<std::shared_ptr<const Disk>> readR1(std::shared_ptr<const ByteFile> file, std::uint32_t headSize)
@@ -131,7 +128,7 @@ Result<std::shared_ptr<const Disk>> readR1(std::shared_ptr<const ByteFile> file,
             data += length * (1u + id[9]);
         }
     }
-    return sectors::build(std::move(file), "NFD", found, "a damaged NFD image");
+    return sectors::build(std::move(file), "NFD", found, damaged.prefix);
 }
 
 } // namespace

@@ -16,13 +16,8 @@ namespace platform::image {
 
 namespace {
 
-const std::string kDamaged = "a damaged TeleDisk image";
+const Damage damaged{"a damaged TeleDisk image"};
 constexpr std::size_t kHeaderSize = 12;
-
-Error damaged(const std::string& why)
-{
-    return Error{EINVAL, kDamaged + ": " + why};
-}
 
 // One sector's encoded data, checked to decode to exactly `size` bytes the
 // way libdsk decodes it; an error naming what is wrong.
@@ -84,7 +79,7 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeTd0(std::shared_ptr<cons
     using Found = Result<std::shared_ptr<const Disk>>;
     if (file->size() < kHeaderSize)
         return std::nullopt; // too short to be a TeleDisk image: not one
-    Result<std::string> read = libdsk::wholeFile(*file, kDamaged);
+    Result<std::string> read = libdsk::wholeFile(*file, damaged.prefix);
     if (!read.ok())
         return Found(read.error());
     std::string bytes = std::move(*read);
@@ -166,7 +161,7 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeTd0(std::shared_ptr<cons
         tracks.push_back(std::move(ids));
     }
     bytes.resize(end);
-    return Found(libdsk::read(bytes, "tele", "TeleDisk", tracks, kDamaged));
+    return Found(libdsk::read(bytes, "tele", "TeleDisk", tracks, damaged.prefix));
 }
 
 } // namespace platform::image
