@@ -39,14 +39,26 @@ SRC
     apt-get update -qq
 }
 
-# Unpacks Debian's source package NAME=VERSION (with Debian's patches) into
-# $work/NAME and prints that folder.
+# Unpacks Debian's source package NAME=VERSION into $work/NAME: with Debian's
+# patches when the mirror serves them, else the upstream tarball alone (what
+# this build needs of those patches is done here).
 unpack() {
     local name=$1 version=$2
     rm -rf "$work/$name" "$work/dl-$name"
     mkdir -p "$work/dl-$name"
-    (cd "$work/dl-$name" && apt-get source -qq --download-only "$name=$version" >/dev/null)
-    dpkg-source -q -x "$work/dl-$name"/*.dsc "$work/$name" >/dev/null
+    (cd "$work/dl-$name" && apt-get source -qq --download-only "$name=$version" >/dev/null 2>&1) || true
+    if ls "$work/dl-$name"/*.debian.tar.* >/dev/null 2>&1; then
+        dpkg-source -q -x "$work/dl-$name"/*.dsc "$work/$name" >/dev/null 2>&1
+    else
+        local orig
+        orig=$(ls "$work/dl-$name"/*.orig.tar.* 2>/dev/null | head -1)
+        if [ -z "$orig" ]; then
+            echo "Debian's source of $name $version could not be fetched." >&2
+            exit 1
+        fi
+        mkdir -p "$work/$name"
+        tar -xf "$orig" -C "$work/$name" --strip-components=1
+    fi
     rm -rf "$work/dl-$name"
 }
 
@@ -79,13 +91,24 @@ build_libdeflate() {
     stamp_ok libdeflate "$DEFLATE_VERSION" && return
     echo "Building libdeflate $DEFLATE_VERSION for Windows..."
     unpack libdeflate "$DEFLATE_VERSION"
-    cmake -S "$work/libdeflate" -B "$work/libdeflate-build" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_INSTALL_PREFIX="$prefix" -DLIBDEFLATE_BUILD_SHARED_LIB=OFF \
-        -DLIBDEFLATE_BUILD_GZIP=OFF > /dev/null
-    cmake --build "$work/libdeflate-build" -j "$jobs" > /dev/null
-    cmake --install "$work/libdeflate-build" > /dev/null
-    rm -rf "$work/libdeflate-build" "$work/libdeflate"
+    # This version builds with its own Makefile, which knows mingw.
+    make -s -C "$work/libdeflate" -j "$jobs" CC=x86_64-w64-mingw32-gcc-posix \
+        AR=x86_64-w64-mingw32-ar libdeflatestatic.lib >/dev/null
+    mkdir -p "$prefix/include" "$prefix/lib/pkgconfig"
+    cp "$work/libdeflate/libdeflate.h" "$prefix/include/"
+    cp "$work/libdeflate/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
+    cat > "$prefix/lib/pkgconfig/libdeflate.pc" <<PC
+prefix=$prefix
+includedir=\${prefix}/include
+libdir=\${prefix}/lib
+
+Name: libdeflate
+Description: Fast implementation of DEFLATE, zlib, and gzip
+Version: ${DEFLATE_VERSION%-*}
+Libs: -L\${libdir} -ldeflate
+Cflags: -I\${includedir}
+PC
+    rm -rf "$work/libdeflate"
     stamp libdeflate "$DEFLATE_VERSION"
 }
 
@@ -93,9 +116,10 @@ build_libdsk() {
     stamp_ok libdsk "$DSK_VERSION" && return
     echo "Building LibDsk $DSK_VERSION for Windows..."
     unpack libdsk "$DSK_VERSION"
-    (cd "$work/libdsk" &&
+    # The source as Debian ships it leaves the build scripts to autoreconf.
+    (cd "$work/libdsk" && touch AUTHORS NEWS && autoreconf -fi >/dev/null 2>&1 &&
         ./configure -q --host=x86_64-w64-mingw32 --prefix="$prefix" \
-            --enable-static --disable-shared --without-java --without-jni >/dev/null &&
+            --enable-static --disable-shared >/dev/null &&
         make -s -j "$jobs" -C lib >/dev/null && make -s -C lib install >/dev/null &&
         make -s -C include install >/dev/null)
     rm -rf "$work/libdsk"
