@@ -173,7 +173,7 @@ windows: windows-deps
 	@if [ ! -f $(WIN_DIR)/build.ninja ]; then \
 		cmake -S . -B $(WIN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DSORVANE2_WERROR=ON \
 			-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/windows/mingw-w64.cmake \
-			-DCMAKE_PREFIX_PATH="$(WIN_DEPS)/qt;$(WIN_DEPS)" \
+			-DSORVANE2_WINDOWS_DEPS=$(WIN_DEPS) \
 			-DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake; \
 	fi
 	cmake --build $(WIN_DIR) -j $(JOBS)

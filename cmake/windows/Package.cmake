@@ -24,8 +24,10 @@ install(FILES ${SORVANE2_QTBASE_JA} DESTINATION translations)
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-libgcc-file-name
   OUTPUT_VARIABLE libgcc OUTPUT_STRIP_TRAILING_WHITESPACE)
 get_filename_component(runtime_dir ${libgcc} DIRECTORY)
+find_file(SORVANE2_WINPTHREAD_DLL libwinpthread-1.dll PATHS /usr/x86_64-w64-mingw32/lib
+  NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 install(FILES ${runtime_dir}/libstdc++-6.dll ${runtime_dir}/libgcc_s_seh-1.dll
-  ${CMAKE_FIND_ROOT_PATH}/lib/libwinpthread-1.dll DESTINATION .)
+  ${SORVANE2_WINPTHREAD_DLL} DESTINATION .)
 
 set(SORVANE2_RUNTIME_PATH "${CMAKE_PREFIX_PATH}" CACHE INTERNAL "")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/installer.nsi.in ${CMAKE_BINARY_DIR}/installer.nsi @ONLY)

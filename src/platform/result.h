@@ -6,6 +6,15 @@
 #include <utility>
 #include <variant>
 
+// Errors that Linux names and the Windows C library does not: the platform
+// layer gives them these numbers there, so that callers can name them alike.
+#ifndef ENOMEDIUM
+#define ENOMEDIUM 123
+#endif
+#ifndef EDQUOT
+#define EDQUOT 122
+#endif
+
 namespace platform {
 
 // An operating-system failure. `code` is an errno value (0 when the failure
