@@ -6,6 +6,12 @@
 #include <utility>
 #include <variant>
 
+// A drive without its medium. Windows' C library has no such errno value;
+// one of its own, past the ones it uses, keeps the code apart from the rest.
+#ifndef ENOMEDIUM
+#define ENOMEDIUM 190
+#endif
+
 namespace platform {
 
 // An operating-system failure. `code` is an errno value (0 when the failure
