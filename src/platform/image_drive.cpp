@@ -168,11 +168,11 @@ const ImageOpener* shareOpener()
         return &g_ownOpener;
     }
     // A module: the program's opener when this process's program published one.
-    const char* text = std::getenv(kOpenerVariable);
-    if (!text || std::strncmp(text, self.c_str(), self.size()) != 0)
+    const std::string text = images::os::variable(kOpenerVariable);
+    if (text.compare(0, self.size(), self) != 0)
         return &g_ownOpener;
     void* address = nullptr;
-    if (std::sscanf(text + self.size(), "%p", &address) != 1 || !address || !images::os::inProgram(address))
+    if (std::sscanf(text.c_str() + self.size(), "%p", &address) != 1 || !address || !images::os::inProgram(address))
         return &g_ownOpener;
     const auto* published = static_cast<const ImageOpener*>(address);
     return published->layout == kOpenerLayout ? published : &g_ownOpener;
@@ -350,8 +350,8 @@ bool hasImageExtension(const std::string& name)
 
 char attachedLetter()
 {
-    const char* text = std::getenv(kAttachedVariable);
-    if (!text || std::strlen(text) < 4 || text[1] != '=' || text[0] < 'a' || text[0] > 'z')
+    const std::string text = os::variable(kAttachedVariable);
+    if (text.size() < 4 || text[1] != '=' || text[0] < 'a' || text[0] > 'z')
         return 0;
     return text[0];
 }
@@ -419,7 +419,7 @@ Result<char> attachImage(const std::string& nativePath, char letter)
 
 void detachImage()
 {
-    if (std::getenv(images::kAttachedVariable))
+    if (!images::os::variable(images::kAttachedVariable).empty())
         images::os::setVariable(images::kAttachedVariable, "");
 }
 
@@ -433,8 +433,8 @@ void closeImages()
 
 std::string attachedImage()
 {
-    const char* text = std::getenv(images::kAttachedVariable);
-    return text && std::strlen(text) > 2 ? std::string(text + 2) : std::string();
+    const std::string text = images::os::variable(images::kAttachedVariable);
+    return text.size() > 2 ? text.substr(2) : std::string();
 }
 
 const std::vector<std::string>& imageExtensions()

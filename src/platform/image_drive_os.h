@@ -54,8 +54,11 @@ std::vector<char> folderLetters();
 // error when it is not absolute.
 Result<std::string> absoluteImagePath(const std::string& native);
 
+// variable: an environment variable of the process (UTF-8), empty when unset.
+std::string variable(const char* name);
+
 // setVariable: set an environment variable of the process (the empty text
-// leaves it present but empty).
+// unsets it, or leaves it present but empty).
 void setVariable(const char* name, const std::string& value);
 
 // processTag: a text naming this process ("<pid>:").

@@ -127,6 +127,12 @@ Result<std::string> absoluteImagePath(const std::string& native)
     return posix::normalizeNative(native);
 }
 
+std::string variable(const char* name)
+{
+    const char* text = std::getenv(name);
+    return text ? text : "";
+}
+
 void setVariable(const char* name, const std::string& value)
 {
     ::setenv(name, value.c_str(), 1);
@@ -175,13 +181,13 @@ void markImages(std::vector<MappedDrive>& map)
 
 void applyAttachedImage(std::vector<MappedDrive>& map)
 {
-    const char* text = std::getenv(images::kAttachedVariable);
+    const std::string text = images::os::variable(images::kAttachedVariable);
     if (!images::attachedLetter() || text[2] != '/')
         return;
     MappedDrive mapped;
     mapped.drive.letter = text[0];
     mapped.drive.kind = (text[0] == 'a' || text[0] == 'b') ? DriveKind::Removable : DriveKind::Fixed;
-    mapped.root = normalizeNative(text + 2);
+    mapped.root = normalizeNative(text.substr(2));
     mapped.drive.image = mapped.root;
     map.erase(std::remove_if(map.begin(), map.end(),
                   [&](const MappedDrive& old) { return old.drive.letter == mapped.drive.letter; }),
