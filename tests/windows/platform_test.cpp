@@ -18,20 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/basvelt.h"
 #include "platform/dialect.h"
 #include "platform/folder_lock.h"
 #include "platform/platform.h"
 #include "platform/win32_text.h"
 #include "settings/settings.h"
-
-// The settings code asks the engine only for the temporary folder.
-namespace basVelt {
-std::string GetTempFolder()
-{
-    return platform::tempFolder();
-}
-} // namespace basVelt
 
 namespace {
 

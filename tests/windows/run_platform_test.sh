@@ -1,12 +1,14 @@
 #!/bin/bash
-# Runs the Windows platform tests under wine: usage
-#   tests/windows/run_platform_test.sh path/to/platform_win_test.exe [gtest options]
+# Runs a Windows test program (platform_win_test.exe, image_batch_win_test.exe)
+# under wine: usage
+#   tests/windows/run_platform_test.sh path/to/test.exe [gtest options]
 # Prepares what the tests need and names it in the environment:
 #   - drive m: mapped to an empty folder whose volume label is TESTVOL (wine
 #     reads a folder drive's label from .windows-label in its root),
 #   - drive n: mapped to a folder that does not exist (a drive not ready),
 #   - a FAT12 floppy image made by mformat and mcopy, and the folder mtools
-#     extracts it to, to compare with what the image drive reads.
+#     extracts it to, to compare with what the image drive reads,
+#   - a folder of images for the --images batch.
 # WINEPREFIX defaults to a prefix of its own below /tmp.
 set -euo pipefail
 exe=$(readlink -f "$1")
@@ -44,11 +46,21 @@ mcopy -s -i "$image" "$src"/* ::
 mkdir -p "$work/extracted"
 mcopy -s -n -i "$image" '::*' "$work/extracted/"
 
+# A folder of images for the --images batch: two floppies and a file that is none.
+batch="$work/batch"
+mkdir -p "$batch"
+mformat -C -f 1440 -v GAME1 -i "$batch/GAME1.IMG" ::
+mcopy -i "$batch/GAME1.IMG" "$src/README.TXT" "$src/EMPTY.DAT" ::
+mformat -C -f 720 -v GAME2 -i "$batch/GAME2.IMG" ::
+mcopy -i "$batch/GAME2.IMG" "$src/README.TXT" ::
+printf 'not a disk\n' > "$batch/NOTADISK.IMG"
+
 winpath() { echo "Z:${1//\//\\}"; }
 export SORVANE2_TEST_DRIVE=m
 export SORVANE2_TEST_MISSING=n
 export SORVANE2_TEST_IMAGE=$(winpath "$image")
 export SORVANE2_TEST_IMAGE_FILES=$(winpath "$work/extracted")
+export SORVANE2_TEST_BATCH=$(winpath "$batch")
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 cd "$(dirname "$exe")"
 status=0
