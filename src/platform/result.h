@@ -6,13 +6,13 @@
 #include <utility>
 #include <variant>
 
-// Errors that Linux names and the Windows C library does not: the platform
-// layer gives them these numbers there, so that callers can name them alike.
+// Errors that Linux names and Windows' C library does not: numbers of their
+// own there, past the ones it uses, keep the codes apart from the rest.
 #ifndef ENOMEDIUM
-#define ENOMEDIUM 123
+#define ENOMEDIUM 190
 #endif
 #ifndef EDQUOT
-#define EDQUOT 122
+#define EDQUOT 191
 #endif
 
 namespace platform {
