@@ -5,10 +5,9 @@
 #include <cstring>
 #include <optional>
 
-#include <dlfcn.h>
-#include <sys/stat.h>
-
 #include "basvelt.h"
+#include "module_loader.h"
+#include "platform/codepage.h"
 #include "platform/platform.h"
 
 namespace engine {
@@ -23,6 +22,28 @@ using SetProgressFunction = int (*)(ProgressCallback, void*);
 
 // Room for a library's report of one call; a longer report is cut.
 constexpr unsigned long kReportSize = 64 * 1024;
+// The result of a command line that the modules' code page cannot carry
+// (a name that cannot be given to the library: ERROR_NOT_CONFIRM_NAME).
+constexpr int kNameNotPassable = 0x8041;
+
+// The engine speaks UTF-8; the modules take and give the platform's narrow
+// code page (UTF-8 on POSIX systems, the ANSI code page on Windows).
+std::optional<std::string> toModuleText(const std::string& utf8)
+{
+    const unsigned page = platform::codepage::narrow();
+    if (page == platform::codepage::kUtf8)
+        return utf8;
+    return platform::codepage::fromUtf8(utf8, page);
+}
+
+std::string fromModuleText(const char* text)
+{
+    const unsigned page = platform::codepage::narrow();
+    if (page == platform::codepage::kUtf8 || !text)
+        return text ? text : "";
+    // A library that gives bytes its code page does not hold is shown as it came.
+    return platform::codepage::toUtf8(text, page).value_or(text);
+}
 
 struct ProgressBridge {
     ProgressHandler handler;
@@ -32,23 +53,24 @@ struct ProgressBridge {
 int forwardProgress(void* bridge, unsigned long long done, unsigned long long total, const char* entry)
 {
     auto* b = static_cast<ProgressBridge*>(bridge);
-    return b->handler(b->context, done, total, entry) ? 1 : 0;
+    return b->handler(b->context, done, total, fromModuleText(entry).c_str()) ? 1 : 0;
 }
 
-// A module loaded with dlopen; the functions are resolved by its prefix.
+// A loaded module; the functions are resolved by its prefix.
 class LoadedLibrary final : public ArchiverLibrary {
 public:
     static std::shared_ptr<LoadedLibrary> load(const std::string& nativePath, const std::string& prefix,
                                                ProgressHandler progress, void* context)
     {
-        void* handle = ::dlopen(nativePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* handle = modules::load(nativePath);
         if (!handle)
             return nullptr;
         auto library = std::shared_ptr<LoadedLibrary>(new LoadedLibrary(handle));
-        library->m_command = reinterpret_cast<CommandFunction>(::dlsym(handle, prefix.c_str()));
-        library->m_version = reinterpret_cast<VersionFunction>(::dlsym(handle, (prefix + "GetVersion").c_str()));
-        library->m_running = reinterpret_cast<RunningFunction>(::dlsym(handle, (prefix + "GetRunning").c_str()));
-        auto setProgress = reinterpret_cast<SetProgressFunction>(::dlsym(handle, (prefix + "SetProgress").c_str()));
+        library->m_command = reinterpret_cast<CommandFunction>(modules::symbol(handle, prefix.c_str()));
+        library->m_version = reinterpret_cast<VersionFunction>(modules::symbol(handle, (prefix + "GetVersion").c_str()));
+        library->m_running = reinterpret_cast<RunningFunction>(modules::symbol(handle, (prefix + "GetRunning").c_str()));
+        auto setProgress
+            = reinterpret_cast<SetProgressFunction>(modules::symbol(handle, (prefix + "SetProgress").c_str()));
         if (!library->m_command || !library->m_version || !library->m_running)
             return nullptr;
         if (progress && setProgress) {
@@ -58,15 +80,19 @@ public:
         return library;
     }
 
-    ~LoadedLibrary() override { ::dlclose(m_handle); }
+    ~LoadedLibrary() override { modules::unload(m_handle); }
 
     int command(const std::string& commandLine) override
     {
+        const std::optional<std::string> line = toModuleText(commandLine);
+        if (!line) {
+            m_report = commandLine + ": a name the system's code page cannot hold cannot be given to the library\n";
+            return kNameNotPassable;
+        }
         // The report names the file and the cause of a failure; kept for the caller.
         std::string buffer(kReportSize, '\0');
-        const int code = m_command(nullptr, commandLine.c_str(), buffer.data(), kReportSize);
-        buffer.resize(std::strlen(buffer.c_str()));
-        m_report = std::move(buffer);
+        const int code = m_command(nullptr, line->c_str(), buffer.data(), kReportSize);
+        m_report = fromModuleText(buffer.c_str());
         return code;
     }
     std::string report() const override { return m_report; }
@@ -106,20 +132,6 @@ std::vector<AboutLine> aboutLines(const Availability& availability)
     return lines;
 }
 
-namespace {
-
-// A module file of the system folder (a native folder), when it is there.
-std::optional<std::string> moduleFile(const std::string& folder, const char* name)
-{
-    const std::string path = folder + "/" + name;
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    return path;
-}
-
-} // namespace
-
 LibrarySet loadLibraries(const std::string& systemFolder, ProgressHandler progress, void* context)
 {
     LibrarySet set;
@@ -132,23 +144,23 @@ LibrarySet loadLibraries(const std::string& systemFolder, ProgressHandler progre
     if (!folder)
         return set;
     // Each library stands or falls on its own files.
-    if (auto file = moduleFile(*folder, "UNLHA32.DLL")) {
+    if (auto file = modules::moduleFile(*folder, "UNLHA32.DLL")) {
         set.lzh = LoadedLibrary::load(*file, "Unlha", progress, context);
         if (set.lzh) {
             set.availability.lzh = true;
             set.availability.lzhVersion = set.lzh->version();
         }
     }
-    if (!moduleFile(*folder, "IZIP32J.DLL"))
+    if (!modules::moduleFile(*folder, "IZIP32J.DLL"))
         return set; // the ZIP engine both ZIP modules need
-    if (auto file = moduleFile(*folder, "ZIP32J.DLL")) {
+    if (auto file = modules::moduleFile(*folder, "ZIP32J.DLL")) {
         set.zip = LoadedLibrary::load(*file, "Zip", progress, context);
         if (set.zip) {
             set.availability.zip = true;
             set.availability.zipVersion = set.zip->version();
         }
     }
-    if (auto file = moduleFile(*folder, "UNZIP32.DLL")) {
+    if (auto file = modules::moduleFile(*folder, "UNZIP32.DLL")) {
         set.unzip = LoadedLibrary::load(*file, "UnZip", progress, context);
         if (set.unzip) {
             set.availability.unzip = true;

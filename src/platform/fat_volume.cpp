@@ -10,8 +10,7 @@
 #include <ctime>
 #include <set>
 
-#include <iconv.h>
-
+#include "codepage.h"
 #include "dialect.h"
 #include "file_systems.h"
 #include "partitions.h"
@@ -87,20 +86,7 @@ std::optional<std::string> cp932ToUtf8(std::string_view bytes)
 {
     if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
         return std::string(bytes);
-    iconv_t cd = ::iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return std::nullopt;
-    std::string output(bytes.size() * 4 + 8, '\0');
-    char* in = const_cast<char*>(bytes.data());
-    std::size_t inLeft = bytes.size();
-    char* out = output.data();
-    std::size_t outLeft = output.size();
-    const std::size_t done = ::iconv(cd, &in, &inLeft, &out, &outLeft);
-    ::iconv_close(cd);
-    if (done == static_cast<std::size_t>(-1) || inLeft != 0)
-        return std::nullopt;
-    output.resize(output.size() - outLeft);
-    return output;
+    return codepage::toUtf8(bytes, codepage::kShiftJis);
 }
 
 void lowerAscii(std::string& text)

@@ -6,10 +6,6 @@
 #include <cstring>
 #include <ctime>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "result_codes.h"
 
 namespace archivers {
@@ -25,34 +21,37 @@ ArchiveUpdate::ArchiveUpdate(std::string nativeArchive, std::string shown, std::
 int ArchiveUpdate::begin()
 {
     const std::string folder = parentFolder(m_native);
-    struct stat info;
-    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (nodeStatus(folder, true).type != NodeType::Folder) {
         m_report.line(m_shown + ": the folder does not exist");
         return kErrorArcFileOpen;
     }
     // Writers of this archive take turns; those of others in the folder go on.
-    if (!m_lock.lock(m_native, m_tempPrefix) && ::access(folder.c_str(), W_OK) == 0) {
+    if (!m_lock.lock(m_native, m_tempPrefix) && canWrite(folder)) {
         m_report.line(m_shown + ": cannot lock the archive for the update: " + std::strerror(m_lock.error()));
         return kErrorArcFileOpen;
     }
     // (A folder this call cannot write gets no new archive from it: the old
     // one is only read, which needs no turn.)
     removeDeadTemporaries(folder);
-    if (::lstat(m_native.c_str(), &info) != 0) {
-        if (errno == ENOENT)
+    NodeStatus status = nodeStatus(m_native, false);
+    if (status.type == NodeType::Missing) {
+        if (status.error == ENOENT)
             return kOk; // a new archive
-        m_report.line(m_shown + ": " + std::strerror(errno));
+        m_report.line(m_shown + ": " + std::strerror(status.error));
         return kErrorArcFileOpen;
     }
-    if (S_ISLNK(info.st_mode) && ::stat(m_native.c_str(), &info) != 0) {
-        m_report.line(m_shown + ": a link to nothing");
-        return kErrorArcFileOpen;
+    if (status.type == NodeType::Link) {
+        status = nodeStatus(m_native, true);
+        if (status.type == NodeType::Missing) {
+            m_report.line(m_shown + ": a link to nothing");
+            return kErrorArcFileOpen;
+        }
     }
-    if (!S_ISREG(info.st_mode)) {
+    if (status.type != NodeType::File) {
         m_report.line(m_shown + ": not a file");
         return kErrorArcFileOpen;
     }
-    m_oldMode = info.st_mode & 07777;
+    m_oldMode = status.mode;
     m_old = openReader(m_native);
     if (!m_old) {
         m_report.line(m_shown + ": " + std::strerror(errno));
@@ -74,7 +73,7 @@ int ArchiveUpdate::readFailure(int code, const std::string& why)
 
 int ArchiveUpdate::start()
 {
-    if (m_old && ((m_oldMode & 0222) == 0 || ::access(m_native.c_str(), W_OK) != 0)) {
+    if (m_old && ((m_oldMode & 0222) == 0 || !canWrite(m_native))) {
         m_report.line(m_shown + ": the archive is read-only");
         return kErrorReadOnly;
     }
@@ -98,6 +97,9 @@ int ArchiveUpdate::flush()
 
 int ArchiveUpdate::commit()
 {
+    // Done with the old archive: a file still open cannot be replaced on
+    // every system.
+    m_old.reset();
     return commitOutput(m_output, m_shown, m_report);
 }
 
@@ -135,30 +137,22 @@ bool ExtractionTarget::finish()
     m_finished = true;
     // Deepest first: setting a folder's time after its subfolders' keeps it.
     std::stable_sort(m_folderTimes.begin(), m_folderTimes.end(), [](const auto& a, const auto& b) {
-        return std::count(a.first.begin(), a.first.end(), '/') > std::count(b.first.begin(), b.first.end(), '/');
+        return pathDepth(a.first) > pathDepth(b.first);
     });
-    for (const auto& [folder, mtime] : m_folderTimes) {
-        const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-        ::utimensat(AT_FDCWD, folder.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    }
-    const int fd = ::open(m_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::syncfs(fd) == 0;
-    ::close(fd);
-    return synced;
+    for (const auto& [folder, mtime] : m_folderTimes)
+        setFileTime(folder, mtime);
+    return syncFolderTree(m_root);
 }
 
 std::string makeFoldersBelow(const std::string& root, const std::vector<std::string>& elements, size_t count)
 {
     std::string folder = root;
     for (size_t i = 0; i < count; ++i) {
-        folder += "/" + elements[i];
-        struct stat info;
-        if (::lstat(folder.c_str(), &info) != 0
-            && (::mkdir(folder.c_str(), 0777) != 0 || ::lstat(folder.c_str(), &info) != 0))
-            return {};
-        if (!S_ISDIR(info.st_mode))
+        folder = joinPath(folder, elements[i]);
+        NodeStatus status = nodeStatus(folder, false);
+        if (status.type == NodeType::Missing && makeFolder(folder))
+            status = nodeStatus(folder, false);
+        if (status.type != NodeType::Folder)
             return {};
     }
     return folder;
@@ -184,14 +178,36 @@ std::int64_t timeIn32Bits(std::int64_t unixTime)
     return std::clamp<std::int64_t>(unixTime, 0, 0xFFFFFFFFll);
 }
 
+namespace {
+
+// localTime: the local time of `value`, thread-safe on either C library.
+bool localTime(std::time_t value, std::tm& local)
+{
+#ifdef _WIN32
+    return ::localtime_s(&local, &value) == 0;
+#else
+    return ::localtime_r(&value, &local) != nullptr;
+#endif
+}
+
+} // namespace
+
 std::uint32_t dosTimeOf(std::int64_t unixTime)
 {
     const std::time_t value = static_cast<std::time_t>(unixTime);
     std::tm local{};
-    if (!::localtime_r(&value, &local) || local.tm_year < 80)
+    if (!localTime(value, local) || local.tm_year < 80)
         return (1u << 21) | (1u << 16); // 1980-01-01 00:00:00, the earliest DOS time
-    if (local.tm_year > 207)
-        local = std::tm{58, 59, 23, 31, 11, 207, 0, 0, 0, 0, nullptr};
+    if (local.tm_year > 207) {
+        // 2107-12-31 23:59:58, the latest
+        local = std::tm{};
+        local.tm_year = 207;
+        local.tm_mon = 11;
+        local.tm_mday = 31;
+        local.tm_hour = 23;
+        local.tm_min = 59;
+        local.tm_sec = 58;
+    }
     return (static_cast<std::uint32_t>(local.tm_year - 80) << 25) | (static_cast<std::uint32_t>(local.tm_mon + 1) << 21)
         | (static_cast<std::uint32_t>(local.tm_mday) << 16) | (static_cast<std::uint32_t>(local.tm_hour) << 11)
         | (static_cast<std::uint32_t>(local.tm_min) << 5) | (static_cast<std::uint32_t>(local.tm_sec) / 2);

@@ -46,7 +46,7 @@ private:
     Report& m_report;
     ArchiveLock m_lock;
     std::unique_ptr<RandomReader> m_old;
-    mode_t m_oldMode = 0;
+    std::uint32_t m_oldMode = 0;
     AtomicFile m_output;
 };
 

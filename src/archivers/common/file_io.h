@@ -9,11 +9,14 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-
 #include "platform/folder_lock.h"
 
 namespace archivers {
+
+// An open file of the system: a file descriptor on POSIX systems, a HANDLE
+// on Windows; kNoFile for none.
+using NativeFile = std::intptr_t;
+constexpr NativeFile kNoFile = -1;
 
 // A stream of bytes read from the start (a source file).
 class ByteSource {
@@ -65,8 +68,15 @@ constexpr int kHeldByWriter = 0x10002;
 // unexpected end).
 std::string readErrorText(int error);
 
-// A regular file read from the start, kept from changing unseen while it is
-// read:
+// openSource: a regular source file for reading (follows a symbolic link),
+// kept from changing unseen while it is read; null with errno set when it
+// cannot be opened. A FIFO, socket or device found under the name is refused
+// (EINVAL) without blocking. A file that another program holds open for
+// writing is waited for, at most kWriterWaitMs; if it is still open for
+// writing then, the source is returned and its first read fails with
+// kHeldByWriter.
+//
+// On POSIX systems the file is guarded
 // - with a read lease where the file system and the caller's rights allow
 //   one: no other program has the file open for writing while the lease is
 //   held, and one that opens it for writing waits until the lease is given
@@ -74,40 +84,11 @@ std::string readErrorText(int error);
 //   kWrittenByAnother and gives the lease back at once;
 // - else with an inotify watch, which sees every write and every close of
 //   a writer during the read (not a writer that holds the file open and
-//   writes nothing while it is read);
-// - and always, at the end: the same size, modification and change times
-//   as when it was opened, or the read fails with kChangedWhileRead.
-class FileSource final : public ByteSource {
-public:
-    enum class Guard { None, Lease, Watch };
-    // `watch`: the inotify descriptor of a Watch guard (owned), else -1;
-    // `failure`: an error every read returns (the file was busy), else 0.
-    FileSource(int fd, const struct stat& opened, Guard guard, int watch, int failure);
-    ~FileSource() override;
-    long read(void* buffer, size_t size) override;
-    int error() const override { return m_error; }
-
-private:
-    // undisturbed: no writer touched or tried to open the file so far.
-    bool undisturbed();
-    void release();
-
-    int m_fd;
-    std::int64_t m_size;
-    std::int64_t m_mtime[2];
-    std::int64_t m_ctime[2];
-    Guard m_guard;
-    int m_watch;
-    int m_error = 0;
-    bool m_ended = false;
-};
-
-// openSource: a regular source file for reading (follows a symbolic link);
-// null with errno set when it cannot be opened. A FIFO, socket or device
-// found under the name is refused (EINVAL) without blocking. A file that
-// another program holds open for writing is waited for, at most
-// kWriterWaitMs; if it is still open for writing then, the source is
-// returned and its first read fails with kHeldByWriter.
+//   writes nothing while it is read).
+// On Windows it is opened sharing reading only: no other program opens it
+// for writing while it is read.
+// And always, at the end: the same size, modification and change times as
+// when it was opened, or the read fails with kChangedWhileRead.
 constexpr int kWriterWaitMs = 2000;
 std::unique_ptr<ByteSource> openSource(const std::string& nativePath);
 
@@ -180,22 +161,9 @@ private:
     std::string& m_out;
 };
 
-class FileReader final : public RandomReader {
-public:
-    FileReader(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
-    ~FileReader() override;
-    long readAt(std::uint64_t offset, void* buffer, size_t size) override;
-    // size: the size now (a file being written grows while it is read back).
-    std::uint64_t size() const override;
-    int error() const override { return m_error; }
-
-private:
-    int m_fd;
-    std::uint64_t m_size;
-    int m_error = 0;
-};
-
-// openReader: an archive for reading; null with errno set on failure.
+// openReader: an archive for reading; null with errno set on failure. Other
+// programs may go on reading, writing, renaming or removing it meanwhile
+// (the archive's own writers take turns through ArchiveLock).
 std::unique_ptr<RandomReader> openReader(const std::string& nativePath);
 
 class MemoryReader final : public RandomReader {
@@ -210,10 +178,10 @@ private:
     size_t m_size;
 };
 
-// Buffered output to a file descriptor (not owned).
+// Buffered output to an open file (not owned).
 class FileSink final : public ByteSink {
 public:
-    explicit FileSink(int fd);
+    explicit FileSink(NativeFile file);
     bool write(const void* data, size_t size) override;
     bool writeAt(std::uint64_t offset, const void* data, size_t size) override;
     bool truncate(std::uint64_t size) override;
@@ -222,7 +190,7 @@ public:
     bool flush() override;
 
 private:
-    int m_fd;
+    NativeFile m_file;
     std::vector<unsigned char> m_buffer;
     std::uint64_t m_flushed = 0;
     int m_error = 0;
@@ -241,7 +209,7 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     struct CreateOptions {
-        std::optional<mode_t> mode; // the new file's mode; default: as a new file gets
+        std::optional<std::uint32_t> mode; // the new file's POSIX mode; default: as a new file gets
         bool sync = true;           // commit() syncs file and folder (off: the caller syncs once)
     };
     // create: make the temporary file; false with error() set on failure.
@@ -260,7 +228,7 @@ public:
 private:
     std::string m_target;
     std::string m_temp;
-    int m_fd = -1;
+    NativeFile m_file = kNoFile;
     std::unique_ptr<FileSink> m_sink;
     int m_error = 0;
     bool m_sync = true;
@@ -278,7 +246,8 @@ void removeDeadTemporaries(const std::string& folder);
 // writers of one archive take turns, while writers of other archives in the
 // same folder go on. The lock is a file beside the archive whose name is a
 // temporary name (the module's prefix and six characters made from the
-// archive's file name, without case), flocked; once the lock is taken, the
+// archive's file name, without case), locked (flock; LockFileEx on Windows);
+// once the lock is taken, the
 // name must still refer to the file locked (a holder that went on, or a
 // sweep, may have removed it meanwhile), else it is taken again. Released,
 // the file is removed while still locked, then closed; one a killed writer
@@ -294,12 +263,12 @@ public:
     // when the lock file cannot be made or locked.
     bool lock(const std::string& nativeArchive, const std::string& tempPrefix);
     void release();
-    bool held() const { return m_fd >= 0; }
+    bool held() const { return m_file != kNoFile; }
     int error() const { return m_error; }
     const std::string& path() const { return m_path; }
 
 private:
-    int m_fd = -1;
+    NativeFile m_file = kNoFile;
     std::string m_path;
     int m_error = 0;
 };
@@ -310,7 +279,52 @@ std::string archiveLockName(const std::string& archiveFileName, const std::strin
 
 using platform::removeStaleTemps;
 
-// parentFolder: "/a/b/c" -> "/a/b"; "/c" -> "/".
+// ── Native names ────────────────────────────────────────────────────────────
+
+// parentFolder: "/a/b/c" -> "/a/b"; "/c" -> "/"; on Windows "C:\A\B" ->
+// "C:\A" and "C:\A" -> "C:\" (its root).
 std::string parentFolder(const std::string& nativePath);
+
+// joinPath: `name` inside the native folder `folder`.
+std::string joinPath(const std::string& folder, const std::string& name);
+
+// pathDepth: how many separators `nativePath` holds (deeper paths more).
+size_t pathDepth(const std::string& nativePath);
+
+enum class NodeType { Missing, File, Folder, Link, Other };
+
+// What a native name stands for.
+struct NodeStatus {
+    NodeType type = NodeType::Missing;
+    int error = 0;            // Missing: ENOENT, or why the name could not be looked at
+    std::uint64_t size = 0;   // File
+    std::int64_t mtime = 0;   // seconds since 1970 (UTC)
+    std::uint32_t mode = 0;   // POSIX permission bits (Windows: 0444 when read-only, else 0666)
+    const char* kind = "";    // not a File: "a FIFO", "a socket", "not a regular file"...
+};
+
+// nodeStatus: what `nativePath` is; a symbolic link (or, on Windows, a
+// reparse point) is Link unless `followLink`, when it is what it leads to.
+NodeStatus nodeStatus(const std::string& nativePath, bool followLink);
+
+// canWrite: this process may write the file or folder (access(2) W_OK; on
+// Windows a name whose read-only attribute is not set).
+bool canWrite(const std::string& nativePath);
+
+// makeFolder: one folder (its parent exists); false with errno set.
+bool makeFolder(const std::string& nativePath);
+
+// setFileTime: the modification (and access) time of a file or folder, not
+// through a link; best effort.
+void setFileTime(const std::string& nativePath, std::int64_t mtime);
+
+// makeReadOnly: no one may write the file any more (mode 0444, or the
+// read-only attribute); best effort.
+void makeReadOnly(const std::string& nativePath);
+
+// syncFolderTree: everything written below `nativeFolder` is on the disk:
+// syncfs on POSIX systems; on Windows, where only an administrator may flush
+// a volume, AtomicFile flushes each file as it commits it. False with errno set.
+bool syncFolderTree(const std::string& nativeFolder);
 
 } // namespace archivers

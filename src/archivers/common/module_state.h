@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "archiver_api.h"
 
@@ -77,21 +79,36 @@ private:
     bool m_cancelled = false;
 };
 
-// The report of one call, written into the caller's buffer (cut to fit).
+// The report of one call, written into the caller's buffer line by line in
+// the caller's narrow code page (see fromCaller), cut to fit at a character.
 class Report {
 public:
-    Report(char* buffer, unsigned long size) : m_buffer(buffer), m_size(size) { flush(); }
-    ~Report() { flush(); }
+    Report(char* buffer, unsigned long size);
     Report(const Report&) = delete;
     Report& operator=(const Report&) = delete;
     void line(const std::string& text);
+    // text: the whole report, UTF-8.
     const std::string& text() const { return m_text; }
 
 private:
-    void flush();
+    void put(std::string_view utf8);
     char* m_buffer;
     unsigned long m_size;
+    unsigned long m_used = 0;
+    bool m_full = false;
     std::string m_text;
 };
+
+// The text that crosses the C interface (command lines, reports, the entry
+// names given to progress callbacks) is in the platform's narrow code page:
+// UTF-8 on POSIX systems, the ANSI code page on Windows. Inside, it is UTF-8.
+
+// fromCaller: the caller's command line as UTF-8; nullopt when it is not
+// valid in the narrow code page.
+std::optional<std::string> fromCaller(const char* text);
+
+// toCaller: UTF-8 text in the narrow code page; a character it cannot hold
+// becomes "?".
+std::string toCaller(std::string_view utf8);
 
 } // namespace archivers

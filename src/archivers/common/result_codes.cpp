@@ -47,7 +47,9 @@ int resultCodeForWrite(int error)
     switch (error) {
     case ENOSPC:
     case EFBIG:
+#ifdef EDQUOT // not in the Windows C library
     case EDQUOT:
+#endif
         return kErrorDiskSpace;
     case EROFS:
     case EACCES:

@@ -14,18 +14,7 @@
 #include <optional>
 #include <thread>
 
-#include <sched.h>
-
 namespace archivers {
-
-unsigned usableCpus()
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) == 0)
-        return std::max(1, CPU_COUNT(&set));
-    return std::max(1u, std::thread::hardware_concurrency());
-}
 
 long SegmentSource::read(void* buffer, size_t size)
 {

@@ -3,26 +3,9 @@
 
 #include <cctype>
 
-#include <sys/stat.h>
+#include "file_io.h"
 
 namespace archivers {
-
-namespace {
-
-const char* kindOf(mode_t mode)
-{
-    if (S_ISFIFO(mode))
-        return "a FIFO";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    if (S_ISCHR(mode))
-        return "a character device";
-    if (S_ISBLK(mode))
-        return "a block device";
-    return "not a regular file";
-}
-
-} // namespace
 
 SourceCheck checkSource(const platform::WalkEntry& entry)
 {
@@ -32,28 +15,29 @@ SourceCheck checkSource(const platform::WalkEntry& entry)
         check.storable = true;
         return check;
     }
-    struct stat info;
+    NodeStatus status;
     if (entry.type == platform::EntryType::Symlink) {
-        if (::stat(entry.native.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
+        status = nodeStatus(entry.native, true);
+        if (status.type == NodeType::Missing || status.type == NodeType::Folder) {
             check.skipped = entry.relative + ": symbolic link to a folder or nothing, not stored";
             return check;
         }
-        if (!S_ISREG(info.st_mode)) {
-            check.skipped = entry.relative + ": symbolic link to " + kindOf(info.st_mode) + ", not stored";
+        if (status.type != NodeType::File) {
+            check.skipped = entry.relative + ": symbolic link to " + status.kind + ", not stored";
             return check;
         }
-        check.mtime = info.st_mtim.tv_sec;
-    } else if (::lstat(entry.native.c_str(), &info) != 0) {
+        check.mtime = status.mtime;
+    } else if (status = nodeStatus(entry.native, false); status.type == NodeType::Missing) {
         // Gone since the walk saw it: the writer reports it when it opens it.
         check.storable = true;
         check.size = entry.size;
         return check;
-    } else if (!S_ISREG(info.st_mode)) {
-        check.skipped = entry.relative + ": " + kindOf(info.st_mode) + ", not stored";
+    } else if (status.type != NodeType::File) {
+        check.skipped = entry.relative + ": " + status.kind + ", not stored";
         return check;
     }
     check.storable = true;
-    check.size = static_cast<std::uint64_t>(info.st_size);
+    check.size = status.size;
     return check;
 }
 

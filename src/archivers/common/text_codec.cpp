@@ -1,36 +1,17 @@
-// Name encodings inside archives, through iconv for CP932.
+// Name encodings inside archives; CP932 through the platform's code pages.
 #include "text_codec.h"
 
-#include <cerrno>
+#include <cstdint>
 #include <vector>
 
-#include <iconv.h>
-
+#include "platform/codepage.h"
 #include "platform/dialect.h"
 
 namespace archivers {
 
 namespace {
 
-// Converts all of `input`; nullopt when iconv stops on a character.
-std::optional<std::string> convert(const char* to, const char* from, std::string_view input)
-{
-    iconv_t cd = ::iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return std::nullopt;
-    std::string output(input.size() * 4 + 16, '\0');
-    char* in = const_cast<char*>(input.data());
-    size_t inLeft = input.size();
-    char* out = output.data();
-    size_t outLeft = output.size();
-    const size_t done = ::iconv(cd, &in, &inLeft, &out, &outLeft);
-    const bool flushed = ::iconv(cd, nullptr, nullptr, &out, &outLeft) != static_cast<size_t>(-1);
-    ::iconv_close(cd);
-    if (done == static_cast<size_t>(-1) || inLeft != 0 || !flushed)
-        return std::nullopt;
-    output.resize(output.size() - outLeft);
-    return output;
-}
+using platform::codepage::kShiftJis;
 
 // Length of the UTF-8 sequence that starts with `lead` (1 for a stray byte).
 size_t sequenceLength(unsigned char lead)
@@ -44,15 +25,6 @@ size_t sequenceLength(unsigned char lead)
     return 1;
 }
 
-// ASCII is the same in UTF-8 and CP932: no conversion needed.
-bool isAscii(std::string_view text)
-{
-    for (unsigned char c : text)
-        if (c >= 0x80 || c == 0)
-            return false;
-    return true;
-}
-
 } // namespace
 
 bool isUtf8(std::string_view bytes)
@@ -62,35 +34,17 @@ bool isUtf8(std::string_view bytes)
 
 std::optional<std::string> utf8ToCp932(std::string_view utf8)
 {
-    if (isAscii(utf8))
-        return std::string(utf8);
-    if (!isUtf8(utf8))
-        return std::nullopt;
-    return convert("CP932", "UTF-8", utf8);
+    return platform::codepage::fromUtf8(utf8, kShiftJis);
 }
 
 std::string utf8ToCp932Closest(std::string_view utf8)
 {
-    if (auto whole = utf8ToCp932(utf8))
-        return *whole;
-    std::string out;
-    for (size_t i = 0; i < utf8.size();) {
-        const size_t length = std::min(sequenceLength(static_cast<unsigned char>(utf8[i])), utf8.size() - i);
-        const auto one = isUtf8(utf8.substr(i, length)) ? convert("CP932", "UTF-8", utf8.substr(i, length))
-                                                        : std::nullopt;
-        out += one ? *one : std::string("_");
-        i += length;
-    }
-    return out;
+    return platform::codepage::fromUtf8Closest(utf8, kShiftJis, '_');
 }
 
 std::optional<std::string> cp932ToUtf8(std::string_view cp932)
 {
-    if (isAscii(cp932))
-        return std::string(cp932);
-    if (cp932.find('\0') != std::string_view::npos)
-        return std::nullopt;
-    return convert("UTF-8", "CP932", cp932);
+    return platform::codepage::toUtf8(cp932, kShiftJis);
 }
 
 std::string latin1ToUtf8(std::string_view bytes)

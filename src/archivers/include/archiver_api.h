@@ -1,11 +1,17 @@
 /* The C interface of the archiver library modules (UNLHA32.DLL, ZIP32J.DLL,
- * UNZIP32.DLL). Command lines are UTF-8 with dialect paths ("C:\ARC\X.LZH");
- * relative names resolve against the process's current folder.
+ * UNZIP32.DLL). Command lines hold dialect paths ("C:\ARC\X.LZH"); relative
+ * names resolve against the process's current folder.
+ *
+ * Every text that crosses this interface (the command line, the report, the
+ * entry name given to the progress callback) is in the platform's narrow code
+ * page: UTF-8 on POSIX systems, the ANSI code page (CP_ACP, 932 on Japanese
+ * Windows) on Windows, where a name that code page cannot hold cannot be
+ * passed, and is shown with "?" in a report.
  *
  * Every command function returns 0 on success or one of the common archiver
  * result codes (0x8005 no space, 0x8006 read-only target, 0x801F busy,
  * 0x8020 cancelled, ...). When `output` is not null and `outputSize` is not 0,
- * it receives a NUL-terminated UTF-8 report (listings, the names of files that
+ * it receives a NUL-terminated report (listings, the names of files that
  * failed), cut to fit. Calls are synchronous; a call made while another call
  * of the same module is in progress returns 0x801F at once. */
 #ifndef SORVANE2_ARCHIVER_API_H
@@ -22,7 +28,8 @@ extern "C" {
 #endif
 
 /* ARCHIVER_PROGRESS: called from inside a command with the bytes done so far,
- * the bytes of the whole command and the entry being worked on (UTF-8).
+ * the bytes of the whole command and the entry being worked on (narrow
+ * code page, see above).
  * Return nonzero to cancel: the command then ends with 0x8020 and leaves the
  * archive as it was. */
 typedef int (*ARCHIVER_PROGRESS)(void* context, unsigned long long done,

@@ -5,11 +5,10 @@
 #include <ctime>
 #include <optional>
 
-#include <iconv.h>
-
 #include "common/archive_target.h"
 #include "common/text_codec.h"
 #include "crc16.h"
+#include "platform/codepage.h"
 #include "platform/dialect.h"
 
 namespace lzh {
@@ -59,22 +58,8 @@ std::string fromCodePage(const std::string& raw, std::uint32_t codePage)
             return bytes;
         return archivers::latin1ToUtf8(bytes);
     }
-    const std::string from = "CP" + std::to_string(codePage);
-    iconv_t cd = ::iconv_open("UTF-8", from.c_str());
-    if (cd != reinterpret_cast<iconv_t>(-1)) {
-        std::string out(bytes.size() * 4 + 8, '\0');
-        char* in = const_cast<char*>(bytes.data());
-        size_t inLeft = bytes.size();
-        char* outPtr = out.data();
-        size_t outLeft = out.size();
-        const size_t done = ::iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-        ::iconv_close(cd);
-        if (done != static_cast<size_t>(-1) && inLeft == 0) {
-            out.resize(out.size() - outLeft);
-            if (archivers::isUtf8(out))
-                return out;
-        }
-    }
+    if (auto text = platform::codepage::toUtf8(bytes, codePage); text && archivers::isUtf8(*text))
+        return *text;
     return archivers::latin1ToUtf8(bytes);
 }
 

@@ -4,13 +4,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <optional>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "common/archive_target.h"
 #include "common/background_check.h"
@@ -499,9 +496,9 @@ int extractOne(RandomReader& reader, const MemberHeader& member, ExtractionTarge
         report.line(shown + ": cannot make its folder");
         return kErrorMakeDirectory;
     }
-    const std::string target = folder + "/" + elements.back();
-    struct stat existing;
-    if (::lstat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    const std::string target = joinPath(folder, elements.back());
+    if (const NodeType existing = nodeStatus(target, false).type;
+        existing != NodeType::Missing && existing != NodeType::File) {
         report.line(shown + ": a folder or link of that name is in the way");
         return kErrorInvalidPath;
     }
@@ -527,17 +524,16 @@ int extractOne(RandomReader& reader, const MemberHeader& member, ExtractionTarge
     }
     if (const int committed = commitOutput(output, shown, report); committed != kOk)
         return committed;
-    const struct timespec times[2] = {{member.mtime, 0}, {member.mtime, 0}};
-    ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    setFileTime(target, member.mtime);
     if (member.attribute & kAttrReadOnly)
-        ::chmod(target.c_str(), 0444);
+        makeReadOnly(target);
     return kOk;
 }
 
 int openArchive(const std::string& archive, std::unique_ptr<RandomReader>& reader, Listing& listing, Report& report)
 {
     platform::Result<std::string> native = platform::toNative(archive);
-    if (!native || ::access(native->c_str(), F_OK) != 0) {
+    if (!native || nodeStatus(*native, true).type == NodeType::Missing) {
         report.line(archive + ": no such archive");
         return kErrorNotFindArcFile;
     }
@@ -565,8 +561,7 @@ int extract(const ParsedCommandLine& line, bool paths, Report& report, Progress&
         return code;
     const std::string folder = line.baseFolder.empty() ? platform::currentFolder() : line.baseFolder;
     platform::Result<std::string> root = platform::toNative(folder);
-    struct stat info;
-    if (!root || ::stat(root->c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (!root || nodeStatus(*root, true).type != NodeType::Folder) {
         report.line(folder + ": the folder does not exist");
         return kErrorMakeDirectory;
     }

@@ -2,6 +2,8 @@
 #include "archiver_api.h"
 
 #include <new>
+#include <optional>
+#include <string>
 
 #include "common/module_state.h"
 #include "common/result_codes.h"
@@ -32,8 +34,13 @@ ARCHIVER_API int Unlha(void* /*owner*/, const char* commandLine, char* output, u
     void* context = nullptr;
     state().progress(&callback, &context);
     archivers::Progress progress(callback, context);
+    const std::optional<std::string> line = archivers::fromCaller(commandLine);
+    if (!line) {
+        report.line("the command line is not in the system's code page");
+        return archivers::kErrorCommandName;
+    }
     try {
-        return lzh::runCommand(commandLine ? commandLine : "", report, progress);
+        return lzh::runCommand(*line, report, progress);
     } catch (const std::bad_alloc&) {
         report.line("out of memory");
         return 0x801D; // ERROR_MORE_HEAP_MEMORY

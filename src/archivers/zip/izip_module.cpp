@@ -3,7 +3,10 @@
 #include "archiver_api.h"
 
 #include <new>
+#include <optional>
+#include <string>
 
+#include "common/module_state.h"
 #include "common/result_codes.h"
 #include "izip_api.h"
 #include "zip_commands.h"
@@ -16,8 +19,13 @@ int guarded(Command command, const char* commandLine, char* output, unsigned lon
 {
     archivers::Report report(output, outputSize);
     archivers::Progress progress(callback, context);
+    const std::optional<std::string> line = archivers::fromCaller(commandLine);
+    if (!line) {
+        report.line("the command line is not in the system's code page");
+        return archivers::kErrorCommandName;
+    }
     try {
-        return command(commandLine ? commandLine : "", report, progress);
+        return command(*line, report, progress);
     } catch (const std::bad_alloc&) {
         report.line("out of memory");
         return 0x801D; // ERROR_MORE_HEAP_MEMORY

@@ -3,16 +3,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "common/archive_target.h"
 #include "common/background_check.h"
@@ -390,9 +387,9 @@ int extractEntry(RandomReader& reader, const Entry& entry, ExtractionTarget& roo
         report.line(entry.name + ": cannot make its folder");
         return kErrorMakeDirectory;
     }
-    const std::string target = folder + "/" + elements.back();
-    struct stat existing;
-    if (::lstat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    const std::string target = joinPath(folder, elements.back());
+    if (const NodeType existing = nodeStatus(target, false).type;
+        existing != NodeType::Missing && existing != NodeType::File) {
         report.line(entry.name + ": a folder or link of that name is in the way");
         return kErrorInvalidPath;
     }
@@ -417,9 +414,7 @@ int extractEntry(RandomReader& reader, const Entry& entry, ExtractionTarget& roo
     }
     if (const int committed = commitOutput(output, entry.name, report); committed != kOk)
         return committed;
-    const std::int64_t mtime = entryTime(entry);
-    const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-    ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    setFileTime(target, entryTime(entry));
     return kOk;
 }
 
@@ -443,7 +438,7 @@ int runUnZip(const std::string& commandLine, Report& report, Progress& progress)
     }
     const std::string archive = withZipExtension(line.archive);
     auto native = platform::toNative(archive);
-    if (!native || ::access(native->c_str(), F_OK) != 0) {
+    if (!native || nodeStatus(*native, true).type == NodeType::Missing) {
         report.line(archive + ": no such archive");
         return kErrorNotFindArcFile;
     }
@@ -493,8 +488,7 @@ int runUnZip(const std::string& commandLine, Report& report, Progress& progress)
     if (mode == 'x') {
         const std::string folder = line.baseFolder.empty() ? platform::currentFolder() : line.baseFolder;
         auto rootNative = platform::toNative(folder);
-        struct stat info;
-        if (!rootNative || ::stat(rootNative->c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        if (!rootNative || nodeStatus(*rootNative, true).type != NodeType::Folder) {
             report.line(folder + ": the folder does not exist");
             return kErrorMakeDirectory;
         }
