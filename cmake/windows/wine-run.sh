@@ -9,7 +9,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 : "${SORVANE2_WINDOWS_BUILD:=$(pwd)}"
 deps=${SORVANE2_WINDOWS_DEPS:-$SORVANE2_WINDOWS_BUILD/deps}
-export WINEPREFIX=${SORVANE2_WINEPREFIX:-$SORVANE2_WINDOWS_BUILD/wine}
+export WINEPREFIX=${SORVANE2_WINEPREFIX:-${WINEPREFIX:-$SORVANE2_WINDOWS_BUILD/wine}}
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko prompts while a prefix is made.

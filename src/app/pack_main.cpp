@@ -145,6 +145,13 @@ std::optional<std::string> nativePathProblem(const char* option, const std::stri
 
 int main(int argc, char* argv[])
 {
+    std::vector<std::string> arguments = platform::programArguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& each : arguments)
+        pointers.push_back(each.data());
+    pointers.push_back(nullptr);
+    argc = static_cast<int>(arguments.size());
+    argv = pointers.data();
     std::string drive, name, folder, mode = "normal", tmp;
     bool label = false, countUp = false;
     std::vector<std::string> images;

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <winioctl.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -473,6 +474,19 @@ Result<void> walkFolder(std::string_view path, const WalkOptions& options,
         return Error{ENOTDIR, std::string(path) + ": not a folder"};
     Walker walker{options, visit};
     return walker.walk(*native, {});
+}
+
+std::vector<std::string> programArguments(int argc, char* argv[])
+{
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!wide)
+        return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i)
+        arguments.push_back(narrow(wide[i]));
+    ::LocalFree(wide);
+    return arguments;
 }
 
 } // namespace platform

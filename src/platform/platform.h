@@ -188,6 +188,11 @@ Result<void> changeFolder(std::string_view path);
 
 // ── Special folders and space ───────────────────────────────────────────────
 
+// programArguments: the program's command line as UTF-8 texts, argv[0]
+// first. On Windows argv holds the ANSI code page's bytes, which cannot
+// carry every name; the wide command line is read instead.
+std::vector<std::string> programArguments(int argc, char* argv[]);
+
 // tempFolder: dialect form of $TMPDIR (or /tmp) with a trailing "\"; on
 // Windows the folder GetTempPath gives (TMP, TEMP or the user's own).
 std::string tempFolder();

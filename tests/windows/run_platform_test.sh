@@ -25,7 +25,7 @@ if [ ! -d "$WINEPREFIX/dosdevices" ]; then
 fi
 # The drives are taken when the prefix's server starts: let a running one end
 # before the letters below are made.
-"$(dirname "$wine")/wineserver" -w || true
+"${WINESERVER:-/usr/lib/wine/wineserver}" -w || true
 mkdir -p "$work/mdrive"
 printf 'TESTVOL\n' > "$work/mdrive/.windows-label"
 ln -sfn "$work/mdrive" "$WINEPREFIX/dosdevices/m:"
