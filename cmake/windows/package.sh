@@ -11,6 +11,8 @@ version=$3
 stage=$build/stage/Sorvane2
 rm -rf "$build/stage"
 cmake --install "$build" --prefix "$stage" >/dev/null
+# No debugging symbols in what users get (the C++ runtime alone has 20 MB).
+find "$stage" \( -iname '*.dll' -o -iname '*.exe' \) -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
 mkdir -p "$out"
 
 # The uninstaller removes exactly the files it installed, deepest first.

@@ -46,6 +46,7 @@ echo "$check" | grep -qi 'UNLHA32.DLL' && pass "self check names the modules" ||
 mkdir -p "$work/disk/SUB" "$work/arc"
 printf 'インストール確認\r\n' > "$work/disk/SUB/確認.TXT"
 head -c 300000 /dev/urandom > "$work/disk/DATA.BIN"
+settle   # wine takes the drive letters when its server starts
 ln -sfn "$work/disk" "$prefix/dosdevices/s:"
 ln -sfn "$work/arc" "$prefix/dosdevices/t:"
 if "$run" "C:\\Program Files\\Sorvane2\\sorvane2-pack.exe" --drive s: --name SETUP --folder 'T:\'; then
