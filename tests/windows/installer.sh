@@ -50,7 +50,8 @@ settle   # wine takes the drive letters when its server starts
 ln -sfn "$work/disk" "$prefix/dosdevices/s:"
 ln -sfn "$work/arc" "$prefix/dosdevices/t:"
 if "$run" "C:\\Program Files\\Sorvane2\\sorvane2-pack.exe" --drive s: --name SETUP --folder 'T:\'; then
-    mkdir -p "$work/x" && (cd "$work/x" && lhasa -xq "$work/arc/SETUP.LZH")
+    lhasa -t "$work/arc/SETUP.LZH" >/dev/null || fail "lhasa test of the archive"
+    mkdir -p "$work/x" && bsdtar -xf "$work/arc/SETUP.LZH" -C "$work/x"
     diff -r "$work/disk" "$work/x" >/dev/null && pass "installed program packs" || fail "archive differs from the folder"
 else
     fail "installed sorvane2-pack.exe"
