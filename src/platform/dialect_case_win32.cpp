@@ -35,6 +35,9 @@ char32_t foldedCase(char32_t codePoint)
 {
     if (codePoint < 0x80) // the common case, without a call
         return codePoint >= 'A' && codePoint <= 'Z' ? codePoint + ('a' - 'A') : codePoint;
+    // Final sigma is sigma whatever the table says (wine's maps it to itself).
+    if (codePoint == 0x03C2)
+        return 0x03C3;
     return mapped(mapped(codePoint, LCMAP_UPPERCASE), LCMAP_LOWERCASE);
 }
 

@@ -298,6 +298,11 @@ Result<void> settingsDeleteSection(std::string_view application, std::string_vie
 // settingsDeleteApplication: remove the application's entry with all its sections.
 Result<void> settingsDeleteApplication(std::string_view application);
 
+// On Windows the store is the registry key HKEY_CURRENT_USER\Software\VB and
+// VBA Program Settings\<application>\<section>; SORVANE2_SETTINGS_KEY, when
+// set, replaces the key below HKEY_CURRENT_USER (as SORVANE2_CONFIG_DIR
+// replaces the folder on POSIX systems).
+
 // settingsLocation: where the application's settings live (native path; on
 // Windows the registry key, "HKEY_CURRENT_USER\Software\..."), for messages
 // and the README.

@@ -15,7 +15,15 @@ namespace platform {
 namespace {
 
 constexpr const wchar_t* kBase = L"Software\\VB and VBA Program Settings";
-constexpr const char* kShownBase = "HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings";
+
+// The key below HKEY_CURRENT_USER that holds the applications: SORVANE2_SETTINGS_KEY
+// when set (tests keep their own store there, as SORVANE2_CONFIG_DIR does on
+// POSIX systems), else the one of the series.
+std::wstring baseKey()
+{
+    const wchar_t* given = ::_wgetenv(L"SORVANE2_SETTINGS_KEY");
+    return given && *given ? std::wstring(given) : std::wstring(kBase);
+}
 
 // A value beyond this size is not one we wrote; refusing it keeps a damaged
 // store from exhausting memory.
@@ -35,7 +43,7 @@ Result<std::wstring> applicationKey(std::string_view application)
     Result<std::wstring> name = keyName(application, "application");
     if (!name)
         return name.error();
-    return std::wstring(kBase) + L"\\" + *name;
+    return baseKey() + L"\\" + *name;
 }
 
 Result<std::wstring> sectionKey(std::string_view application, std::string_view section)
@@ -51,7 +59,7 @@ Result<std::wstring> sectionKey(std::string_view application, std::string_view s
 
 std::string shown(std::string_view application, std::string_view section = {}, std::string_view key = {})
 {
-    std::string text = std::string(kShownBase) + "\\" + std::string(application);
+    std::string text = "HKEY_CURRENT_USER\\" + narrow(baseKey()) + "\\" + std::string(application);
     if (!section.empty())
         text += "\\" + std::string(section);
     if (!key.empty())

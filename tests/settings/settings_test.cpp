@@ -10,7 +10,19 @@ namespace {
 
 class SettingsRecord : public ::testing::Test {
 protected:
-    void SetUp() override { m_env.emplace("SORVANE2_CONFIG_DIR", m_dir.path()); }
+    // A store of the test's own: a folder on POSIX systems, a registry key
+    // on Windows (removed again at the end).
+    void SetUp() override
+    {
+        m_env.emplace("SORVANE2_CONFIG_DIR", m_dir.path());
+        const std::string leaf = m_dir.path().substr(m_dir.path().find_last_of("/\\") + 1);
+        m_key.emplace("SORVANE2_SETTINGS_KEY", "Software\\Sorvane2 tests\\" + leaf);
+    }
+    void TearDown() override
+    {
+        (void)platform::settingsDeleteApplication(settings::kApplication);
+        (void)platform::settingsDeleteApplication(settings::kLegacyApplication);
+    }
 
     static std::string current(const char* key)
     {
@@ -19,6 +31,7 @@ protected:
 
     testsupport::TempDir m_dir;
     std::optional<testsupport::ScopedEnv> m_env;
+    std::optional<testsupport::ScopedEnv> m_key;
 };
 
 TEST(SettingsEncodings, BooleansIntegersPositions)
