@@ -375,4 +375,21 @@ TEST_F(ModulesTest, ANameTheAnsiCodePageCannotHoldIsRefusedByTheLoader)
     EXPECT_TRUE(names(m_out).empty());
 }
 
+// Entry names are the same CP932 bytes as on Linux (lzh_header_test checks
+// them there): the characters Shift-JIS tables disagree on, an IBM kanji.
+TEST(CodePage, ShiftJisIsTheSameAsOnLinux)
+{
+    using namespace platform::codepage;
+    const std::string name = "データ～－∥￢①髙＼";
+    const std::string bytes = "\x83\x66\x81\x5b\x83\x5e\x81\x60\x81\x7c\x81\x61\x81\xca\x87\x40\xfb\xfc\x81\x5f";
+    EXPECT_EQ(fromUtf8(name, kShiftJis), bytes);
+    EXPECT_EQ(toUtf8(bytes, kShiftJis), name);
+    // No best fit: "é" is not "e", "한" is not "?".
+    EXPECT_FALSE(fromUtf8("é.TXT", kShiftJis));
+    EXPECT_FALSE(fromUtf8("한.TXT", kShiftJis));
+    EXPECT_EQ(fromUtf8Closest("한글.TXT", kShiftJis, '_'), "__.TXT");
+    EXPECT_FALSE(toUtf8("\x83", kShiftJis));
+    EXPECT_EQ(platform::codepage::narrow(), systemAnsi());
+}
+
 } // namespace
