@@ -3,8 +3,9 @@
 #   tests/windows/run_modules_test.sh path/to/modules_test.exe [gtest options]
 # The four modules (UNLHA32.DLL, ZIP32J.DLL, UNZIP32.DLL, IZIP32J.DLL) must lie
 # beside the test. Under LANG=ja_JP.UTF-8 code page 932 is the ANSI code page.
-# The build's wine runner (cmake/windows/wine-run.sh) is used when it is
-# there; else wine itself, with WINEPREFIX defaulting to a prefix of its own.
+# wine is $WINE when set (ctest gives the build's runner), else the build's
+# runner (cmake/windows/wine-run.sh) when it is there, else wine itself with
+# WINEPREFIX defaulting to a prefix of its own.
 set -euo pipefail
 exe=$(readlink -f "$1")
 shift
@@ -15,7 +16,9 @@ trap 'rm -rf "$out"' EXIT
 # wine sees / as drive z:.
 export SORVANE2_WINDOWS_OUT="Z:${out//\//\\}"
 runner=$here/../../cmake/windows/wine-run.sh
-if [ -f "$runner" ]; then
+if [ -n "${WINE:-}" ]; then
+    "$WINE" "$exe" "$@"
+elif [ -f "$runner" ]; then
     bash "$runner" "$exe" "$@"
 else
     export WINEPREFIX=${WINEPREFIX:-/tmp/sorvane2-modules-wine}
