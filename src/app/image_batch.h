@@ -1,5 +1,6 @@
 // sorvane2-pack --images: a pile of disk images, each packed into its own
-// archive in a process of its own, several at once.
+// archive: on POSIX systems in a process of its own, several at once; on
+// Windows one after another in this process.
 #pragma once
 
 #include <cstddef>
@@ -20,7 +21,7 @@ struct BatchRequest {
 // What the batch asks of the program for one image: the run of the drive
 // `letter` into an archive named `name` (0 success), with its history printed
 // on stdout and its messages on stderr. Called in a process of its own, made
-// for that image alone.
+// for that image alone (on Windows in this process, one image after another).
 using PackOne = std::function<std::int16_t(char letter, const std::string& name)>;
 
 // Where the batch's output goes.
@@ -36,8 +37,11 @@ struct BatchOutput {
     std::function<void()> inChild;
 };
 
-// defaultJobs: the CPUs this process may run on (at least 1).
+// defaultJobs: the CPUs this process may run on (at least 1); 1 on Windows.
 unsigned defaultJobs();
+
+// jobsHelp: the lines of --help on --jobs, as this system runs the packs.
+const char* jobsHelp();
 
 // runImageBatch: every image (each FAT partition of a hard disk image) is
 // first attached, walked and named in turn, so that every archive name is
@@ -46,9 +50,11 @@ unsigned defaultJobs();
 // attaches it again and calls packOne; what each one printed is given out
 // whole and in the images' order, whichever ends first. Ends with one summary
 // line. SIGINT or SIGTERM ends the running packs (their archives stay as they
-// were), starts no more and names the images not packed.
+// were), starts no more and names the images not packed. On Windows the
+// images pack in order in this process (jobs is not used): Ctrl+C lets the
+// running pack end, starts no more and names the images not packed.
 // The exit status: 0 when every image packed, 128 + the signal when
-// interrupted, else 1.
+// interrupted (SIGINT for Ctrl+C), else 1.
 int runImageBatch(const BatchRequest& request, const PackOne& packOne, const BatchOutput& output);
 
 } // namespace app

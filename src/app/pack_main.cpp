@@ -54,13 +54,10 @@ Overrides for this run only (the store is not changed):
                        an archive of its own: its label, else the image's
                        name and the partition's number (HDD-2), or the next
                        count-up name
-  --jobs N             with --images: pack N images at once, each in a
-                       process of its own (default: the CPUs this program
-                       may run on). Every name is settled before the first
-                       pack starts, and each image's lines come out whole
-                       and in the images' order, so the archives and the
-                       output are those of --jobs 1
-  --version            the program's version
+)";
+
+// After the lines on --jobs, which say how this system runs the packs.
+constexpr const char* kUsageEnd = R"(  --version            the program's version
   --help               this text
 
 Paths are drive paths ("C:\ARC", never "/home/me/arc"): on Linux, drives are
@@ -148,6 +145,13 @@ std::optional<std::string> nativePathProblem(const char* option, const std::stri
 
 int main(int argc, char* argv[])
 {
+    std::vector<std::string> arguments = platform::programArguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& each : arguments)
+        pointers.push_back(each.data());
+    pointers.push_back(nullptr);
+    argc = static_cast<int>(arguments.size());
+    argv = pointers.data();
     std::string drive, name, folder, mode = "normal", tmp;
     bool label = false, countUp = false;
     std::vector<std::string> images;
@@ -167,6 +171,8 @@ int main(int argc, char* argv[])
         std::optional<std::string> v;
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(app::jobsHelp(), stdout);
+            std::fputs(kUsageEnd, stdout);
             return 0;
         } else if (arg == "--version") {
             std::printf("sorvane2-pack (Sorvane2) %s\n", SORVANE2_VERSION);
@@ -287,16 +293,10 @@ int main(int argc, char* argv[])
         output.print = [&](const std::string& line) { sinks.ListInAdd(line); };
         output.write = [&](int fd, const std::string& bytes) {
             sinks.endProgress();
-            std::fflush(stdout);
-            std::fflush(stderr);
-            for (size_t done = 0; done < bytes.size();) {
-                const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-                if (put < 0 && errno == EINTR)
-                    continue;
-                if (put <= 0)
-                    break;
-                done += static_cast<size_t>(put);
-            }
+            std::FILE* stream = fd == 2 ? stderr : stdout;
+            std::fflush(fd == 2 ? stdout : stderr); // what came before stays before
+            std::fwrite(bytes.data(), 1, bytes.size(), stream);
+            std::fflush(stream);
         };
         if (g_sinks)
             output.progress = [&](size_t done, size_t total) {

@@ -1,8 +1,6 @@
 // Parsing and forming dialect paths.
 #include "dialect.h"
 
-#include <locale.h>
-#include <wctype.h>
 
 namespace platform::dialect {
 
@@ -141,49 +139,16 @@ std::optional<char32_t> nextCodePoint(std::string_view bytes, size_t& i)
     return cp;
 }
 
-// The C library's Unicode case tables, whatever locale the program runs in;
-// given back when the program or the module that holds them ends.
-class UnicodeCase {
-public:
-    UnicodeCase()
-        : m_locale(::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr)))
-    {
-        if (!m_locale)
-            m_locale = ::newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
-    }
-    ~UnicodeCase()
-    {
-        if (m_locale)
-            ::freelocale(m_locale);
-    }
-    UnicodeCase(const UnicodeCase&) = delete;
-    UnicodeCase& operator=(const UnicodeCase&) = delete;
-    locale_t locale() const { return m_locale; }
-
-private:
-    locale_t m_locale;
-};
-
-locale_t unicodeCase()
-{
-    static const UnicodeCase tables;
-    return tables.locale();
-}
-
 } // namespace
 
 std::u32string caseFolded(std::string_view text)
 {
-    const locale_t locale = unicodeCase();
     std::u32string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
         const unsigned char lead = static_cast<unsigned char>(text[i]);
         if (const std::optional<char32_t> cp = nextCodePoint(text, i)) {
-            // Up, then down: the forms that have no small letter of their own
-            // (final sigma, long s, Kelvin sign) meet their letter.
-            const auto wide = static_cast<wint_t>(*cp);
-            out += static_cast<char32_t>(locale ? ::towlower_l(::towupper_l(wide, locale), locale) : wide);
+            out += foldedCase(*cp);
         } else {
             out += static_cast<char32_t>(0xDC00 | lead); // never equal to a real character
         }

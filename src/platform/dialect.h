@@ -44,6 +44,12 @@ std::string join(char drive, const std::vector<std::string>& parts);
 // that are not UTF-8 stay apart from every character).
 std::u32string caseFolded(std::string_view text);
 
+// foldedCase: one code point with its case folded away: up, then down, so
+// that the forms that have no small letter of their own (final sigma, long
+// s, Kelvin sign) meet their letter. From the system's Unicode tables (each
+// system's dialect_case_*.cpp).
+char32_t foldedCase(char32_t codePoint);
+
 // sameName: file names equal without regard to case (Unicode case folding).
 bool sameName(std::string_view a, std::string_view b);
 

@@ -397,4 +397,9 @@ Result<void> walkFolder(std::string_view path, const WalkOptions& options,
     return {};
 }
 
+std::vector<std::string> programArguments(int argc, char* argv[])
+{
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 } // namespace platform

@@ -5,9 +5,10 @@
 
 namespace platform {
 
-// An exclusive lock on a folder (flock), held while a file in it is rewritten,
-// so that two writers of one file take turns. held() is false when the folder
-// could not be opened or locked.
+// An exclusive lock on a folder, held while a file in it is rewritten, so that
+// two writers of one file take turns (POSIX: flock on the folder; Windows:
+// LockFileEx on a hidden lock file in it, as folders cannot be locked there).
+// held() is false when the folder could not be opened or locked.
 class FolderLock {
 public:
     explicit FolderLock(const std::string& folder);
@@ -17,7 +18,7 @@ public:
     bool held() const { return m_fd >= 0; }
 
 private:
-    int m_fd = -1;
+    int m_fd = -1; // a C library descriptor of the locked file or folder
 };
 
 // removeStaleTemps: delete files in `folder` whose names start with

@@ -1,98 +1,13 @@
-// The bridge to libdsk (see image_libdsk.h), and TeleDisk's advanced
-// compression, which the TeleDisk container unpacks itself so that libdsk
-// only ever reads an image this program has walked through.
+// The containers read through libdsk: what they share beside libdsk itself,
+// and TeleDisk's advanced compression, which the TeleDisk container unpacks
+// itself so that libdsk only ever reads an image this program has walked through.
 #include "image_libdsk.h"
 
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <mutex>
-
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <libdsk.h>
 
 namespace platform::image::libdsk {
-
-namespace {
-
-// libdsk keeps global state (its report hooks, its table of open drives).
-std::mutex& lock()
-{
-    static std::mutex m;
-    return m;
-}
-
-void quiet(const char*) {}
-void quietEnd() {}
-
-// A private copy of the image, named for libdsk's fopen().
-class Copy {
-public:
-    explicit Copy(const std::string& bytes)
-    {
-        m_fd = memfd_create("sorvane2-image", MFD_CLOEXEC);
-        if (m_fd < 0)
-            return;
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t wrote = ::write(m_fd, bytes.data() + done, bytes.size() - done);
-            if (wrote <= 0) {
-                ::close(m_fd);
-                m_fd = -1;
-                return;
-            }
-            done += static_cast<std::size_t>(wrote);
-        }
-        m_path = "/proc/self/fd/" + std::to_string(m_fd);
-    }
-    ~Copy()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Copy(const Copy&) = delete;
-    Copy& operator=(const Copy&) = delete;
-    bool ok() const { return m_fd >= 0; }
-    const std::string& path() const { return m_path; }
-
-private:
-    int m_fd = -1;
-    std::string m_path;
-};
-
-class Drive {
-public:
-    ~Drive()
-    {
-        if (m_drive)
-            dsk_close(&m_drive);
-    }
-    DSK_PDRIVER* operator&() { return &m_drive; }
-    DSK_PDRIVER get() const { return m_drive; }
-
-private:
-    DSK_PDRIVER m_drive = nullptr;
-};
-
-std::optional<std::string> faultOf(dsk_err_t err)
-{
-    switch (err) {
-    case DSK_ERR_OK:
-        return std::nullopt;
-    case DSK_ERR_DATAERR:
-        return std::string("the dump recorded a data CRC error");
-    case DSK_ERR_NODATA:
-        return std::string("the dump recorded no data");
-    case DSK_ERR_NOADDR:
-        return std::string("the dump recorded no address mark");
-    default:
-        return std::string("libdsk cannot read it (") + dsk_strerror(err) + ")";
-    }
-}
-
-} // namespace
 
 Result<std::string> wholeFile(const ByteFile& file, const std::string& damaged)
 {
@@ -104,96 +19,6 @@ Result<std::string> wholeFile(const ByteFile& file, const std::string& damaged)
         return Error{errno ? errno : EIO, std::string("the image cannot be read: ") + std::strerror(errno)};
     bytes.resize(static_cast<std::size_t>(got));
     return bytes;
-}
-
-Result<std::shared_ptr<const Disk>> read(const std::string& bytes, const char* driver, const std::string& format,
-                                         const std::vector<TrackIds>& tracks, const std::string& damaged)
-{
-    std::uint64_t total = 0;
-    std::uint32_t cylinders = 1, heads = 1, most = 1, base = 255;
-    for (const TrackIds& t : tracks) {
-        cylinders = std::max(cylinders, t.cylinder + 1);
-        heads = std::max(heads, t.head + 1);
-        most = std::max<std::uint32_t>(most, static_cast<std::uint32_t>(t.ids.size()));
-        for (const Id& id : t.ids) {
-            total += 128u << id.n;
-            base = std::min<std::uint32_t>(base, id.r);
-        }
-    }
-    if (total > kMaxImage)
-        return Error{EINVAL, damaged + ": its sectors hold more than a floppy disk does"};
-
-    std::lock_guard<std::mutex> guard(lock());
-    dsk_reportfunc_set(quiet, quietEnd);
-    Copy copy(bytes);
-    if (!copy.ok())
-        return Error{errno ? errno : EIO, std::string("no room for a copy of the image: ") + std::strerror(errno)};
-    Drive drive;
-    const dsk_err_t opened = dsk_open(&drive, copy.path().c_str(), driver, nullptr);
-    if (opened != DSK_ERR_OK)
-        return Error{EINVAL, damaged + ": libdsk cannot open it (" + dsk_strerror(opened) + ")"};
-    DSK_GEOMETRY found{};
-    const bool known = dsk_getgeom(drive.get(), &found) == DSK_ERR_OK;
-
-    // Each track's data rate and recording mode: the first of the usual
-    // ones under which libdsk finds its sectors' address marks.
-    std::vector<DSK_GEOMETRY> tries;
-    if (known)
-        tries.push_back(found);
-    for (dsk_rate_t rate : {RATE_HD, RATE_DD, RATE_SD, RATE_ED})
-        for (int fm : {RECMODE_MFM, RECMODE_FM}) {
-            DSK_GEOMETRY g{};
-            g.dg_sidedness = SIDES_ALT;
-            g.dg_datarate = rate;
-            g.dg_fm = fm;
-            g.dg_rwgap = 0x2A;
-            g.dg_fmtgap = 0x52;
-            tries.push_back(g);
-        }
-    for (DSK_GEOMETRY& g : tries) {
-        g.dg_cylinders = cylinders;
-        g.dg_heads = heads;
-        g.dg_sectors = most;
-        g.dg_secbase = base;
-        g.dg_secsize = 512;
-        g.dg_nomulti = 1;
-        g.dg_noskip = 1;
-    }
-
-    sectors::Sectors found_;
-    std::string buffer;
-    for (const TrackIds& t : tracks) {
-        const DSK_GEOMETRY* geometry = &tries.front();
-        for (const DSK_GEOMETRY& g : tries) {
-            bool addressed = t.ids.empty();
-            for (const Id& id : t.ids) {
-                buffer.assign(128u << id.n, '\0');
-                int deleted = 0;
-                const dsk_err_t err = dsk_xread(drive.get(), &g, buffer.data(), t.cylinder, t.head, id.c, id.h, id.r,
-                    buffer.size(), &deleted);
-                if (err != DSK_ERR_NOADDR && err != DSK_ERR_BADPARM) {
-                    addressed = true;
-                    break;
-                }
-            }
-            if (addressed) {
-                geometry = &g;
-                break;
-            }
-        }
-        for (const Id& id : t.ids) {
-            buffer.assign(128u << id.n, '\0');
-            int deleted = 0;
-            const dsk_err_t err = dsk_xread(drive.get(), geometry, buffer.data(), t.cylinder, t.head, id.c, id.h, id.r,
-                buffer.size(), &deleted);
-            sectors::Stored sector{id.c, id.h, id.r, id.n, t.cylinder * 2 + t.head, static_cast<std::uint32_t>(buffer.size()),
-                                   true, 0, id.fault ? id.fault : faultOf(err)};
-            if (!sector.fault)
-                sector.offset = found_.keep(buffer);
-            found_.list.push_back(std::move(sector));
-        }
-    }
-    return sectors::build(nullptr, format, found_, damaged);
 }
 
 std::uint16_t teleDiskCrc(const unsigned char* data, std::size_t size, std::uint16_t crc)

@@ -2,10 +2,13 @@
 //
 // Every path that crosses this interface is a dialect path: a drive letter,
 // "\" separators, names compared without regard to case ("A:\ARC\DISK01.LZH"),
-// UTF-8 encoded. Only the implementation (platform_*.cpp files, chosen by the
-// build) knows native paths. On POSIX systems a drive map gives letters to
-// folders: z: is "/", c: the home folder, mounted removable volumes the free
-// letters from a:, or whatever SORVANE2_DRIVES says.
+// UTF-8 encoded. Only the implementation (*_posix.cpp and *_win32.cpp files,
+// chosen by the build) knows native paths. On POSIX systems a drive map gives
+// letters to folders: z: is "/", c: the home folder, mounted removable volumes
+// the free letters from a:, or whatever SORVANE2_DRIVES says. On Windows the
+// drives are the machine's own and a dialect path is the native path (each
+// call takes it to UTF-16); disk images take letters no drive of the machine
+// uses.
 //
 // Unless noted, functions are safe to call from any thread; the current-folder
 // state is guarded by one lock.
@@ -59,7 +62,9 @@ bool isDriveReady(char letter);
 Result<std::string> volumeLabel(char letter);
 
 // driveMapProblem: why the SORVANE2_DRIVES setting was ignored (the automatic
-// map is used then), or the empty text when it was taken or is not set.
+// map is used then), or the empty text when it was taken or is not set. On
+// Windows the setting maps disk images only ("a=C:\disks\GAME01.HDM|LABEL;
+// b=D:\HDD.HDI#2"), each on a letter no drive of the machine uses.
 std::string driveMapProblem();
 
 // ── Disk images as drives ───────────────────────────────────────────────────
@@ -76,9 +81,9 @@ std::string driveMapProblem();
 // the N-th FAT partition (counted from 1, in table order) wherever an image
 // path is taken: SORVANE2_DRIVES="a=/disks/HDD.HDI#2", attachImage,
 // imagePartitionCount. Such a drive's root is "/disks/HDD.HDI/#2" (its files
-// "/disks/HDD.HDI/#2/DOS/A.TXT"): below the image file, as the files of every
-// image drive are; messages name it "/disks/HDD.HDI#2". A file whose own
-// name ends in "#N" is that file.
+// "/disks/HDD.HDI/#2/DOS/A.TXT"; on Windows "D:\disks\HDD.HDI\#2\DOS\A.TXT"):
+// below the image file, as the files of every image drive are; messages name
+// it "/disks/HDD.HDI#2". A file whose own name ends in "#N" is that file.
 
 // imagePartitionCount: how many FAT partitions the image at `nativePath`
 // holds (1 for an image that is one volume); why it cannot be a drive else.
@@ -93,8 +98,9 @@ bool isDiskImage(const std::string& nativePath);
 Result<void> checkDiskImage(const std::string& nativePath);
 
 // attachImage: map the image file `nativePath` as a drive (replacing the
-// image attached before): `letter` when given and free of folders, else the
-// first free letter from a:. The letter, or why it cannot be attached.
+// image attached before): `letter` when given and free of folders (on
+// Windows: of the machine's drives), else the first free letter from a:. The
+// letter, or why it cannot be attached.
 Result<char> attachImage(const std::string& nativePath, char letter = 0);
 
 // detachImage: forget the attached image (a no-op when there is none).
@@ -158,7 +164,7 @@ Result<std::string> toDialect(std::string_view nativePath);
 Result<std::string> canonicalPath(std::string_view path);
 
 // isInsideOrSame: true when the native path `inner` is `outer` or lies below it
-// (both as canonicalPath gives them).
+// (both as canonicalPath gives them; on Windows without regard to case).
 bool isInsideOrSame(std::string_view inner, std::string_view outer);
 
 // ── Current drive and folder ────────────────────────────────────────────────
@@ -182,19 +188,27 @@ Result<void> changeFolder(std::string_view path);
 
 // ── Special folders and space ───────────────────────────────────────────────
 
-// tempFolder: dialect form of $TMPDIR (or /tmp) with a trailing "\".
+// programArguments: the program's command line as UTF-8 texts, argv[0]
+// first. On Windows argv holds the ANSI code page's bytes, which cannot
+// carry every name; the wide command line is read instead.
+std::vector<std::string> programArguments(int argc, char* argv[]);
+
+// tempFolder: dialect form of $TMPDIR (or /tmp) with a trailing "\"; on
+// Windows the folder GetTempPath gives (TMP, TEMP or the user's own).
 std::string tempFolder();
 
 // systemFolder: the folder holding the archiver library modules, without a
 // trailing "\": SORVANE2_SYSTEM_DIR when set, else the executable's folder
 // when UNLHA32.DLL is there, else the installed modules folder beside bin/
 // (../lib/sorvane2 or as installed) when it exists, else the executable's folder.
+// On Windows the modules sit beside the program: SORVANE2_SYSTEM_DIR when
+// set, else the executable's folder.
 std::string systemFolder();
 
 // programFile: native path of one of the program's own files (the help page):
 // beside the executable when it is there, else in the installed data folder
 // beside bin/ (../share/sorvane2) when it is there, else beside the
-// executable.
+// executable. On Windows always beside the executable.
 std::string programFile(const std::string& name);
 
 struct DiskFree {
@@ -242,10 +256,10 @@ struct WalkEntry {
     std::uint64_t size = 0;    // bytes, files only
     std::int64_t mtime = 0;    // modification time, seconds since 1970 (UTC)
     std::uint32_t mtimeNanos = 0;
-    bool hidden = false;       // name starts with "." or the FAT hidden attribute
-    bool system = false;       // the FAT system attribute
-    bool readOnly = false;     // FAT read-only attribute, or no write permission
-    std::string linkTarget;    // symbolic links only, as stored in the link
+    bool hidden = false;       // name starts with "." or the FAT (Windows) hidden attribute
+    bool system = false;       // the FAT (Windows) system attribute
+    bool readOnly = false;     // FAT (Windows) read-only attribute, or no write permission
+    std::string linkTarget;    // symbolic links only (on Windows also junctions), as stored in the link
 };
 
 struct WalkOptions {
@@ -254,7 +268,8 @@ struct WalkOptions {
 
 // walkFolder: visit every entry below the folder `path` (not the folder
 // itself), parents before their contents, names sorted within a folder.
-// Symbolic links are reported as such and never followed. Stops and fails at
+// Symbolic links (on Windows also junctions) are reported as such and never
+// followed. Stops and fails at
 // the first folder that cannot be read or name that the dialect cannot hold
 // (the error names it), or when `visit` returns false (the result is then ok).
 Result<void> walkFolder(std::string_view path, const WalkOptions& options,
@@ -262,8 +277,11 @@ Result<void> walkFolder(std::string_view path, const WalkOptions& options,
 
 // ── Settings store ──────────────────────────────────────────────────────────
 // Text values addressed by application, section and key (keys and sections
-// compare without regard to ASCII case). One store file per application,
-// replaced atomically on every write; writers of several processes take turns.
+// compare without regard to ASCII case). POSIX: one store file per
+// application, replaced atomically on every write; writers of several
+// processes take turns. Windows: the registry, one REG_SZ value per key under
+// HKEY_CURRENT_USER\Software\VB and VBA Program Settings\<application>\<section>,
+// where earlier versions of the program kept theirs; names there cannot hold "\".
 
 // settingsRead: the stored text, or `fallback` when the key is absent or the
 // store cannot be read (then `problem`, when given, receives the reason).
@@ -280,8 +298,9 @@ Result<void> settingsDeleteSection(std::string_view application, std::string_vie
 // settingsDeleteApplication: remove the application's entry with all its sections.
 Result<void> settingsDeleteApplication(std::string_view application);
 
-// settingsLocation: where the application's settings live (native path), for
-// messages and the README.
+// settingsLocation: where the application's settings live (native path; on
+// Windows the registry key, "HKEY_CURRENT_USER\Software\..."), for messages
+// and the README.
 std::string settingsLocation(std::string_view application);
 
 } // namespace platform

@@ -6,6 +6,15 @@
 #include <utility>
 #include <variant>
 
+// Errors that Linux names and Windows' C library does not: numbers of their
+// own there, past the ones it uses, keep the codes apart from the rest.
+#ifndef ENOMEDIUM
+#define ENOMEDIUM 190
+#endif
+#ifndef EDQUOT
+#define EDQUOT 191
+#endif
+
 namespace platform {
 
 // An operating-system failure. `code` is an errno value (0 when the failure
