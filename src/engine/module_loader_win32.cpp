@@ -22,9 +22,11 @@ void* load(const std::string& nativePath)
     // The altered search path starts in the module's own folder, where
     // ZIP32J.DLL and UNZIP32.DLL find IZIP32J.DLL, rather than in the
     // program's. No message box for a module that is not a DLL.
-    const UINT previous = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    DWORD previous = 0;
+    const bool quiet = ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous);
     HMODULE module = ::LoadLibraryExW(platform::widen(nativePath).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    ::SetErrorMode(previous);
+    if (quiet)
+        ::SetThreadErrorMode(previous, nullptr);
     return reinterpret_cast<void*>(module);
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "common/result_codes.h"
+#include "common/text_codec.h"
 #include "crc16.h"
 
 namespace {
@@ -247,3 +248,21 @@ TEST(HostileHeaders, RandomCorruptionNeverCrashes)
 }
 
 } // namespace
+
+// Entry names are Microsoft's CP932, byte for byte what Windows makes of
+// them (tests/windows/modules_test.cpp checks the same bytes there): the
+// wave dash and the other characters Shift-JIS tables disagree on, and an
+// IBM extension kanji in its IBM row.
+TEST(EntryNames, AreMicrosoftsShiftJis)
+{
+    const std::string name = "データ～－∥￢①髙＼";
+    const std::string bytes = "\x83\x66\x81\x5b\x83\x5e\x81\x60\x81\x7c\x81\x61\x81\xca\x87\x40\xfb\xfc\x81\x5f";
+    EXPECT_EQ(archivers::utf8ToCp932(name), bytes);
+    EXPECT_EQ(archivers::cp932ToUtf8(bytes), name);
+    // A character CP932 lacks is never given a look-alike.
+    EXPECT_FALSE(archivers::utf8ToCp932("é.TXT"));
+    EXPECT_FALSE(archivers::utf8ToCp932("한.TXT"));
+    EXPECT_EQ(archivers::utf8ToCp932Closest("한글.TXT"), "__.TXT");
+    // Bytes that are not CP932 (a lead byte without its trail) are refused.
+    EXPECT_FALSE(archivers::cp932ToUtf8("\x83"));
+}

@@ -30,7 +30,10 @@ using platform::narrow;
 using platform::widen;
 
 constexpr int kReadOnly = 0x8006;
+constexpr int kArchiveCannotOpen = 0x8018;
+constexpr int kCannotRead = 0x801A;
 constexpr int kCancelled = 0x8020;
+constexpr int kNameNotPassable = 0x8041;
 
 std::string variable(const char* name)
 {
@@ -151,14 +154,16 @@ std::vector<SourceFile> sourceTree()
 struct Progress {
     bool cancel = false;
     int calls = 0;
-    std::string lastEntry;
+    std::vector<std::string> entries; // each name once, in the order first seen
 };
 
 bool onProgress(void* context, unsigned long long /*done*/, unsigned long long /*total*/, const char* entry)
 {
     auto* progress = static_cast<Progress*>(context);
     ++progress->calls;
-    progress->lastEntry = entry ? entry : "";
+    const std::string name = entry ? entry : "";
+    if (std::find(progress->entries.begin(), progress->entries.end(), name) == progress->entries.end())
+        progress->entries.push_back(name);
     return progress->cancel;
 }
 
@@ -274,6 +279,10 @@ TEST_F(ModulesTest, LzhPacksTheTreeWithItsJapaneseNames)
     const std::string archive = m_out + "\\データ.LZH";
     ASSERT_EQ(lzh("a -xr \"" + archive + "\" \"*.*\""), 0) << m_libraries.lzh->report();
     EXPECT_GT(m_progress.calls, 0);
+    // The entry names given to the progress callback came back from ANSI.
+    EXPECT_TRUE(std::any_of(m_progress.entries.begin(), m_progress.entries.end(),
+        [](const std::string& entry) { return entry.find("日本語.TXT") != std::string::npos; }))
+        << ::testing::PrintToString(m_progress.entries);
     EXPECT_TRUE(leftovers(m_out).empty());
     // The module's own listing names every file, in the engine's UTF-8.
     ASSERT_EQ(lzh("l \"" + archive + "\""), 0);
@@ -320,11 +329,11 @@ TEST_F(ModulesTest, ZipPacksAndStoresTheTree)
 TEST_F(ModulesTest, ATargetInAMissingFolderFailsAndLeavesNothing)
 {
     const std::string missing = m_out + "\\無い";
-    EXPECT_NE(lzh("a -xr \"" + missing + "\\X.LZH\" \"*.*\""), 0);
-    EXPECT_NE(zip(" -r -9 \"" + missing + "\\X.ZIP\" \"*.*\""), 0);
+    EXPECT_EQ(lzh("a -xr \"" + missing + "\\X.LZH\" \"*.*\""), kArchiveCannotOpen) << m_libraries.lzh->report();
+    EXPECT_NE(m_libraries.lzh->report().find("無い\\X.LZH"), std::string::npos) << m_libraries.lzh->report();
+    EXPECT_EQ(zip(" -r -9 \"" + missing + "\\X.ZIP\" \"*.*\""), kArchiveCannotOpen) << m_libraries.zip->report();
     EXPECT_FALSE(exists(missing));
     EXPECT_TRUE(names(m_out).empty());
-    EXPECT_FALSE(m_libraries.lzh->report().empty());
 }
 
 TEST_F(ModulesTest, AReadOnlyArchiveStaysAsItWas)
@@ -362,17 +371,66 @@ TEST_F(ModulesTest, ACancelledRunLeavesTheArchiveAsItWas)
     EXPECT_EQ(readFile(lzhArchive), lzhBefore);
     EXPECT_EQ(readFile(zipArchive), zipBefore);
     EXPECT_TRUE(leftovers(m_out).empty());
-    // The entry named to the callback reached the engine as UTF-8.
-    EXPECT_TRUE(platform::codepage::fromUtf8(m_progress.lastEntry, platform::codepage::kUtf8).has_value());
+    // The entries named to the callback reached the engine as UTF-8.
+    for (const std::string& entry : m_progress.entries)
+        EXPECT_TRUE(platform::codepage::fromUtf8(entry, platform::codepage::kUtf8)) << entry;
+}
+
+TEST_F(ModulesTest, ASourceHeldOpenForWritingIsNamedAndTheArchiveStays)
+{
+    const std::string lzhArchive = m_out + "\\書込.LZH";
+    const std::string zipArchive = m_out + "\\書込.ZIP";
+    ASSERT_EQ(lzh("a -xr \"" + lzhArchive + "\" \"README.TXT\""), 0) << m_libraries.lzh->report();
+    ASSERT_EQ(zip(" -r -9 \"" + zipArchive + "\" \"README.TXT\""), 0) << m_libraries.zip->report();
+    const std::string lzhBefore = readFile(lzhArchive);
+    const std::string zipBefore = readFile(zipArchive);
+
+    // Another program has a source open for writing the whole time: the
+    // module, which shares reading only, waits for it a while and then names
+    // it instead of storing what it may be halfway through writing.
+    const std::string live = m_source + "\\データ\\日本語.TXT";
+    const HANDLE writer = ::CreateFileW(widen(live).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    const int lzhCode = lzh("u -xr \"" + lzhArchive + "\" \"*.*\"");
+    const std::string lzhReport = m_libraries.lzh->report();
+    const int zipCode = zip(" -r -9 \"" + zipArchive + "\" \"*.*\"");
+    const std::string zipReport = m_libraries.zip->report();
+    ::CloseHandle(writer);
+
+    EXPECT_EQ(lzhCode, kCannotRead) << lzhReport;
+    EXPECT_NE(lzhReport.find("日本語.TXT: cannot be read: another program is writing it"), std::string::npos) << lzhReport;
+    EXPECT_EQ(zipCode, kCannotRead) << zipReport;
+    EXPECT_NE(zipReport.find("日本語.TXT: cannot be read: another program is writing it"), std::string::npos) << zipReport;
+    EXPECT_EQ(readFile(lzhArchive), lzhBefore);
+    EXPECT_EQ(readFile(zipArchive), zipBefore);
+    EXPECT_TRUE(leftovers(m_out).empty());
 }
 
 TEST_F(ModulesTest, ANameTheAnsiCodePageCannotHoldIsRefusedByTheLoader)
 {
     // "한" has no CP932 form: the command line cannot be given to the module.
     const std::string archive = m_out + "\\한.LZH";
-    EXPECT_NE(lzh("a -xr \"" + archive + "\" \"*.*\""), 0);
+    EXPECT_EQ(lzh("a -xr \"" + archive + "\" \"*.*\""), kNameNotPassable);
     EXPECT_NE(m_libraries.lzh->report().find("한"), std::string::npos) << m_libraries.lzh->report();
     EXPECT_TRUE(names(m_out).empty());
+}
+
+// Entry names are the same CP932 bytes as on Linux (lzh_header_test checks
+// them there): the characters Shift-JIS tables disagree on, an IBM kanji.
+TEST(CodePage, ShiftJisIsTheSameAsOnLinux)
+{
+    using namespace platform::codepage;
+    const std::string name = "データ～－∥￢①髙＼";
+    const std::string bytes = "\x83\x66\x81\x5b\x83\x5e\x81\x60\x81\x7c\x81\x61\x81\xca\x87\x40\xfb\xfc\x81\x5f";
+    EXPECT_EQ(fromUtf8(name, kShiftJis), bytes);
+    EXPECT_EQ(toUtf8(bytes, kShiftJis), name);
+    // No best fit: "é" is not "e", "한" is not "?".
+    EXPECT_FALSE(fromUtf8("é.TXT", kShiftJis));
+    EXPECT_FALSE(fromUtf8("한.TXT", kShiftJis));
+    EXPECT_EQ(fromUtf8Closest("한글.TXT", kShiftJis, '_'), "__.TXT");
+    EXPECT_FALSE(toUtf8("\x83", kShiftJis));
+    EXPECT_EQ(platform::codepage::narrow(), systemAnsi());
 }
 
 } // namespace
