@@ -273,7 +273,16 @@ TEST_F(OnTestDrive, FullPathFoldsAndResolvesAgainstEachDrivesFolder)
     ASSERT_TRUE(platform::changeDrive(m_letter).ok());
     EXPECT_EQ(platform::currentFolder(), root(m_letter) + base.substr(1) + "\\sub");
 
-    // A folder that is not there cannot be made current.
+    // A share no network drive maps lies on no drive.
+    const platform::Result<std::string> unc = platform::fullPath("\\\\nosuch\\share\\x");
+    ASSERT_FALSE(unc.ok());
+    EXPECT_EQ(unc.error().code, ENOENT);
+    EXPECT_NE(unc.error().message.find("\\\\nosuch\\share"), std::string::npos) << unc.error().message;
+    EXPECT_FALSE(platform::toDialect("\\\\nosuch\\share\\x").ok());
+
+    // A folder that is not there cannot be made current, nor a file.
+    writeFile(m_folder + "\\file.txt", "f");
+    EXPECT_EQ(platform::changeFolder(m_folder + "\\file.txt").error().code, ENOTDIR);
     const platform::Result<void> missing = platform::changeFolder(drive + base + "\\nothing");
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().code, ENOENT);
