@@ -1,4 +1,6 @@
-// Case folding of code points on Windows: the system's invariant case mapping.
+// Case folding of code points on Windows: the system's case mapping of the
+// invariant locale, with linguistic casing (without it the final sigma keeps
+// apart from its capital), so that names compare as they do on POSIX systems.
 #include "dialect.h"
 
 #include <windows.h>
@@ -35,10 +37,7 @@ char32_t foldedCase(char32_t codePoint)
 {
     if (codePoint < 0x80) // the common case, without a call
         return codePoint >= 'A' && codePoint <= 'Z' ? codePoint + ('a' - 'A') : codePoint;
-    // Final sigma is sigma whatever the table says (wine's maps it to itself).
-    if (codePoint == 0x03C2)
-        return 0x03C3;
-    return mapped(mapped(codePoint, LCMAP_UPPERCASE), LCMAP_LOWERCASE);
+    return mapped(mapped(codePoint, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING), LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING);
 }
 
 } // namespace platform::dialect
