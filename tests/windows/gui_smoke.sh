@@ -63,8 +63,11 @@ for pair in 'Dir_In=p:' 'Dir_Out=Q:\' 'Main_Left=60' 'Main_Top=345' 'Main_Width=
     "$run" reg add "$key" /v "${pair%%=*}" /d "${pair#*=}" /f >/dev/null
 done
 
+# The staged package runs with nothing on its path but what it brings.
+bare=0
+[ "$exe" = "$build/stage/Sorvane2/sorvane2.exe" ] && bare=1
 start_program() {
-    "$run" "$exe" >"$work/program.log" 2>&1 &
+    SORVANE2_WINE_BARE=$bare "$run" "$exe" >"$work/program.log" 2>&1 &
     program=$!
     window=$(timeout 180 xdotool search --sync --name '^Sorvane2 for Win32$' | head -1) || return 1
     [ -n "$window" ]

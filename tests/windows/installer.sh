@@ -41,7 +41,8 @@ has_key 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Sorvane2' \
     && pass "listed among installed programs" || fail "no uninstall entry"
 
 # The installed program: its self check, and a real pack from a mapped folder.
-check=$(SORVANE2_SELF_CHECK=1 "$run" "C:\\Program Files\\Sorvane2\\sorvane2.exe" 2>&1 || true)
+# Without the build's library folders on the path: only what the package brings.
+check=$(SORVANE2_WINE_BARE=1 SORVANE2_SELF_CHECK=1 "$run" "C:\\Program Files\\Sorvane2\\sorvane2.exe" 2>&1 || true)
 echo "$check" | grep -qi 'UNLHA32.DLL' && pass "self check names the modules" || { fail "self check"; echo "$check"; }
 mkdir -p "$work/disk/SUB" "$work/arc"
 printf 'インストール確認\r\n' > "$work/disk/SUB/確認.TXT"
@@ -49,7 +50,7 @@ head -c 300000 /dev/urandom > "$work/disk/DATA.BIN"
 settle   # wine takes the drive letters when its server starts
 ln -sfn "$work/disk" "$prefix/dosdevices/s:"
 ln -sfn "$work/arc" "$prefix/dosdevices/t:"
-if "$run" "C:\\Program Files\\Sorvane2\\sorvane2-pack.exe" --drive s: --name SETUP --folder 'T:\'; then
+if SORVANE2_WINE_BARE=1 "$run" "C:\\Program Files\\Sorvane2\\sorvane2-pack.exe" --drive s: --name SETUP --folder 'T:\'; then
     lhasa -t "$work/arc/SETUP.LZH" >/dev/null || fail "lhasa test of the archive"
     mkdir -p "$work/x" && bsdtar -xf "$work/arc/SETUP.LZH" -C "$work/x"
     diff -r "$work/disk" "$work/x" >/dev/null && pass "installed program packs" || fail "archive differs from the folder"

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <span>
 #include <memory>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -486,9 +487,51 @@ struct Workspace {
     std::unique_ptr<unsigned char[]> bits;  // the bit writer's bytes
 };
 
-Workspace& workspace(size_t bufferSize, unsigned hashBits, size_t chunk)
+// Workspaces wait in one pool between encoders, so that a thread that
+// encodes file after file maps its buffers once. (Not thread_local: with
+// mingw's emulated TLS the storage of such an object can be freed before its
+// destructor runs at thread exit.)
+class WorkspaceLease {
+public:
+    WorkspaceLease()
+    {
+        std::lock_guard guard(lock());
+        std::vector<std::unique_ptr<Workspace>>& idle = pool();
+        if (idle.empty()) {
+            m_space = std::make_unique<Workspace>();
+        } else {
+            m_space = std::move(idle.back());
+            idle.pop_back();
+        }
+    }
+    ~WorkspaceLease()
+    {
+        std::lock_guard guard(lock());
+        pool().push_back(std::move(m_space));
+    }
+    WorkspaceLease(const WorkspaceLease&) = delete;
+    WorkspaceLease& operator=(const WorkspaceLease&) = delete;
+
+    Workspace& prepared(size_t bufferSize, unsigned hashBits, size_t chunk);
+
+private:
+    static std::mutex& lock()
+    {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::vector<std::unique_ptr<Workspace>>& pool()
+    {
+        static std::vector<std::unique_ptr<Workspace>> idle;
+        return idle;
+    }
+
+    std::unique_ptr<Workspace> m_space;
+};
+
+Workspace& WorkspaceLease::prepared(size_t bufferSize, unsigned hashBits, size_t chunk)
 {
-    thread_local Workspace space;
+    Workspace& space = *m_space;
     if (space.buffer.size() < bufferSize) {
         space.buffer.resize(bufferSize);
         space.child.resize(2 * bufferSize);
@@ -605,7 +648,7 @@ public:
         , m_window(1u << m_parameters.dictionaryBits)
         , m_bufferSize(std::max<size_t>(m_window + m_tuning.chunk, kMinBuffer) + 2 * kMaxMatch)
         , m_hashBits(hashBitsFor(options.sizeHint))
-        , m_space(workspace(m_bufferSize, m_hashBits, m_tuning.chunk))
+        , m_space(m_lease.prepared(m_bufferSize, m_hashBits, m_tuning.chunk))
         , m_buffer(m_space.buffer)
         , m_head(m_space.head)
         , m_child(m_space.child)
@@ -891,6 +934,7 @@ private:
     unsigned m_window;
     size_t m_bufferSize;
     unsigned m_hashBits;
+    WorkspaceLease m_lease;
     Workspace& m_space;
     std::vector<unsigned char>& m_buffer;
     std::vector<std::int32_t>& m_head;
