@@ -27,10 +27,9 @@ PACKAGES = cmake ninja-build g++ pkg-config git \
 .PHONY: all deps configure build test soak run demo clean fuzz bench install uninstall package \
 	windows-deps windows test-windows
 
-all: build
-
-deps:
-	@missing=$$(for p in $(PACKAGES); do \
+# $(call install_missing,PACKAGES): apt-get installs those of PACKAGES that are missing.
+define install_missing
+	@missing=$$(for p in $(1); do \
 		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; \
 	done); \
 	if [ -n "$$missing" ]; then \
@@ -38,6 +37,12 @@ deps:
 		if [ "$$(id -u)" -ne 0 ]; then echo "Run as root (or install these packages) first."; exit 1; fi; \
 		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
+endef
+
+all: build
+
+deps:
+	$(call install_missing,$(PACKAGES))
 
 configure: deps
 	@if [ ! -f $(BUILD_DIR)/build.ninja ]; then \
@@ -154,17 +159,11 @@ WIN_DIR ?= build-windows
 WIN_DEPS = $(CURDIR)/$(WIN_DIR)/deps
 WIN_PACKAGES = g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev \
 	wine64 nsis dpkg-dev autoconf automake libtool locales zip xvfb xauth xdotool lhasa libarchive-tools unzip python3 \
-	mtools dosfstools cmake ninja-build qt6-base-dev qt6-translations-l10n librsvg2-bin pkg-config
+	mtools dosfstools cmake ninja-build qt6-base-dev qt6-translations-l10n librsvg2-bin pkg-config \
+	fonts-ipafont-mincho fonts-ipafont-gothic
 
 windows-deps:
-	@missing=$$(for p in $(WIN_PACKAGES); do \
-		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; \
-	done); \
-	if [ -n "$$missing" ]; then \
-		echo "Installing:" $$missing; \
-		if [ "$$(id -u)" -ne 0 ]; then echo "Run as root (or install these packages) first."; exit 1; fi; \
-		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
-	fi
+	$(call install_missing,$(WIN_PACKAGES))
 	@# wine takes its code page from the locale: Japanese Windows needs ja_JP.UTF-8.
 	@locale -a | grep -qi '^ja_JP.utf-\?8$$' || localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 	bash cmake/windows/build-deps.sh $(WIN_DEPS) $(JOBS)
