@@ -160,7 +160,7 @@ WIN_DEPS = $(CURDIR)/$(WIN_DIR)/deps
 WIN_PACKAGES = g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev \
 	wine64 nsis dpkg-dev autoconf automake libtool locales zip xvfb xauth xdotool lhasa libarchive-tools unzip python3 \
 	mtools dosfstools cmake ninja-build qt6-base-dev qt6-translations-l10n librsvg2-bin pkg-config \
-	fonts-ipafont-mincho fonts-ipafont-gothic
+	fonts-ipafont-mincho fonts-ipafont-gothic googletest
 
 windows-deps:
 	$(call install_missing,$(WIN_PACKAGES))
