@@ -91,8 +91,16 @@ setting() { "$run" reg query "$key" /v "$1" 2>/dev/null | awk -v k="$1" '$1 == k
 # First run: 通常圧縮 is the first button of the strip below the menu bar.
 start_program || { fail "the window did not open"; cat "$work/program.log"; exit 1; }
 pass "window opened"
-xdotool mousemove --window "$window" 53 42 click 1
-if until_true 300 test -f "$work/arc/GUIDISK.LZH"; then
+# A click that reaches the window before it takes input is lost: clicked
+# again while no archive is there (a click on a frame busy packing is not
+# taken, so this starts one run).
+pressed() {
+    test -f "$work/arc/GUIDISK.LZH" && return 0
+    xdotool windowfocus "$window" mousemove --window "$window" 53 42 click 1 2>/dev/null || true
+    for _ in $(seq 1 20); do test -f "$work/arc/GUIDISK.LZH" && return 0; sleep 0.5; done
+    return 1
+}
+if until_true 300 pressed; then
     pass "通常圧縮 made GUIDISK.LZH"
     lhasa -t "$work/arc/GUIDISK.LZH" >/dev/null && pass "lhasa reads it" || fail "lhasa test"
     mkdir -p "$work/x"
