@@ -60,7 +60,8 @@ WINEPREFIX=$prefix /usr/lib/wine/wineserver -w
 ln -sfn "$disk" "$prefix/dosdevices/p:"
 ln -sfn "$work/arc" "$prefix/dosdevices/q:"
 for pair in 'Dir_In=p:' 'Dir_Out=Q:\' 'Main_Left=60' 'Main_Top=345' 'Main_Width=9000' 'Main_Height=7500'; do
-    "$run" reg add "$key" /v "${pair%%=*}" /d "${pair#*=}" /f >/dev/null
+    "$run" reg add "$key" /v "${pair%%=*}" /d "${pair#*=}" /f >/dev/null \
+        || { echo "reg add ${pair%%=*} failed"; exit 1; }
 done
 
 # The staged package runs with nothing on its path but what it brings.
@@ -69,7 +70,11 @@ bare=0
 start_program() {
     SORVANE2_WINE_BARE=$bare "$run" "$exe" >"$work/program.log" 2>&1 &
     program=$!
-    window=$(timeout 180 xdotool search --sync --name '^Sorvane2 for Win32$' | head -1) || return 1
+    # All the ids first (head would cut xdotool off when several match,
+    # and pipefail would take that for a failure).
+    local ids
+    ids=$(timeout 180 xdotool search --sync --name '^Sorvane2 for Win32$') || return 1
+    window=${ids%%$'\n'*}
     [ -n "$window" ]
 }
 # E(x)it by its mnemonic; sent again while the program lives, since a frame
