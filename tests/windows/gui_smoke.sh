@@ -70,10 +70,13 @@ bare=0
 start_program() {
     SORVANE2_WINE_BARE=$bare "$run" "$exe" >"$work/program.log" 2>&1 &
     program=$!
-    # All the ids first (head would cut xdotool off when several match,
-    # and pipefail would take that for a failure).
+    # Searched again until found: a search fails outright when one of wine's
+    # short-lived windows goes while it walks the tree (BadWindow).
+    until_true 180 found_window
+}
+found_window() {
     local ids
-    ids=$(timeout 180 xdotool search --sync --name '^Sorvane2 for Win32$') || return 1
+    ids=$(xdotool search --onlyvisible --name '^Sorvane2 for Win32$' 2>/dev/null) || return 1
     window=${ids%%$'\n'*}
     [ -n "$window" ]
 }
