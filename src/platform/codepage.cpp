@@ -8,8 +8,6 @@
 
 namespace platform::codepage {
 
-namespace {
-
 // Length of the UTF-8 sequence that starts with `lead` (1 for a stray byte).
 std::size_t sequenceLength(unsigned char lead)
 {
@@ -21,6 +19,8 @@ std::size_t sequenceLength(unsigned char lead)
         return 2;
     return 1;
 }
+
+namespace {
 
 // ASCII is the same in every code page taken here: no conversion needed.
 bool isAscii(std::string_view text)

@@ -4,6 +4,7 @@
 // numbers on every system.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,5 +35,9 @@ std::optional<std::string> fromUtf8(std::string_view utf8, unsigned codePage);
 // fromUtf8Closest: fromUtf8, but each character without a form in
 // `codePage` (and each byte that is not UTF-8) becomes `standIn`.
 std::string fromUtf8Closest(std::string_view utf8, unsigned codePage, char standIn);
+
+// sequenceLength: the length of the UTF-8 sequence that starts with `lead`
+// (1 for a stray byte).
+std::size_t sequenceLength(unsigned char lead);
 
 } // namespace platform::codepage

@@ -12,18 +12,8 @@ namespace archivers {
 namespace {
 
 using platform::codepage::kShiftJis;
+using platform::codepage::sequenceLength;
 
-// Length of the UTF-8 sequence that starts with `lead` (1 for a stray byte).
-size_t sequenceLength(unsigned char lead)
-{
-    if (lead >= 0xF0)
-        return 4;
-    if (lead >= 0xE0)
-        return 3;
-    if (lead >= 0xC0)
-        return 2;
-    return 1;
-}
 
 } // namespace
 
