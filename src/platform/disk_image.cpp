@@ -117,7 +117,7 @@ Result<std::shared_ptr<const Disk>> openDisk(std::shared_ptr<const ByteFile> fil
     // Formats with a header of their own; another one is one more probe here.
     // The hard disk headers before FDI, whose header HDI's resembles; DCP
     // and CFI last: they have no signature.
-    static constexpr ContainerProbe kProbes[] = {probeD88, probeNhd, probeVirtual98, probeHdi, probeFdi, probeThd,
+    static constexpr ContainerProbe kProbes[] = {probeD88, probeNhd, probeVirtual98, probeSlh, probeHdi, probeFdi, probeThd,
         probeNfd, probeFdd, probeDim, probeImd, probeTd0, probeCqm, probeApriDisk, probeCpcDsk, probeDcp, probeCfi};
     for (ContainerProbe probe : kProbes) {
         if (auto found = probe(file))

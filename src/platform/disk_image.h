@@ -133,14 +133,15 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeApriDisk(std::shared_ptr
 std::optional<Result<std::shared_ptr<const Disk>>> probeCfi(std::shared_ptr<const ByteFile> file);
 
 // The hard disk images of PC-98 emulators (image_hdd.cpp): Anex86 HDI,
-// T98-Next NHD, T98 THD and Virtual98 HDD.
+// T98-Next NHD, T98 THD, Virtual98 HDD and SL9821 SLH.
 std::optional<Result<std::shared_ptr<const Disk>>> probeHdi(std::shared_ptr<const ByteFile> file);
 std::optional<Result<std::shared_ptr<const Disk>>> probeNhd(std::shared_ptr<const ByteFile> file);
 std::optional<Result<std::shared_ptr<const Disk>>> probeThd(std::shared_ptr<const ByteFile> file);
 std::optional<Result<std::shared_ptr<const Disk>>> probeVirtual98(std::shared_ptr<const ByteFile> file);
+std::optional<Result<std::shared_ptr<const Disk>>> probeSlh(std::shared_ptr<const ByteFile> file);
 
 // openDisk: the disk inside `file`: D88/D68/D77/D98, FDI, the hard disk
-// images (HDI, NHD, THD, HDD), NFD, FDD, DIM, ImageDisk, TeleDisk, CopyQM,
+// images (HDI, NHD, THD, HDD, SLH), NFD, FDD, DIM, ImageDisk, TeleDisk, CopyQM,
 // ApriDisk and CPC DSK/EDSK by their headers, DCP/DCU by a header of known values that
 // fits the file's size, CFI by tracks that unpack to a floppy of a known size,
 // anything else as a raw sector image.

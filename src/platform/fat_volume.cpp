@@ -540,8 +540,11 @@ Result<std::uint64_t> Volume::memoryNeeded(const Disk& disk, unsigned partition)
 {
     Result<Geometry> geometry = geometryOf(disk, partition);
     if (partition <= 1 && (!geometry || !geometry->fromBpb))
-        if (std::optional<Geometry> n88 = detail::n88Geometry(disk))
-            return detail::n88TableBytes(*n88);
+        if (std::optional<Result<Geometry>> n88 = detail::n88Geometry(disk)) {
+            if (!*n88)
+                return n88->error();
+            return detail::n88TableBytes(**n88);
+        }
     if (geometry)
         return tableBytes(*geometry);
     return noFileSystem(geometry.error());
@@ -554,8 +557,11 @@ Result<std::shared_ptr<Volume>> Volume::open(std::shared_ptr<const Disk> disk, u
     // outweighs a media byte that only happens to fit (an N88-BASIC IPL
     // track may hold 0xFF where a DOS 1.x FAT would start).
     if (partition <= 1 && (!geometry || !geometry->fromBpb))
-        if (std::optional<Geometry> n88 = detail::n88Geometry(*disk))
-            return detail::openN88(std::move(disk), *n88);
+        if (std::optional<Result<Geometry>> n88 = detail::n88Geometry(*disk)) {
+            if (!*n88)
+                return n88->error();
+            return detail::openN88(std::move(disk), **n88);
+        }
     if (!geometry)
         return noFileSystem(geometry.error());
     Result<bool> human68k = detail::human68kBoot(*disk, *geometry);

@@ -36,8 +36,11 @@ std::optional<std::string> human68kName(const unsigned char* entry);
 // ── N88-BASIC ───────────────────────────────────────────────────────────────
 
 // n88Geometry: the N88-BASIC layout whose system track the disk holds;
-// nullopt when it holds none.
-std::optional<Geometry> n88Geometry(const Disk& disk);
+// nullopt when it holds none; an Error when the disk is of an N88-BASIC
+// layout's size and the image lost all three FAT copies of a place its
+// system track may be (the disk cannot be told, and must not be read as
+// another file system that only happens to fit).
+std::optional<Result<Geometry>> n88Geometry(const Disk& disk);
 // openN88: the N88-BASIC volume of `geometry` on `disk`.
 Result<std::shared_ptr<Volume>> openN88(std::shared_ptr<const Disk> disk, const Geometry& geometry);
 // n88TableBytes: the memory its tables take once open.

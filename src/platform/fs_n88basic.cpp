@@ -93,6 +93,23 @@ private:
     mutable std::optional<std::vector<Entry>> m_root; // cache
 };
 
+// The FAT of the system track at `systemOffset`: its first copy (the track's
+// third sector from the end), or the next one the image holds when the dump
+// lost that sector; the first copy's error when it lost all three.
+Result<void> readFat(const Disk& disk, std::uint64_t systemOffset, std::uint32_t sectorsPerTrack, unsigned char* fat)
+{
+    std::optional<Error> first;
+    for (std::uint32_t copy = 0; copy < 3; ++copy) {
+        const std::uint64_t at = systemOffset + std::uint64_t{sectorsPerTrack - 3 + copy} * kSectorBytes;
+        Result<void> read = disk.read(at, fat, kSectorBytes);
+        if (read)
+            return {};
+        if (!first)
+            first = read.error();
+    }
+    return *first;
+}
+
 // The layout of `g` (found by n88Geometry) and its system track.
 const N88Layout* layoutOf(const Geometry& g)
 {
@@ -105,8 +122,9 @@ const N88Layout* layoutOf(const Geometry& g)
 
 } // namespace
 
-std::optional<Geometry> n88Geometry(const Disk& disk)
+std::optional<Result<Geometry>> n88Geometry(const Disk& disk)
 {
+    std::optional<Error> lost;
     for (const N88Layout& layout : kLayouts) {
         const std::uint64_t sectors = std::uint64_t{layout.cylinders} * 2 * layout.sectorsPerTrack;
         if (disk.size() != sectors * kSectorBytes)
@@ -116,12 +134,14 @@ std::optional<Geometry> n88Geometry(const Disk& disk)
         for (std::uint32_t track : layout.systemTracks) {
             if (track == 0)
                 break;
-            // The first FAT copy, in the system track's third sector from the end.
-            const std::uint64_t fatAt = (std::uint64_t{track} * layout.sectorsPerTrack + layout.sectorsPerTrack - 3)
-                * kSectorBytes;
             unsigned char fat[kSectorBytes];
-            if (!disk.read(fatAt, fat, sizeof fat))
+            if (Result<void> read = readFat(disk, std::uint64_t{track} * layout.sectorsPerTrack * kSectorBytes,
+                    layout.sectorsPerTrack, fat); !read) {
+                if (!lost)
+                    lost = Error{read.error().code, "an N88-BASIC " + std::string(layout.name)
+                        + " disk, perhaps, whose image lost all three copies of the FAT: " + read.error().message};
                 continue;
+            }
             // The system track reserves its own clusters.
             bool own = true;
             for (std::uint32_t c = track * perTrack; c < (track + 1) * perTrack; ++c)
@@ -139,9 +159,11 @@ std::optional<Geometry> n88Geometry(const Disk& disk)
             g.fatBits = 8;
             g.clusterCount = clusters;
             g.fromBpb = false;
-            return g;
+            return Result<Geometry>(g);
         }
     }
+    if (lost)
+        return Result<Geometry>(*lost);
     return std::nullopt;
 }
 
@@ -166,8 +188,7 @@ Result<void> N88Volume::load()
     m_sectorsPerTrack = layout->sectorsPerTrack;
     m_systemOffset = std::uint64_t{m_geometry.reservedSectors} * kSectorBytes;
     std::vector<std::uint8_t> sector(kSectorBytes);
-    const std::uint64_t fatAt = m_systemOffset + std::uint64_t{m_sectorsPerTrack - 3} * kSectorBytes;
-    if (Result<void> read = m_disk->read(fatAt, sector.data(), sector.size()); !read)
+    if (Result<void> read = readFat(*m_disk, m_systemOffset, m_sectorsPerTrack, sector.data()); !read)
         return Error{read.error().code, "the N88-BASIC FAT cannot be read: " + read.error().message};
     m_fat.assign(sector.begin(), sector.begin() + m_geometry.clusterCount);
     return {};

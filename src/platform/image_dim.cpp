@@ -24,6 +24,7 @@ constexpr Media kMedia[] = {
     {0x02, 512, 15, 160}, // 2HC (1.2 MB)
     {0x03, 1024, 9, 160}, // 2HDE
     {0x09, 512, 18, 160}, // 2HQ (1.44 MB)
+    {0x11, 256, 26, 154}, // 2HD of 26 sectors (N88-BASIC and CP/M of the PC-98)
 };
 
 const Damage damaged{"a damaged DIM image"};

@@ -441,7 +441,7 @@ const std::vector<std::string>& imageExtensions()
 {
     static const std::vector<std::string> extensions = {"img", "ima", "vfd", "flp", "dsk", "hdm", "xdf", "d88",
         "d68", "d77", "d98", "88d", "98d", "fdi", "fdd", "nfd", "dcp", "dcu", "dim", "imd", "td0", "cqm", "hdi",
-        "nhd", "thd", "hdd", "cfi"};
+        "nhd", "thd", "hdd", "slh", "cfi"};
     return extensions;
 }
 

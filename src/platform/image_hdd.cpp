@@ -9,6 +9,9 @@
 //   HDD (Virtual98): "VHD1.00", a comment, then the size in MiB, sector size
 //     (16-bit), sectors per track, heads (8-bit), cylinders (16-bit) and the
 //     sector count (32-bit); the data starts at byte 220.
+//   SLH (SL9821): "HDIM", the disk's size in bytes (64-bit), then sector
+//     size, cylinders, heads and sectors per track (32-bit each), a serial
+//     number, revision and model name; the data starts at byte 512.
 // Each header is checked against the file: a header that runs past it, or a
 // geometry that disagrees with the sizes the header or the file give, is an
 // error naming the value. A file longer than its disk keeps the rest unread.
@@ -158,6 +161,24 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeVirtual98(std::shared_pt
         return failure("HDD", "its geometry (" + g.text() + ") disagrees with the sector count its header gives ("
             + std::to_string(total) + ")");
     return diskOf(std::move(file), "HDD", kHeader, g);
+}
+
+std::optional<Result<std::shared_ptr<const Disk>>> probeSlh(std::shared_ptr<const ByteFile> file)
+{
+    constexpr std::uint64_t kHeader = 512;
+    unsigned char h[kHeader];
+    if (file->size() < 4 || file->readAt(0, h, 4) != 4 || std::memcmp(h, "HDIM", 4) != 0)
+        return std::nullopt;
+    if (file->size() < kHeader || file->readAt(0, h, sizeof h) != static_cast<long>(sizeof h))
+        return failure("SLH", "the file ends inside its " + std::to_string(kHeader) + "-byte header");
+    const std::uint64_t size = le32(h + 4) | (std::uint64_t{le32(h + 8)} << 32);
+    HddGeometry g{le32(h + 16), le32(h + 20), le32(h + 24), le32(h + 12)};
+    if (g.heads > 255 || g.sectors > 255 || g.cylinders > 65535)
+        return failure("SLH", "its header gives no usable geometry (" + g.text() + ")");
+    if (g.bytes() != size)
+        return failure("SLH", "its geometry (" + g.text() + ", " + std::to_string(g.bytes())
+            + " bytes) disagrees with the disk size its header gives (" + std::to_string(size) + " bytes)");
+    return diskOf(std::move(file), "SLH", kHeader, g);
 }
 
 } // namespace platform::image

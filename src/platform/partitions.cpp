@@ -2,6 +2,8 @@
 #include "partitions.h"
 
 #include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <set>
 
 namespace platform::image {
@@ -50,7 +52,7 @@ bool isPc98Fat(std::uint8_t system)
 bool isPc98Container(const Disk& disk)
 {
     const std::string& f = disk.format();
-    return f == "HDI" || f == "NHD" || f == "THD" || f == "HDD";
+    return f == "HDI" || f == "NHD" || f == "THD" || f == "HDD" || f == "SLH";
 }
 
 std::string bytes(std::uint64_t count)
@@ -81,10 +83,10 @@ Result<void> checkPlaces(const Disk& disk, std::vector<Partition> parts, std::ui
     return {};
 }
 
-Result<std::vector<Partition>> readPc98(const Disk& disk)
+// The PC-98 table of `disk` read in the geometry `l`.
+Result<std::vector<Partition>> readPc98(const Disk& disk, const Disk::Layout& l)
 {
     std::vector<Partition> parts;
-    const Disk::Layout& l = disk.layout();
     if (l.sectorSize == 0 || l.sectorsPerTrack == 0 || l.heads == 0)
         return parts;
     const std::uint64_t tableAt = std::max<std::uint64_t>(512, l.sectorSize);
@@ -130,6 +132,74 @@ Result<std::vector<Partition>> readPc98(const Disk& disk)
     if (Result<void> placed = checkPlaces(disk, parts, tableAt + sizeof table); !placed)
         return placed.error();
     return parts;
+}
+
+// A raw dump of a PC-98 hard disk: the disk's first bytes are the PC-98
+// IPL, which says "IPL1" after its jump.
+bool hasPc98Ipl(const Disk& disk)
+{
+    unsigned char head[8];
+    return disk.format() == "raw" && disk.size() >= 1024 && disk.read(0, head, sizeof head)
+        && std::memcmp(head + 4, "IPL1", 4) == 0;
+}
+
+// Whether a FAT boot sector whose volume fits in `p` opens the partition.
+bool opensWithFatVolume(const Disk& disk, const Partition& p)
+{
+    unsigned char b[64];
+    if (p.length < 512 || !disk.read(p.offset, b, sizeof b))
+        return false;
+    const std::uint32_t bytesPerSector = le16(b + 11), perCluster = b[13], fats = b[16], media = b[21];
+    const std::uint64_t total = le16(b + 19) ? le16(b + 19) : le32(b + 32);
+    const auto powerOfTwo = [](std::uint32_t v, std::uint32_t low, std::uint32_t high) {
+        return v >= low && v <= high && (v & (v - 1)) == 0;
+    };
+    return powerOfTwo(bytesPerSector, 128, 4096) && powerOfTwo(perCluster, 1, 128) && le16(b + 14) != 0
+        && fats >= 1 && fats <= 4 && (media >= 0xF8 || media == 0xF0) && total != 0
+        && total * bytesPerSector <= p.length;
+}
+
+// A raw PC-98 disk says nothing of its geometry, which its table's places
+// need. It is the first of these under which the table fits the disk and
+// every FAT partition opens with a FAT volume that fits in it: the one the
+// entries' ends give (they end on a cylinder's last head and sector), then
+// the usual ones of SASI (33 sectors of 256 bytes), IDE and SCSI disks.
+Result<std::vector<Partition>> readRawPc98(const Disk& disk)
+{
+    unsigned char table[512];
+    if (Result<void> read = disk.read(512, table, sizeof table); !read)
+        return Error{read.error().code, "the partition table cannot be read: " + read.error().message};
+    std::vector<Disk::Layout> layouts;
+    std::optional<std::pair<unsigned, unsigned>> end; // sectors per track, heads
+    bool agree = true, any = false;
+    for (unsigned i = 0; i < 16; ++i) {
+        const unsigned char* e = table + 32 * i;
+        if (e[0] == 0 && e[1] == 0)
+            continue;
+        any = true;
+        const std::pair<unsigned, unsigned> last{e[12] + 1u, e[13] + 1u};
+        agree = agree && (!end || *end == last);
+        end = last;
+    }
+    if (!any)
+        return std::vector<Partition>();
+    if (agree && end && end->first > 1 && end->second > 1)
+        for (std::uint32_t size : {512u, 256u})
+            layouts.push_back({size, end->first, end->second, 0});
+    static constexpr Disk::Layout kUsual[] = {{256, 33, 8, 0}, {256, 33, 6, 0}, {256, 33, 4, 0}, {512, 17, 8, 0},
+        {512, 17, 16, 0}, {512, 32, 8, 0}, {512, 63, 16, 0}, {512, 63, 8, 0}, {512, 128, 8, 0}, {256, 32, 8, 0}};
+    layouts.insert(layouts.end(), std::begin(kUsual), std::end(kUsual));
+    std::string tried;
+    for (const Disk::Layout& l : layouts) {
+        Result<std::vector<Partition>> parts = readPc98(disk, l);
+        if (parts && !parts->empty() && std::all_of(parts->begin(), parts->end(),
+                [&](const Partition& p) { return !p.fat || opensWithFatVolume(disk, p); }))
+            return parts;
+        tried += (tried.empty() ? "" : ", ") + std::to_string(l.heads) + " heads × " + std::to_string(l.sectorsPerTrack)
+            + " sectors of " + std::to_string(l.sectorSize) + " bytes";
+    }
+    return tableError("a PC-98 hard disk without a container header, whose geometry is not known: under none of the "
+        "geometries tried (" + tried + ") does its table fit the disk with every FAT partition opening with its volume");
 }
 
 // The four entries of a boot record; false when they do not read as a table
@@ -235,7 +305,11 @@ std::string Partition::describe() const
 Result<std::vector<Partition>> readPartitions(const Disk& disk)
 {
     if (isPc98Container(disk)) {
-        Result<std::vector<Partition>> pc98 = readPc98(disk);
+        Result<std::vector<Partition>> pc98 = readPc98(disk, disk.layout());
+        if (!pc98 || !pc98->empty())
+            return pc98;
+    } else if (hasPc98Ipl(disk)) {
+        Result<std::vector<Partition>> pc98 = readRawPc98(disk);
         if (!pc98 || !pc98->empty())
             return pc98;
     }

@@ -4,7 +4,9 @@
 //     each, numbered from 5.
 //   PC-98: sixteen 32-byte entries in the sector after the IPL (byte 512,
 //     or the second sector when sectors are larger), each placed by
-//     cylinder, head and sector (from 0) of the image's geometry.
+//     cylinder, head and sector (from 0) of the image's geometry. A raw
+//     image with the PC-98 IPL has no geometry: it is the one under which
+//     the FAT partitions open with their volumes (partitions.cpp).
 // Every partition must lie on the disk, after the table, and overlap no
 // other; a chain of extended records must not loop. A table that breaks one
 // of these is an Error naming the partition and the cause.

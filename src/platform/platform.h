@@ -70,7 +70,7 @@ std::string driveMapProblem();
 // ── Disk images as drives ───────────────────────────────────────────────────
 // A drive may stand for a disk image file (FAT12/16/32 in a raw sector image,
 // a partitioned card or hard disk image, D88/D68/D77/D98, FDI, or the HDI,
-// NHD, THD and HDD hard disk images of PC-98 emulators) instead of a folder:
+// NHD, THD, HDD and SLH hard disk images of PC-98 emulators) instead of a folder:
 // SORVANE2_DRIVES takes an image file where it takes a folder, and
 // attachImage maps one more. Such a drive is read only (no free space, no
 // folder creation, no deletion); its files are walked, found and read through

@@ -81,6 +81,28 @@ TEST(ImageFsPack, AnN88BasicDiskInAD88PacksItsFilesAsBytes)
     EXPECT_EQ(fileState(image), before) << "the image file changed";
 }
 
+// A PC-9801 2HD disk as its dump holds it: cylinder 0 head 0 (the IPL) in 26
+// FM sectors of 128 bytes, the rest in 256-byte sectors.
+TEST(ImageFsPack, AnN88Basic2hdDiskWithItsFmIplTrackPacks)
+{
+    TempDir dir;
+    N88Disk disk(N88Disk::Kind::TwoHD);
+    disk.addFile("MAIN", "BAS", pattern(3000, 5), 0x80);
+    disk.addFile("SPRITE", "DAT", pattern(disk.clusterBytes() + 17, 6), 0x00, 2);
+    D88Layout layout = d88Tracks(disk.bytes(), 256, 26, 2, 0x20);
+    for (std::size_t r = 0; r < layout.tracks[0].size(); ++r) {
+        layout.tracks[0][r].n = 0;
+        layout.tracks[0][r].data = pattern(128, static_cast<unsigned>(r));
+    }
+    const std::string image = dir / "BASIC.D88";
+    writeFile(image, layout.bytes());
+    const std::string before = fileState(image);
+    const CommandResult packed = pack(dir, image);
+    ASSERT_EQ(packed.exitCode, 0) << packed.output;
+    expectArchiveHolds(dir, disk.files());
+    EXPECT_EQ(fileState(image), before) << "the image file changed";
+}
+
 TEST(ImageFsPack, DamagedDisksFailNamingTheImageAndCauseAndWriteNothing)
 {
     struct Case {

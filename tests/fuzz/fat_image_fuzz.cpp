@@ -25,8 +25,9 @@
 //   boot sector, FATs and root folder. Every file read with success must
 //   give exactly the bytes its entry's size promises; a wrong result aborts.
 // - 0x98: a fixed hard disk of two small FAT12 partitions, its container
-//   chosen by the second byte (HDI, NHD, THD, Virtual98 HDD behind a PC-98
-//   table; a raw disk behind an MBR with an extended partition), the rest
+//   chosen by the second byte (HDI, NHD, THD, Virtual98 HDD, SLH or none
+//   behind a PC-98 table; a raw disk behind an MBR with an extended
+//   partition), the rest
 //   pokes (16-bit offset, byte) into its header, IPL, tables and boot
 //   sectors. Every partition a table read gives must lie on the disk, after
 //   the table, and overlap no other; a wrong result aborts.
@@ -641,13 +642,14 @@ void checkStructures(const std::uint8_t* data, std::size_t size)
 }
 // ── Hard disk headers and partition tables ─────────────────────────────────
 
-// A FAT12 volume of `sectors` 512-byte sectors holding one file, HELLO.TXT.
+// A FAT12 volume of `sectors` 512-byte sectors (one FAT sector) holding one
+// file, HELLO.TXT.
 std::string tinyVolume(std::uint32_t sectors, const char* label)
 {
     std::string v(std::size_t{sectors} * 512, '\0');
     v[0] = static_cast<char>(0xEB), v[1] = 0x3C, v[2] = static_cast<char>(0x90);
     put16(v, 11, 512);
-    v[13] = 1;
+    v[13] = sectors > 340 ? 2 : 1; // clusters enough to fit one FAT sector
     put16(v, 14, 1);
     v[16] = 2;
     put16(v, 17, 16);
@@ -675,7 +677,7 @@ std::string hardDisk(std::uint8_t kind)
     std::string disk(61 * kCyl, '\0');
     std::string header;
     auto le32s = [](std::uint32_t v) { std::string b(4, '\0'); put32(b, 0, v); return b; };
-    switch (kind % 5) {
+    switch (kind % 7) {
     case 0:
         header.assign(4096, '\0');
         header.replace(8, 4, le32s(4096));
@@ -703,10 +705,19 @@ std::string hardDisk(std::uint8_t kind)
         put16(header, 0x92, 61);
         header.replace(0x94, 4, le32s(61 * 8 * 17));
         break;
+    case 5:
+        header.assign(512, '\0');
+        header.replace(0, 4, "HDIM");
+        header.replace(4, 4, le32s(static_cast<std::uint32_t>(disk.size())));
+        header.replace(12, 16, le32s(512) + le32s(61) + le32s(8) + le32s(17));
+        break;
+    case 6:
+        disk.replace(0, 8, "\xEB\x0A\x90\x90IPL1"); // a raw PC-98 disk: its geometry found by its volumes
+        break;
     default:
         break;
     }
-    if (kind % 5 == 3) {
+    if (kind % 7 == 3) {
         // THD: 8 heads of 33 sectors of 256 bytes; the partitions on cylinders 1 and 2.
         constexpr std::uint32_t kThdCyl = 33 * 8 * 256;
         disk.assign(4 * kThdCyl, '\0');
@@ -724,7 +735,7 @@ std::string hardDisk(std::uint8_t kind)
         }
         return header + disk;
     }
-    if (kind % 5 == 4) {
+    if (kind % 7 == 4) {
         // Raw: an MBR, a primary partition at sector 32 and a logical one behind an extended record.
         disk[510] = 0x55, disk[511] = static_cast<char>(0xAA);
         auto entry = [&](std::size_t at, std::uint8_t type, std::uint32_t start, std::uint32_t count) {
@@ -764,9 +775,22 @@ void checkHardDisk(const std::uint8_t* data, std::size_t size)
         image[at] = static_cast<char>(data[i + 2]);
     }
     auto disk = openDisk(std::make_shared<MemoryFile>(image));
-    if (!disk)
+    const bool sound = size == 1;
+    if (!disk) {
+        if (sound)
+            wrong("the sound hard disk is refused: " + disk.error().message);
         return;
+    }
     auto parts = readPartitions(**disk);
+    if (sound) {
+        auto count = fatPartitionCount(**disk);
+        if (!count || *count != 2)
+            wrong("the sound hard disk does not show its two FAT partitions: "
+                + (count ? std::to_string(*count) : count.error().message));
+        for (unsigned n = 1; n <= 2; ++n)
+            if (auto volume = Volume::open(*disk, n); !volume)
+                wrong("partition " + std::to_string(n) + " of the sound hard disk does not open: " + volume.error().message);
+    }
     if (parts) {
         std::vector<Partition> sorted = *parts;
         std::sort(sorted.begin(), sorted.end(), [](const Partition& a, const Partition& b) { return a.offset < b.offset; });

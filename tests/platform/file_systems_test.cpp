@@ -12,6 +12,7 @@
 #include "support/archive_support.h"
 #include "support/disk_images.h"
 #include "support/fs_writers.h"
+#include "support/image_writers.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -202,11 +203,22 @@ N88Disk sampleN88(N88Disk::Kind kind)
 TEST_P(N88Read, FilesEndAtTheSectorsTheirLastClusterGives)
 {
     N88Disk disk = sampleN88(GetParam().kind);
-    for (const std::string container : {"raw", "D88"}) {
+    const bool twoHD = GetParam().kind == N88Disk::Kind::TwoHD;
+    // A PC-9801's 2HD disk as dumped: its IPL track (cylinder 0 head 0) in 26 FM sectors of 128 bytes.
+    D88Layout fm = d88Tracks(disk.bytes(), 256, GetParam().sectorsPerTrack, 2, twoHD ? 0x20 : 0x00);
+    for (std::size_t r = 0; r < fm.tracks[0].size(); ++r) {
+        fm.tracks[0][r].n = 0;
+        fm.tracks[0][r].data = pattern(128, static_cast<unsigned>(r));
+    }
+    std::vector<std::string> containers{"raw", "D88"};
+    if (twoHD)
+        containers.insert(containers.end(), {"D88 with an FM IPL track", "DIM"});
+    for (const std::string& container : containers) {
         SCOPED_TRACE(container);
-        const std::string bytes = container == "D88"
-            ? d88Of(disk.bytes(), 256, GetParam().sectorsPerTrack, 2, GetParam().kind == N88Disk::Kind::TwoHD ? 0x20 : 0x00)
-            : disk.bytes();
+        const std::string bytes = container == "D88" ? d88Of(disk.bytes(), 256, GetParam().sectorsPerTrack, 2, twoHD ? 0x20 : 0x00)
+            : container == "DIM"                     ? dimOf(disk.bytes(), 0x11, 26 * 256)
+            : container == "raw"                     ? disk.bytes()
+                                                     : fm.bytes();
         auto volume = volumeOf(bytes);
         ASSERT_TRUE(volume) << volume.error().message;
         EXPECT_EQ((*volume)->fileSystem(), "N88-BASIC");
@@ -284,6 +296,32 @@ TEST(N88Damage, ASectorTheDumpLacksIsNamedWithTheFile)
                                         + std::to_string(track % 2) + " sector " + std::to_string((first % 2) * 8 + 2)),
               std::string::npos)
         << read.error().message;
+}
+
+// The FAT is kept three times, in the system track's last three sectors: a
+// dump that lost the first copy reads from the next; one that lost all three
+// is refused, naming the first, and not read as the empty DOS 1.x disk the
+// formatted sectors' 0xFF bytes would make of it.
+TEST(N88Damage, AFatCopyTheDumpLostIsTakenFromTheNext)
+{
+    N88Disk disk(N88Disk::Kind::TwoD);
+    disk.addFile("KEPT", "BAS", pattern(1500, 11));
+    const std::uint32_t track = static_cast<std::uint32_t>(disk.directoryOffset() / (16 * 256));
+    D88Layout layout = d88Tracks(disk.bytes(), 256, 16, 2, 0x00);
+    layout.record(track / 2, track % 2, 14).status = 0xB0;
+    auto volume = volumeOf(layout.bytes());
+    ASSERT_TRUE(volume) << volume.error().message;
+    auto read = readAll(*volume);
+    ASSERT_TRUE(read) << read.error().message;
+    EXPECT_EQ(read->files, disk.files());
+
+    layout.record(track / 2, track % 2, 15).status = 0xB0;
+    layout.record(track / 2, track % 2, 16).status = 0xB0;
+    auto lost = volumeOf(layout.bytes());
+    ASSERT_FALSE(lost) << "a disk without a readable FAT was taken";
+    EXPECT_NE(lost.error().message.find("cylinder " + std::to_string(track / 2) + " head " + std::to_string(track % 2)
+                                        + " sector 14"), std::string::npos)
+        << lost.error().message;
 }
 
 TEST(FileSystemChoice, ADiskOfNoKnownFileSystemIsRefusedNamingWhatWasLookedFor)

@@ -73,7 +73,7 @@ void expectSameAsMtools(const std::string& address, const std::string& imagePath
 
 struct DiskCase {
     std::string name;
-    std::string container; // "HDI", "NHD", "THD", "HDD", "raw"
+    std::string container; // "HDI", "NHD", "THD", "HDD", "SLH", "raw"
     bool pc98;
     HddGeometry geometry;
     std::uint32_t logicalSector; // the volumes' own sector size
@@ -144,7 +144,11 @@ INSTANTIATE_TEST_SUITE_P(Containers, HardDiskImage,
         DiskCase{"NhdPc98LogicalSectors1024", "NHD", true, {0, 8, 33, 512}, 1024},
         DiskCase{"ThdPc98Sectors256", "THD", true, {0, 8, 33, 256}, 1024},
         DiskCase{"Virtual98Pc98Sectors256", "HDD", true, {0, 8, 32, 256}, 512},
+        DiskCase{"SlhPc98", "SLH", true, {0, 8, 17, 512}, 512},
         DiskCase{"RawMbrExtended", "raw", false, {0, 16, 63, 512}, 512},
+        DiskCase{"RawPc98", "raw", true, {0, 8, 17, 512}, 512},
+        DiskCase{"RawPc98Sasi", "raw", true, {0, 8, 33, 256}, 1024},
+        DiskCase{"RawPc98Scsi", "raw", true, {0, 8, 32, 512}, 512},
         DiskCase{"HdiMbrExtended", "HDI", false, {0, 16, 63, 512}, 512}),
     [](const ::testing::TestParamInfo<DiskCase>& info) { return info.param.name; });
 
@@ -203,6 +207,16 @@ TEST_F(HardDiskDamage, ContainerHeadersThatDisagreeWithTheFile)
     hdd = pc98("SHORT.HDD", "HDD", {0, 8, 32, 512});
     ASSERT_EQ(::truncate(hdd.path.c_str(), static_cast<off_t>(hdd.headerSize + hdd.geometry.bytes() - 512)), 0);
     expectRefused(hdd.path, hdd.path, "needs more than the");
+    // SLH: a disk size other than the geometry's; a file cut inside its header, or short of its disk.
+    HddImage slh = pc98("SIZE.SLH", "SLH");
+    pokeFile(slh.path, 4, le32(0) + le32(1));
+    expectRefused(slh.path, slh.path, "disagrees with the disk size its header gives (4294967296 bytes)");
+    slh = pc98("HEADER.SLH", "SLH");
+    ASSERT_EQ(::truncate(slh.path.c_str(), 300), 0);
+    expectRefused(slh.path, slh.path, "a damaged SLH image: the file ends inside its 512-byte header");
+    slh = pc98("SHORT.SLH", "SLH");
+    ASSERT_EQ(::truncate(slh.path.c_str(), static_cast<off_t>(slh.headerSize + slh.geometry.bytes() - 4096)), 0);
+    expectRefused(slh.path, slh.path, "needs more than the");
 }
 
 TEST_F(HardDiskDamage, Pc98TablesThatDoNotFitTheDisk)
@@ -224,6 +238,34 @@ TEST_F(HardDiskDamage, Pc98TablesThatDoNotFitTheDisk)
     HddImage small = pc98("SMALL.HDI", "HDI");
     pokeFile(small.path, small.headerSize + small.tableAt + 14, le16(2));
     expectRefused(small.path, small.path, "PC-98 partition 1: its FAT volume (8388608 bytes) is larger than the partition");
+}
+
+// A raw PC-98 disk gives no geometry: it is found by where the volumes'
+// boot sectors are, and a table that fits none is refused, naming what was tried.
+TEST_F(HardDiskDamage, RawPc98DisksAreReadInTheGeometryTheirVolumesShow)
+{
+    // Ends that disagree (the second one on the spare cylinder's first sector) say nothing of the
+    // geometry: the usual IDE one is found.
+    HddImage usual = pc98("USUAL.IMG", "raw");
+    const std::uint64_t cylinder = usual.geometry.cylinderBytes();
+    pokeFile(usual.path, usual.tableAt + 32 + 12,
+        std::string(2, '\0') + le16(static_cast<std::uint32_t>((usual.offsets[1] + usual.lengths[1]) / cylinder)));
+    const std::string before = fileState(usual.path);
+    auto second = platform::posix::imageVolume(usual.path + "#2");
+    ASSERT_TRUE(second.ok()) << second.error().message;
+    EXPECT_EQ((*second)->label(), "DOSB");
+    EXPECT_EQ((*second)->geometry().volumeOffset, usual.offsets[1]);
+    expectSameAsMtools(usual.path + "#2", usual.path, usual.offsets[1], dir / "usual");
+    EXPECT_EQ(fileState(usual.path), before);
+    // The second partition moved a cylinder into its volume: no geometry opens it with a boot sector.
+    HddImage lost = pc98("LOST.IMG", "raw");
+    pokeFile(lost.path, lost.tableAt + 32 + 10, le16(static_cast<std::uint32_t>(lost.offsets[1] / cylinder + 1)));
+    expectRefused(lost.path, lost.path, "a PC-98 hard disk without a container header, whose geometry is not known: "
+        "under none of the geometries tried (8 heads × 17 sectors of 512 bytes, 8 heads × 17 sectors of 256 bytes, ");
+    // An empty PC-98 table: no partition, and no FAT volume.
+    HddImage empty = pc98("EMPTY.IMG", "raw");
+    pokeFile(empty.path, empty.tableAt, std::string(512, '\0'));
+    expectRefused(empty.path, empty.path, "not a FAT");
 }
 
 TEST_F(HardDiskDamage, MbrChainsThatLoopOrLeaveTheDisk)

@@ -151,6 +151,16 @@ std::string containerHeader(const std::string& container, const HddGeometry& g)
         put(h, 0x94, le32(g.cylinders * g.heads * g.sectors));
         return h;
     }
+    if (container == "SLH") {
+        std::string h(512, '\0');
+        put(h, 0, "HDIM");
+        put(h, 4, le32(static_cast<std::uint32_t>(g.bytes())) + le32(static_cast<std::uint32_t>(g.bytes() >> 32)));
+        put(h, 12, le32(g.sectorSize) + le32(g.cylinders) + le32(g.heads) + le32(g.sectors));
+        put(h, 28, "0123456789");
+        put(h, 48, "1.00");
+        put(h, 56, "made for a test");
+        return h;
+    }
     EXPECT_EQ(container, "raw");
     return {};
 }

@@ -1,6 +1,6 @@
 // Hard disk images for the tests: FAT volumes that mkfs.fat and mtools made
 // as files of their own, laid into a disk behind a PC-98 or an MBR partition
-// table, in the container of a PC-98 emulator (HDI, NHD, THD, Virtual98 HDD)
+// table, in the container of a PC-98 emulator (HDI, NHD, THD, Virtual98 HDD, SLH)
 // or none (a raw disk), written after the containers' published layouts.
 // No tool writes these containers, so the tests compare what the reader
 // takes from them with what mtools reads at the same byte offsets.
