@@ -27,9 +27,7 @@
 #include "disk_image.h"
 #include "image_sectors.h"
 
-#include <algorithm>
-#include <cstring>
-#include <map>
+#include <vector>
 
 namespace platform::image {
 
@@ -71,27 +69,6 @@ struct StoredTrack {
     std::vector<Stored> sectors;
     std::int64_t sharesWith = -1; // another entry whose bytes overlap these
 };
-
-// The value most often counted; among equals, the one `better` prefers.
-template <typename T, typename Better>
-T mostCommon(const std::map<T, int>& counts, Better better)
-{
-    T best{};
-    int most = 0;
-    for (const auto& [value, count] : counts)
-        if (count > most || (count == most && better(value, best))) {
-            most = count;
-            best = value;
-        }
-    return best;
-}
-
-bool sameBytes(const ByteFile& file, std::uint64_t a, std::uint64_t b, std::uint32_t size)
-{
-    std::string x(size, '\0'), y(size, '\0');
-    return file.readAt(a, x.data(), size) == static_cast<long>(size)
-        && file.readAt(b, y.data(), size) == static_cast<long>(size) && x == y;
-}
 
 } // namespace
 
@@ -165,132 +142,17 @@ std::optional<Result<std::shared_ptr<const Disk>>> probeD88(std::shared_ptr<cons
             if (&a != &b && a.begin < b.end && b.begin < a.end && a.sharesWith < 0)
                 a.sharesWith = b.entry;
 
-    // The sector size: the usual one among sectors whose size agrees with their N.
-    std::map<std::uint32_t, int> sizes;
+    // The disk the sectors' IDs describe, a sector of tracks stored in the
+    // same bytes as another being no sector of the disk.
+    sectors::Sectors found;
     for (const StoredTrack& track : tracks)
-        for (const Stored& s : track.sectors)
-            if (s.n <= 7 && s.size == (128u << s.n))
-                ++sizes[s.size];
-    if (sizes.empty())
-        return Found(damaged("no sector's data size agrees with its N"));
-    const std::uint32_t sectorSize = mostCommon(sizes, [](std::uint32_t, std::uint32_t) { return false; });
-
-    // Where each track goes: by its sectors' IDs (the ID most of them carry),
-    // unless two tracks carry the ID of one place.
-    std::uint32_t heads = 1;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> trackId(tracks.size());
-    for (std::size_t i = 0; i < tracks.size(); ++i) {
-        std::map<std::pair<std::uint32_t, std::uint32_t>, int> ids;
-        for (const Stored& s : tracks[i].sectors)
-            ++ids[{s.c, s.h}];
-        trackId[i] = mostCommon(ids, [](const auto&, const auto&) { return false; });
-        if (trackId[i].second == 1)
-            heads = 2;
-    }
-    bool byId = true;
-    std::vector<bool> taken(kTracks, false);
-    for (const auto& [c, h] : trackId) {
-        const std::uint32_t place = c * heads + h;
-        if (h >= heads || place >= kTracks || taken[place]) {
-            byId = false;
-            break;
-        }
-        taken[place] = true;
-    }
-    if (!byId)
-        heads = 2; // D88 tables keep cylinder * 2 + head
-    auto placeOf = [&](const Stored& s) -> std::int64_t {
-        if (!byId)
-            return s.entry;
-        return s.h < heads ? std::int64_t{s.c} * heads + s.h : -1;
-    };
-    std::uint32_t trackCount = 0;
-    for (std::size_t i = 0; i < tracks.size(); ++i) {
-        const std::uint32_t place = byId ? trackId[i].first * heads + trackId[i].second : tracks[i].entry;
-        trackCount = std::max(trackCount, place + 1);
-    }
-
-    // The run of records: from the usual lowest R, as long as most tracks' unbroken runs.
-    std::vector<std::vector<bool>> records(trackCount, std::vector<bool>(256, false));
-    for (const StoredTrack& track : tracks)
-        for (const Stored& s : track.sectors)
-            if (const std::int64_t place = placeOf(s); place >= 0 && place < trackCount)
-                records[static_cast<std::size_t>(place)][s.r] = true;
-    std::map<std::uint32_t, int> lowest;
-    for (const std::vector<bool>& r : records)
-        if (auto low = std::find(r.begin(), r.end(), true); low != r.end())
-            ++lowest[static_cast<std::uint32_t>(low - r.begin())];
-    const std::uint32_t firstRecord = mostCommon(lowest, [](std::uint32_t value, std::uint32_t best) {
-        return value == 1 || (best != 1 && value < best);
-    });
-    std::map<std::uint32_t, int> runs;
-    for (const std::vector<bool>& r : records) {
-        std::uint32_t run = 0;
-        while (firstRecord + run < 256 && r[firstRecord + run])
-            ++run;
-        if (run > 0)
-            ++runs[run];
-    }
-    if (runs.empty())
-        return Found(damaged("no track holds a run of sectors"));
-    const std::uint32_t perTrack = mostCommon(runs, [](std::uint32_t value, std::uint32_t best) { return value > best; });
-
-    // Each place of the disk: the sectors whose ID names it.
-    std::vector<std::vector<const Stored*>> claims(std::size_t{trackCount} * perTrack);
-    std::map<std::uint32_t, const StoredTrack*> byEntry;
-    for (const StoredTrack& track : tracks) {
-        byEntry[track.entry] = &track;
         for (const Stored& s : track.sectors) {
-            const std::int64_t place = placeOf(s);
-            if (place < 0 || place >= trackCount || s.r < firstRecord || s.r >= firstRecord + perTrack)
-                continue;
-            claims[static_cast<std::size_t>(place) * perTrack + (s.r - firstRecord)].push_back(&s);
+            sectors::Stored sector{s.c, s.h, s.r, s.n, track.entry, s.size, false, s.data, sectors::statusFault(s.status)};
+            if (track.sharesWith >= 0)
+                sector.fault = "stored in bytes of the image that another track is stored in too (a damaged image)";
+            found.list.push_back(std::move(sector));
         }
-    }
-    auto faultOf = [&](const Stored& s) -> std::optional<std::string> {
-        const StoredTrack& track = *byEntry.at(s.entry);
-        if (track.sharesWith >= 0)
-            return "stored in bytes of the image that another track is stored in too (a damaged image)";
-        if (s.n > 7 || s.size != (128u << s.n) || s.size != sectorSize)
-            return "stored with " + std::to_string(s.size) + " bytes (N = " + std::to_string(s.n)
-                + ") where the disk's sectors have " + std::to_string(sectorSize);
-        return sectors::statusFault(s.status);
-    };
-    std::vector<Disk::Stretch> stretches;
-    std::vector<Disk::Fault> faults;
-    for (std::size_t index = 0; index < claims.size(); ++index) {
-        const std::uint64_t diskOffset = index * std::uint64_t{sectorSize};
-        const std::uint32_t place = static_cast<std::uint32_t>(index / perTrack);
-        Disk::Fault fault{diskOffset, sectorSize, place / heads, place % heads,
-                          firstRecord + static_cast<std::uint32_t>(index % perTrack), {}};
-        const Stored* good = nullptr;
-        std::optional<std::string> bad;
-        bool conflict = false;
-        for (const Stored* s : claims[index]) {
-            if (std::optional<std::string> why = faultOf(*s)) {
-                if (!bad)
-                    bad = why;
-            } else if (!good) {
-                good = s;
-            } else if (good->data != s->data && !sameBytes(*file, good->data, s->data, sectorSize)) {
-                conflict = true;
-            }
-        }
-        if (good && !conflict) {
-            if (!stretches.empty() && stretches.back().diskOffset + stretches.back().length == diskOffset
-                && stretches.back().fileOffset + stretches.back().length == good->data)
-                stretches.back().length += sectorSize;
-            else
-                stretches.push_back({diskOffset, good->data, sectorSize});
-            continue;
-        }
-        fault.reason = conflict ? "stored twice with different data"
-                                : bad ? *bad : std::string("missing from the image");
-        faults.push_back(std::move(fault));
-    }
-    auto disk = std::make_shared<Disk>(std::move(file), "D88", std::move(stretches), claims.size() * std::uint64_t{sectorSize},
-        Disk::Layout{sectorSize, perTrack, heads, firstRecord}, std::move(faults));
-    return Found(std::shared_ptr<const Disk>(std::move(disk)));
+    return sectors::build(std::move(file), "D88", found, damaged.prefix, kTracks);
 }
 
 } // namespace platform::image

@@ -47,8 +47,6 @@ T mostCommon(const std::map<T, int>& counts, Better better)
     return best;
 }
 
-constexpr std::uint32_t kMaxPlaces = 512; // 256 cylinders, two heads
-
 } // namespace
 
 std::optional<std::string> statusFault(std::uint8_t status)
@@ -131,7 +129,7 @@ long LayeredFile::readAt(std::uint64_t offset, void* buffer, std::size_t size) c
 }
 
 Result<std::shared_ptr<const Disk>> build(std::shared_ptr<const ByteFile> file, const std::string& format,
-                                          const Sectors& sectors, const std::string& damaged)
+                                          const Sectors& sectors, const std::string& damaged, std::uint32_t places)
 {
     auto fail = [&](const std::string& why) { return Error{EINVAL, damaged + ": " + why}; };
     const std::vector<Stored>& list = sectors.list;
@@ -160,10 +158,10 @@ Result<std::shared_ptr<const Disk>> build(std::shared_ptr<const ByteFile> file, 
             heads = 2;
     }
     bool byId = true;
-    std::vector<bool> taken(kMaxPlaces, false);
+    std::vector<bool> taken(places, false);
     for (const auto& [track, id] : trackId) {
         const std::uint64_t place = std::uint64_t{id.first} * heads + id.second;
-        if (id.second >= heads || place >= kMaxPlaces || taken[place]) {
+        if (id.second >= heads || place >= std::uint64_t{places} || taken[place]) {
             byId = false;
             break;
         }
@@ -172,7 +170,7 @@ Result<std::shared_ptr<const Disk>> build(std::shared_ptr<const ByteFile> file, 
     if (!byId) {
         heads = 2; // the container's track index is cylinder * 2 + head
         for (const auto& [track, id] : trackId)
-            if (track >= kMaxPlaces)
+            if (track >= places)
                 return fail("track " + std::to_string(track) + " lies beyond the last track a floppy has");
     }
     auto placeOf = [&](const Stored& s) -> std::int64_t {
@@ -181,7 +179,7 @@ Result<std::shared_ptr<const Disk>> build(std::shared_ptr<const ByteFile> file, 
         if (s.h >= heads)
             return -1;
         const std::uint64_t place = std::uint64_t{s.c} * heads + s.h;
-        return place < kMaxPlaces ? static_cast<std::int64_t>(place) : -1;
+        return place < std::uint64_t{places} ? static_cast<std::int64_t>(place) : -1;
     };
     std::uint32_t trackCount = 0;
     for (const auto& [track, id] : trackId)

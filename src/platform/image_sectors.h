@@ -1,8 +1,8 @@
 // The disk that a container's sector IDs describe, for the containers that
-// store a list of sectors per track (NFD, FDD, and the ones read through
+// store a list of sectors per track (D88, NFD, FDD, and the ones read through
 // libdsk): one sector size, tracks of one run of records, each sector at the
 // place its ID names. A place no good sector is stored for is "not held",
-// with what the container says of it, as D88 images do.
+// with what the container says of it.
 #pragma once
 
 #include <cstdint>
@@ -45,9 +45,13 @@ private:
 };
 
 // build: the disk `sectors` describe. `damaged` prefixes the errors of an
-// image whose sectors describe no disk ("a damaged NFD image").
+// image whose sectors describe no disk ("a damaged NFD image"). Tracks whose
+// IDs name places past `places` (cylinder * heads + head) are no part of the
+// disk; when the IDs cannot be the disk's places, the container's own track
+// index takes over (it must then lie below `places`).
 Result<std::shared_ptr<const Disk>> build(std::shared_ptr<const ByteFile> file, const std::string& format,
-                                          const Sectors& sectors, const std::string& damaged);
+                                          const Sectors& sectors, const std::string& damaged,
+                                          std::uint32_t places = 512);
 
 // A track of a container that stores whole tracks of one geometry: where its
 // data starts in the file, or why the image holds none of it.
