@@ -10,7 +10,6 @@
 #include "image_libdsk.h"
 
 #include <cstdio>
-#include <cstring>
 #include <map>
 
 namespace platform::image {
@@ -37,18 +36,14 @@ std::string hex(std::uint32_t v)
 
 std::optional<Result<std::shared_ptr<const Disk>>> probeApriDisk(std::shared_ptr<const ByteFile> file)
 {
-    unsigned char magic[kMagicSize];
-    if (file->size() < kMagicSize || file->readAt(0, magic, kMagicSize) != static_cast<long>(kMagicSize)
-        || std::memcmp(magic, kMagic, kMagicSize) != 0)
+    if (!libdsk::opensWith(*file, std::string_view(kMagic, kMagicSize)))
         return std::nullopt;
     using Found = Result<std::shared_ptr<const Disk>>;
-    Result<std::string> read = libdsk::wholeFile(*file, damaged.prefix);
+    Result<std::string> read = libdsk::wholeFile(*file, damaged.prefix, kHeaderSize);
     if (!read.ok())
         return Found(read.error());
     const std::string& bytes = *read;
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (bytes.size() < kHeaderSize)
-        return Found(damaged("it ends inside its header"));
 
     // Each track's sectors, by cylinder and head, in the order the file keeps them.
     std::map<std::pair<std::uint32_t, std::uint32_t>, libdsk::TrackIds> tracks;

@@ -21,20 +21,15 @@ constexpr std::size_t kBlock = 256;
 
 std::optional<Result<std::shared_ptr<const Disk>>> probeCpcDsk(std::shared_ptr<const ByteFile> file)
 {
-    unsigned char magic[16];
-    if (file->size() < 16 || file->readAt(0, magic, 16) != 16)
-        return std::nullopt;
-    const bool extended = std::memcmp(magic, "EXTENDED CPC DSK", 16) == 0;
-    if (!extended && std::memcmp(magic, "MV - CPC", 8) != 0)
+    const bool extended = libdsk::opensWith(*file, "EXTENDED CPC DSK");
+    if (!extended && !libdsk::opensWith(*file, "MV - CPC"))
         return std::nullopt;
     using Found = Result<std::shared_ptr<const Disk>>;
-    Result<std::string> read = libdsk::wholeFile(*file, damaged.prefix);
+    Result<std::string> read = libdsk::wholeFile(*file, damaged.prefix, kBlock);
     if (!read.ok())
         return Found(read.error());
     const std::string& bytes = *read;
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (bytes.size() < kBlock)
-        return Found(damaged("it ends inside its header"));
     const std::uint32_t cylinders = b[0x30], sides = b[0x31];
     if (sides == 0 || sides > 2)
         return Found(damaged("it claims " + std::to_string(sides) + " sides"));

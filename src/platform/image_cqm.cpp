@@ -7,8 +7,6 @@
 // errors.
 #include "image_libdsk.h"
 
-#include <cstring>
-
 namespace platform::image {
 
 namespace {
@@ -20,17 +18,14 @@ constexpr std::size_t kHeaderSize = 133;
 
 std::optional<Result<std::shared_ptr<const Disk>>> probeCqm(std::shared_ptr<const ByteFile> file)
 {
-    unsigned char magic[3];
-    if (file->size() < 3 || file->readAt(0, magic, 3) != 3 || std::memcmp(magic, "CQ\x14", 3) != 0)
+    if (!libdsk::opensWith(*file, "CQ\x14"))
         return std::nullopt;
     using Found = Result<std::shared_ptr<const Disk>>;
-    Result<std::string> read = libdsk::wholeFile(*file, damaged.prefix);
+    Result<std::string> read = libdsk::wholeFile(*file, damaged.prefix, kHeaderSize);
     if (!read.ok())
         return Found(read.error());
     const std::string& bytes = *read;
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (bytes.size() < kHeaderSize)
-        return Found(damaged("it ends inside its header"));
     unsigned char sum = 0;
     for (std::size_t i = 0; i < kHeaderSize; ++i)
         sum = static_cast<unsigned char>(sum + b[i]);

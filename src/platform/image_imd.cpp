@@ -6,8 +6,6 @@
 // 3/4 the same with a deleted-data mark, 5-8 the same read with a data error.
 #include "image_libdsk.h"
 
-#include <cstring>
-
 namespace platform::image {
 
 namespace {
@@ -26,8 +24,7 @@ std::optional<std::uint8_t> sizeCode(std::uint32_t size)
 
 std::optional<Result<std::shared_ptr<const Disk>>> probeImd(std::shared_ptr<const ByteFile> file)
 {
-    unsigned char magic[4];
-    if (file->size() < 4 || file->readAt(0, magic, 4) != 4 || std::memcmp(magic, "IMD ", 4) != 0)
+    if (!libdsk::opensWith(*file, "IMD "))
         return std::nullopt;
     using Found = Result<std::shared_ptr<const Disk>>;
     Result<std::string> read = libdsk::wholeFile(*file, damaged.prefix);

@@ -9,7 +9,14 @@
 
 namespace platform::image::libdsk {
 
-Result<std::string> wholeFile(const ByteFile& file, const std::string& damaged)
+bool opensWith(const ByteFile& file, std::string_view magic)
+{
+    std::string head(magic.size(), '\0');
+    return file.size() >= magic.size() && file.readAt(0, head.data(), head.size()) == static_cast<long>(head.size())
+        && head == magic;
+}
+
+Result<std::string> wholeFile(const ByteFile& file, const std::string& damaged, std::size_t headerSize)
 {
     if (file.size() > kMaxImage)
         return Error{EFBIG, damaged + ": " + std::to_string(file.size()) + " bytes, more than a floppy image holds"};
@@ -18,6 +25,8 @@ Result<std::string> wholeFile(const ByteFile& file, const std::string& damaged)
     if (got < 0)
         return Error{errno ? errno : EIO, std::string("the image cannot be read: ") + std::strerror(errno)};
     bytes.resize(static_cast<std::size_t>(got));
+    if (bytes.size() < headerSize)
+        return Error{EINVAL, damaged + ": it ends inside its header"};
     return bytes;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "image_sectors.h"
@@ -33,8 +34,12 @@ constexpr std::uint64_t kMaxImage = 16u << 20;
 Result<std::shared_ptr<const Disk>> read(const std::string& bytes, const char* driver, const std::string& format,
                                          const std::vector<TrackIds>& tracks, const std::string& damaged);
 
-// wholeFile: the image's bytes; an Error when it is larger than a floppy image can be.
-Result<std::string> wholeFile(const ByteFile& file, const std::string& damaged);
+// opensWith: whether the file's first bytes are `magic`.
+bool opensWith(const ByteFile& file, std::string_view magic);
+
+// wholeFile: the image's bytes; an Error when it is larger than a floppy
+// image can be, or shorter than its `headerSize`-byte header.
+Result<std::string> wholeFile(const ByteFile& file, const std::string& damaged, std::size_t headerSize = 0);
 
 // teleDiskCrc: the CRC TeleDisk keeps of its headers (polynomial 0xA097, preset 0).
 std::uint16_t teleDiskCrc(const unsigned char* data, std::size_t size, std::uint16_t crc = 0);
