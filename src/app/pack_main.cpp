@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "app/image_batch.h"
+#include "app/pack_console.h"
 #include "engine/archiver_library.h"
 #include "engine/basvelt.h"
 #include "engine/pack_drive.h"
@@ -57,15 +56,13 @@ Overrides for this run only (the store is not changed):
 )";
 
 // After the lines on --jobs, which say how this system runs the packs.
-constexpr const char* kUsageEnd = R"(  --version            the program's version
+constexpr const char* kUsageOptionsEnd = R"(  --version            the program's version
   --help               this text
 
-Paths are drive paths ("C:\ARC", never "/home/me/arc"): on Linux, drives are
-mapped folders: z: is /, c: your home folder, mounted volumes the free letters
-from a:, or what SORVANE2_DRIVES says ("a=/srv/floppy|LABEL;d=/srv/arc").
-A disk image is mapped like a folder; "IMAGE#N" maps the N-th FAT partition
-of a hard disk image ("a=/srv/HDD.HDI#2"), the image alone its first.
+)";
 
+// After the paragraph on this system's paths.
+constexpr const char* kUsageEnd = R"(
 Output: the history lines of the run on stdout, ending with the closing line;
 after a successful run the line "archive: " and the archive's drive path
 (such as "archive: C:\ARC\DISK01.LZH"), and with --count-up the line
@@ -76,10 +73,7 @@ Exit status: 0 the archive was written (and counted up when asked);
 1 the run was refused or failed (nothing of the source or of an existing
 archive is changed then); 2 a bad command line or SORVANE2_DRIVES setting;
 3 the archive was written but the name cannot be counted up. With --images:
-0 every image packed, 1 one or more failed; 130 (SIGINT) or 143 (SIGTERM)
-when interrupted: the packs running then end, their archives as they were,
-and the summary line names the images not packed.
-)";
+0 every image packed, 1 one or more failed; )";
 
 struct Sinks : engine::HistorySink, engine::MessageBoxes {
     void ListInAdd(const std::string& line) override
@@ -145,6 +139,7 @@ std::optional<std::string> nativePathProblem(const char* option, const std::stri
 
 int main(int argc, char* argv[])
 {
+    const app::Console console;
     std::vector<std::string> arguments = platform::programArguments(argc, argv);
     std::vector<char*> pointers;
     for (std::string& each : arguments)
@@ -170,9 +165,9 @@ int main(int argc, char* argv[])
         };
         std::optional<std::string> v;
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            std::fputs(app::jobsHelp(), stdout);
-            std::fputs(kUsageEnd, stdout);
+            for (const char* part : {kUsage, app::jobsHelp(), kUsageOptionsEnd, app::pathsHelp(), kUsageEnd,
+                     app::interruptHelp()})
+                std::fputs(part, stdout);
             return 0;
         } else if (arg == "--version") {
             std::printf("sorvane2-pack (Sorvane2) %s\n", SORVANE2_VERSION);
@@ -265,7 +260,7 @@ int main(int argc, char* argv[])
     pack.AshukuExe = format.value_or(record.AshukuExe);
 
     Sinks sinks;
-    g_sinks = ::isatty(2) ? &sinks : nullptr;
+    g_sinks = console.showsProgress() ? &sinks : nullptr;
     engine::LibrarySet libraries = engine::loadLibraries(basVelt::GetSystemFolder(), g_sinks ? showProgress : nullptr);
     if (!libraries.availability.lzh) {
         sinks.show(message(205));
