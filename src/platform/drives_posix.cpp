@@ -1,9 +1,10 @@
-// Drives, dialect paths and the current folder of each drive, on POSIX systems.
+// Drives and dialect paths on POSIX systems: the drive map's folders and
+// images, and what the per-drive current folders ask of the system.
 #include "platform.h"
 
-#include <array>
-#include <cctype>
-#include <mutex>
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 
 #include "dialect.h"
 #include "drivemap_posix.h"
+#include "cwd_os.h"
 #include "image_drive_posix.h"
 
 namespace platform {
@@ -19,149 +21,9 @@ using posix::MappedDrive;
 
 namespace {
 
-// ── Current folders ─────────────────────────────────────────────────────────
-// Each drive keeps its own current folder. The process's working folder is
-// the current folder of the current drive; when it changes behind our back
-// (another copy of this code in a library module, a chdir elsewhere), the
-// current drive and its folder are taken from it again.
-
-struct FolderState {
-    std::mutex lock;
-    bool initialized = false;
-    char current = 'z';
-    std::array<std::vector<std::string>, 26> folders;
-    std::string lastNativeCwd;
-    std::string lastImageCwd;
-};
-
-// A drive image has no native folder to make the working folder, so while an
-// image drive is current its folder is kept in the environment, where every
-// copy of this code in the process (the library modules have their own) sees
-// it: "<pid>\t<working folder>\t<dialect folder>". It counts only while the
-// working folder is still the one it names and only in the process that set it.
-constexpr const char* kImageCwdVariable = "SORVANE2_IMAGE_CWD";
-
-// Made present before threads start, so that later changes only replace its value.
-[[maybe_unused]] const bool g_imageCwdPresent = ::setenv(kImageCwdVariable, "", 0) == 0;
-
-std::string imageCwdText()
-{
-    const char* text = std::getenv(kImageCwdVariable);
-    return text ? text : "";
-}
-
-// The dialect folder the environment holds for the working folder `cwd`, if any.
-std::optional<std::string> imageCwd(const std::string& text, const std::string& cwd)
-{
-    const size_t first = text.find('\t');
-    const size_t second = first == std::string::npos ? first : text.find('\t', first + 1);
-    if (second == std::string::npos || text.substr(0, first) != std::to_string(::getpid())
-        || text.substr(first + 1, second - first - 1) != cwd)
-        return std::nullopt;
-    return text.substr(second + 1);
-}
-
-void setImageCwd(FolderState& state, const std::string& folder)
-{
-    const std::string text = folder.empty() ? std::string()
-                                            : std::to_string(::getpid()) + "\t" + state.lastNativeCwd + "\t" + folder;
-    if (text != imageCwdText())
-        ::setenv(kImageCwdVariable, text.c_str(), 1);
-    state.lastImageCwd = text;
-}
-
-FolderState& folderState()
-{
-    static FolderState state;
-    return state;
-}
-
-std::string nativeCwd()
-{
-    std::string buffer(4096, '\0');
-    while (!::getcwd(buffer.data(), buffer.size())) {
-        if (errno != ERANGE || buffer.size() > (1u << 20))
-            return {};
-        buffer.resize(buffer.size() * 2);
-    }
-    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
-    return buffer;
-}
-
-// Syncs the state with the process's working folder. Caller holds the lock.
-void syncWithCwd(FolderState& state)
-{
-    const std::string cwd = nativeCwd();
-    const std::string imageText = imageCwdText();
-    if (state.initialized && cwd == state.lastNativeCwd && imageText == state.lastImageCwd)
-        return;
-    state.initialized = true;
-    state.lastNativeCwd = cwd;
-    state.lastImageCwd = imageText;
-    if (std::optional<std::string> onImage = imageCwd(imageText, cwd)) {
-        const dialect::ParsedPath parsed = dialect::parse(*onImage);
-        if (parsed.kind == dialect::PathKind::Absolute) {
-            state.current = parsed.drive;
-            state.folders[static_cast<size_t>(parsed.drive - 'a')] = parsed.parts;
-            return;
-        }
-    }
-    Result<std::string> dialectCwd = toDialect(cwd);
-    if (!dialectCwd)
-        return;
-    const dialect::ParsedPath parsed = dialect::parse(*dialectCwd);
-    state.current = parsed.drive;
-    state.folders[static_cast<size_t>(parsed.drive - 'a')] = parsed.parts;
-}
-
-struct Location {
-    char drive = 0;
-    std::vector<std::string> parts;
-};
-
-Result<Location> locate(std::string_view path)
-{
-    if (!dialect::isValidUtf8(path))
-        return Error{EINVAL, "not a valid path: bytes that are not UTF-8 or NUL"};
-    const dialect::ParsedPath parsed = dialect::parse(path);
-    Location where;
-    FolderState& state = folderState();
-    std::lock_guard guard(state.lock);
-    syncWithCwd(state);
-    switch (parsed.kind) {
-    case dialect::PathKind::Invalid:
-        return Error{EINVAL, "not a valid path: \"" + std::string(path) + "\""};
-    case dialect::PathKind::Absolute:
-        where.drive = parsed.drive;
-        break;
-    case dialect::PathKind::DriveRelative:
-        where.drive = parsed.drive;
-        where.parts = state.folders[static_cast<size_t>(parsed.drive - 'a')];
-        break;
-    case dialect::PathKind::RootRelative:
-        where.drive = state.current;
-        break;
-    case dialect::PathKind::Relative:
-        where.drive = state.current;
-        where.parts = state.folders[static_cast<size_t>(state.current - 'a')];
-        break;
-    case dialect::PathKind::Unc: {
-        const posix::DriveMap map = posix::loadDriveMap();
-        for (const MappedDrive& mapped : map.drives) {
-            if (mapped.drive.kind == DriveKind::Network
-                && dialect::sameName(mapped.drive.remotePath, parsed.uncRoot)) {
-                where.drive = mapped.drive.letter;
-                break;
-            }
-        }
-        if (!where.drive)
-            return Error{ENOENT, "no drive is mapped to " + parsed.uncRoot};
-        break;
-    }
-    }
-    dialect::fold(where.parts, parsed.parts);
-    return where;
-}
+// Made present before threads start, so that later changes only replace its
+// value (and a module loaded later keeps the value the program set).
+[[maybe_unused]] const bool g_imageCwdPresent = ::setenv(cwd::kImageCwdVariable, "", 0) == 0;
 
 const MappedDrive* mappedDrive(const posix::DriveMap& map, char letter)
 {
@@ -173,23 +35,6 @@ const MappedDrive* mappedDrive(const posix::DriveMap& map, char letter)
     return nullptr;
 }
 
-bool folderReadable(const std::string& native)
-{
-    struct stat info;
-    return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode)
-        && ::access(native.c_str(), R_OK | X_OK) == 0;
-}
-
-// A folder inside a drive image, or the image's root.
-bool imageFolderReadable(const std::string& native)
-{
-    std::optional<posix::ImageLocation> where = posix::locateInImage(native);
-    if (!where)
-        return false;
-    Result<std::optional<image::Entry>> entry = posix::imageEntry(*where);
-    return entry && *entry && (**entry).isFolder();
-}
-
 // Why the drive cannot be read: a damaged image names itself and its fault.
 Result<void> driveReadiness(const MappedDrive& mapped)
 {
@@ -199,7 +44,7 @@ Result<void> driveReadiness(const MappedDrive& mapped)
             return volume.error();
         return {};
     }
-    if (!folderReadable(mapped.root))
+    if (!cwd::os::folderReadable(mapped.root))
         return Error{ENOMEDIUM, std::string("drive ") + mapped.drive.letter + ": is not ready"};
     return {};
 }
@@ -261,27 +106,6 @@ std::vector<Drive> drives()
     return list;
 }
 
-std::string driveEntryText(const Drive& drive)
-{
-    std::string text{drive.letter, ':'};
-    if (!drive.image.empty()) {
-        if (!drive.label.empty())
-            text += " [" + drive.label + "]";
-    } else if (drive.kind == DriveKind::Network && !drive.remotePath.empty())
-        text += " [" + drive.remotePath + "]";
-    else if (drive.kind == DriveKind::Fixed && !drive.label.empty())
-        text += " [" + drive.label + "]";
-    return text;
-}
-
-std::optional<Drive> findDrive(char letter)
-{
-    for (Drive& drive : drives())
-        if (drive.letter == std::tolower(static_cast<unsigned char>(letter)))
-            return drive;
-    return std::nullopt;
-}
-
 bool isDriveReady(char letter)
 {
     const posix::DriveMap map = posix::loadDriveMap();
@@ -311,46 +135,11 @@ std::string driveMapProblem()
 
 // ── Paths ───────────────────────────────────────────────────────────────────
 
-Result<std::string> fullPath(std::string_view path)
-{
-    Result<Location> where = locate(path);
-    if (!where)
-        return where.error();
-    return dialect::join(where->drive, where->parts);
-}
-
-Result<std::string> toNative(std::string_view path)
-{
-    Result<Location> where = locate(path);
-    if (!where)
-        return where.error();
-    const posix::DriveMap map = posix::loadDriveMap();
-    const MappedDrive* mapped = mappedDrive(map, where->drive);
-    if (!mapped)
-        return Error{ENODEV, std::string("drive ") + where->drive + ": does not exist"};
-    if (!mapped->drive.image.empty())
-        return posix::imageNative(mapped->drive.image, where->parts);
-    std::string native = mapped->root;
-    bool resolving = true;
-    for (const std::string& part : where->parts) {
-        std::string element = part;
-        if (resolving) {
-            const std::string found = matchElement(native, part);
-            if (found.empty())
-                resolving = false; // nothing below a missing element exists either
-            else
-                element = found;
-        }
-        native = childPath(native, element);
-    }
-    return native;
-}
-
 Result<std::string> toDialect(std::string_view nativePath)
 {
     std::string absolute(nativePath);
     if (absolute.empty() || absolute[0] != '/')
-        absolute = childPath(nativeCwd(), absolute);
+        absolute = childPath(cwd::os::nativeCwd(), absolute);
     const posix::DriveMap map = posix::loadDriveMap();
     std::string rest;
     const MappedDrive* mapped = posix::findMapped(map.drives, posix::normalizeNative(absolute), &rest);
@@ -375,95 +164,101 @@ Result<std::string> toDialect(std::string_view nativePath)
     return dialect::join(mapped->drive.letter, parts);
 }
 
-// ── Current drive and folder ────────────────────────────────────────────────
+// ── What the per-drive folders ask ─────────────────────────────────────────
 
-char currentDrive()
+namespace cwd::os {
+
+char startingDrive()
 {
-    FolderState& state = folderState();
-    std::lock_guard guard(state.lock);
-    syncWithCwd(state);
-    return state.current;
+    return 'z';
 }
 
-std::string currentFolder(char letter)
+std::string nativeCwd()
 {
-    FolderState& state = folderState();
-    std::lock_guard guard(state.lock);
-    syncWithCwd(state);
-    if (letter >= 'A' && letter <= 'Z')
-        letter = static_cast<char>(letter - 'A' + 'a');
-    if (letter < 'a' || letter > 'z')
-        letter = state.current;
-    return dialect::join(letter, state.folders[static_cast<size_t>(letter - 'a')]);
+    std::string buffer(4096, '\0');
+    while (!::getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE || buffer.size() > (1u << 20))
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+    return buffer;
 }
 
-Result<void> changeDrive(char letter)
+std::optional<std::string> startingFolder(char)
 {
-    if (letter >= 'A' && letter <= 'Z')
-        letter = static_cast<char>(letter - 'A' + 'a');
-    if (letter < 'a' || letter > 'z')
-        return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
+    return std::nullopt;
+}
+
+void rememberFolder(char, const std::string&) {}
+
+Result<void> enter(const std::string& native, const std::string& shown)
+{
+    if (::chdir(native.c_str()) != 0)
+        return systemError(shown);
+    return {};
+}
+
+Result<void> checkFolder(const std::string& native, const std::string& shown)
+{
+    struct stat info;
+    if (::stat(native.c_str(), &info) != 0)
+        return systemError(shown);
+    if (!S_ISDIR(info.st_mode))
+        return Error{ENOTDIR, shown + ": not a folder"};
+    return {};
+}
+
+bool folderReadable(const std::string& native)
+{
+    struct stat info;
+    return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode)
+        && ::access(native.c_str(), R_OK | X_OK) == 0;
+}
+
+char networkDrive(const std::string& share)
+{
+    for (const MappedDrive& mapped : posix::loadDriveMap().drives)
+        if (mapped.drive.kind == DriveKind::Network && dialect::sameName(mapped.drive.remotePath, share))
+            return mapped.drive.letter;
+    return 0;
+}
+
+Result<std::string> nativeOf(char letter, const std::vector<std::string>& parts)
+{
+    const posix::DriveMap map = posix::loadDriveMap();
+    const MappedDrive* mapped = mappedDrive(map, letter);
+    if (!mapped)
+        return Error{ENODEV, std::string("drive ") + letter + ": does not exist"};
+    if (!mapped->drive.image.empty())
+        return posix::imageNative(mapped->drive.image, parts);
+    std::string native = mapped->root;
+    bool resolving = true;
+    for (const std::string& part : parts) {
+        std::string element = part;
+        if (resolving) {
+            const std::string found = matchElement(native, part);
+            if (found.empty())
+                resolving = false; // nothing below a missing element exists either
+            else
+                element = found;
+        }
+        native = childPath(native, element);
+    }
+    return native;
+}
+
+Result<bool> readyDrive(char letter)
+{
     const posix::DriveMap map = posix::loadDriveMap();
     const MappedDrive* mapped = mappedDrive(map, letter);
     if (!mapped)
         return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
     if (Result<void> ready = driveReadiness(*mapped); !ready)
-        return ready;
-    const bool onImage = mapped && !mapped->drive.image.empty();
-    auto readable = [&](const std::string& native) {
-        return onImage ? imageFolderReadable(native) : folderReadable(native);
-    };
-    std::string target = currentFolder(letter);
-    Result<std::string> native = toNative(target);
-    if (!native || !readable(*native)) {
-        // The drive's folder has gone (another disk was put in): start at its root.
-        target = dialect::join(letter, {});
-        native = toNative(target);
-    }
-    if (!native)
-        return native.error();
-    if (!onImage && ::chdir(native->c_str()) != 0)
-        return systemError(target);
-    FolderState& state = folderState();
-    std::lock_guard guard(state.lock);
-    state.current = letter;
-    state.folders[static_cast<size_t>(letter - 'a')] = dialect::parse(target).parts;
-    state.lastNativeCwd = nativeCwd();
-    setImageCwd(state, onImage ? target : std::string());
-    return {};
+        return ready.error();
+    return !mapped->drive.image.empty();
 }
 
-Result<void> changeFolder(std::string_view path)
-{
-    Result<Location> where = locate(path);
-    if (!where)
-        return where.error();
-    const std::string full = dialect::join(where->drive, where->parts);
-    Result<std::string> native = toNative(full);
-    if (!native)
-        return native.error();
-    const bool onImage = posix::locateInImage(*native).has_value();
-    if (onImage) {
-        if (!imageFolderReadable(*native))
-            return Error{ENOTDIR, full + ": not a folder"};
-    } else {
-        struct stat info;
-        if (::stat(native->c_str(), &info) != 0)
-            return systemError(full);
-        if (!S_ISDIR(info.st_mode))
-            return Error{ENOTDIR, full + ": not a folder"};
-    }
-    FolderState& state = folderState();
-    std::lock_guard guard(state.lock);
-    syncWithCwd(state);
-    if (where->drive == state.current) {
-        if (!onImage && ::chdir(native->c_str()) != 0)
-            return systemError(full);
-        state.lastNativeCwd = nativeCwd();
-        setImageCwd(state, onImage ? full : std::string());
-    }
-    state.folders[static_cast<size_t>(where->drive - 'a')] = where->parts;
-    return {};
-}
+} // namespace cwd::os
 
 } // namespace platform

@@ -1,16 +1,16 @@
-// Drives, dialect paths and the current folder of each drive, on Windows.
-// The dialect path is the native path here; what this file adds is the image
-// drives, the per-drive current folders and the on-disk spelling of names.
+// Drives and dialect paths on Windows. The dialect path is the native path
+// here; what this file adds is the image drives, the on-disk spelling of
+// names, and what the per-drive current folders ask of the system.
 #include "platform.h"
 
 #include <windows.h>
 #include <winnetwk.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
-#include <mutex>
+#include <optional>
 
+#include "cwd_os.h"
 #include "dialect.h"
 #include "drives_win32.h"
 #include "image_drive.h"
@@ -252,177 +252,6 @@ DriveMap loadDriveMap()
 
 namespace {
 
-// ── Current folders ─────────────────────────────────────────────────────────
-// Each drive keeps its own current folder. Windows keeps them for the command
-// prompt in the hidden "=C:" variables; this layer keeps its own table,
-// starts it from those variables and writes them back, so that a program
-// started from here, or a library module, finds the same folders. The
-// process's working folder is the current folder of the current drive; when
-// it changes behind our back, the current drive and its folder are taken
-// from it again.
-
-struct FolderState {
-    std::mutex lock;
-    bool initialized = false;
-    char current = 'c';
-    std::array<std::vector<std::string>, 26> folders;
-    std::string lastNativeCwd;
-    std::string lastImageCwd;
-};
-
-// A drive image has no native folder to make the working folder, so while an
-// image drive is current its folder is kept in the environment, where every
-// copy of this code in the process (the library modules have their own) sees
-// it: "<pid>\t<working folder>\t<dialect folder>". It counts only while the
-// working folder is still the one it names and only in the process that set it.
-constexpr const char* kImageCwdVariable = "SORVANE2_IMAGE_CWD";
-
-std::string pidText()
-{
-    return std::to_string(GetCurrentProcessId());
-}
-
-std::optional<std::string> imageCwd(const std::string& text, const std::string& cwd)
-{
-    const size_t first = text.find('\t');
-    const size_t second = first == std::string::npos ? first : text.find('\t', first + 1);
-    if (second == std::string::npos || text.substr(0, first) != pidText()
-        || text.substr(first + 1, second - first - 1) != cwd)
-        return std::nullopt;
-    return text.substr(second + 1);
-}
-
-void setImageCwd(FolderState& state, const std::string& folder)
-{
-    const std::string text = folder.empty() ? std::string() : pidText() + "\t" + state.lastNativeCwd + "\t" + folder;
-    if (text != images::os::variable(kImageCwdVariable))
-        images::os::setVariable(kImageCwdVariable, text);
-    state.lastImageCwd = text;
-}
-
-FolderState& folderState()
-{
-    static FolderState state;
-    return state;
-}
-
-std::string nativeCwd()
-{
-    const DWORD size = GetCurrentDirectoryW(0, nullptr);
-    if (size == 0)
-        return {};
-    std::wstring buffer(size, L'\0');
-    const DWORD length = GetCurrentDirectoryW(size, buffer.data());
-    if (length == 0 || length >= size)
-        return {};
-    buffer.resize(length);
-    return win32::withoutPrefix(narrow(buffer));
-}
-
-// The "=X:" variable: the drive's current folder as the command prompt keeps it.
-std::optional<std::string> driveVariable(char letter)
-{
-    const std::wstring name{L'=', static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(letter))), L':'};
-    wchar_t buffer[32768];
-    const DWORD length = GetEnvironmentVariableW(name.c_str(), buffer, 32768);
-    if (length == 0 || length >= 32768)
-        return std::nullopt;
-    return narrow(std::wstring_view(buffer, length));
-}
-
-void setDriveVariable(char letter, const std::string& native)
-{
-    const std::wstring name{L'=', static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(letter))), L':'};
-    SetEnvironmentVariableW(name.c_str(), widen(native).c_str());
-}
-
-// Syncs the state with the process's working folder. Caller holds the lock.
-void syncWithCwd(FolderState& state)
-{
-    const std::string cwd = nativeCwd();
-    const std::string imageText = images::os::variable(kImageCwdVariable);
-    if (state.initialized && cwd == state.lastNativeCwd && imageText == state.lastImageCwd)
-        return;
-    if (!state.initialized) {
-        for (char letter = 'a'; letter <= 'z'; ++letter) {
-            std::optional<std::string> folder = driveVariable(letter);
-            if (!folder)
-                continue;
-            const dialect::ParsedPath parsed = dialect::parse(*folder);
-            if (parsed.kind == dialect::PathKind::Absolute && parsed.drive == letter)
-                state.folders[static_cast<size_t>(letter - 'a')] = parsed.parts;
-        }
-    }
-    state.initialized = true;
-    state.lastNativeCwd = cwd;
-    state.lastImageCwd = imageText;
-    if (std::optional<std::string> onImage = imageCwd(imageText, cwd)) {
-        const dialect::ParsedPath parsed = dialect::parse(*onImage);
-        if (parsed.kind == dialect::PathKind::Absolute) {
-            state.current = parsed.drive;
-            state.folders[static_cast<size_t>(parsed.drive - 'a')] = parsed.parts;
-            return;
-        }
-    }
-    Result<std::string> dialectCwd = toDialect(cwd);
-    if (!dialectCwd)
-        return;
-    const dialect::ParsedPath parsed = dialect::parse(*dialectCwd);
-    if (parsed.kind != dialect::PathKind::Absolute)
-        return;
-    state.current = parsed.drive;
-    state.folders[static_cast<size_t>(parsed.drive - 'a')] = parsed.parts;
-}
-
-struct Location {
-    char drive = 0;
-    std::vector<std::string> parts;
-};
-
-Result<Location> locate(std::string_view path)
-{
-    if (!dialect::isValidUtf8(path))
-        return Error{EINVAL, "not a valid path: bytes that are not UTF-8 or NUL"};
-    const dialect::ParsedPath parsed = dialect::parse(path);
-    Location where;
-    FolderState& state = folderState();
-    std::lock_guard guard(state.lock);
-    syncWithCwd(state);
-    switch (parsed.kind) {
-    case dialect::PathKind::Invalid:
-        return Error{EINVAL, "not a valid path: \"" + std::string(path) + "\""};
-    case dialect::PathKind::Absolute:
-        where.drive = parsed.drive;
-        break;
-    case dialect::PathKind::DriveRelative:
-        where.drive = parsed.drive;
-        where.parts = state.folders[static_cast<size_t>(parsed.drive - 'a')];
-        break;
-    case dialect::PathKind::RootRelative:
-        where.drive = state.current;
-        break;
-    case dialect::PathKind::Relative:
-        where.drive = state.current;
-        where.parts = state.folders[static_cast<size_t>(state.current - 'a')];
-        break;
-    case dialect::PathKind::Unc: {
-        const win32::DriveMap map = win32::loadDriveMap();
-        for (const MappedDrive& mapped : map.drives) {
-            if (mapped.drive.kind == DriveKind::Network
-                && dialect::sameName(mapped.drive.remotePath, parsed.uncRoot)) {
-                where.drive = mapped.drive.letter;
-                break;
-            }
-        }
-        if (!where.drive)
-            return Error{ENOENT, "no drive is mapped to " + parsed.uncRoot};
-        break;
-    }
-    }
-    dialect::fold(where.parts, parsed.parts);
-    return where;
-}
-
 const MappedDrive* mappedDrive(const win32::DriveMap& map, char letter)
 {
     letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
@@ -430,23 +259,6 @@ const MappedDrive* mappedDrive(const win32::DriveMap& map, char letter)
         if (mapped.drive.letter == letter)
             return &mapped;
     return nullptr;
-}
-
-bool folderReadable(const std::string& native)
-{
-    win32::ErrorModeGuard quiet;
-    const DWORD attributes = GetFileAttributesW(win32::longPath(native).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// A folder inside a drive image, or the image's root.
-bool imageFolderReadable(const std::string& native)
-{
-    std::optional<images::ImageLocation> where = images::locateInImage(native);
-    if (!where)
-        return false;
-    Result<std::optional<image::Entry>> entry = images::imageEntry(*where);
-    return entry && *entry && (**entry).isFolder();
 }
 
 // Why the drive cannot be read: a damaged image names itself and its fault.
@@ -458,7 +270,7 @@ Result<void> driveReadiness(const MappedDrive& mapped)
             return volume.error();
         return {};
     }
-    if (!folderReadable(mapped.root))
+    if (!cwd::os::folderReadable(mapped.root))
         return Error{ENOMEDIUM, std::string("drive ") + mapped.drive.letter + ": is not ready"};
     return {};
 }
@@ -522,27 +334,6 @@ std::vector<Drive> drives()
     return list;
 }
 
-std::string driveEntryText(const Drive& drive)
-{
-    std::string text{drive.letter, ':'};
-    if (!drive.image.empty()) {
-        if (!drive.label.empty())
-            text += " [" + drive.label + "]";
-    } else if (drive.kind == DriveKind::Network && !drive.remotePath.empty())
-        text += " [" + drive.remotePath + "]";
-    else if (drive.kind == DriveKind::Fixed && !drive.label.empty())
-        text += " [" + drive.label + "]";
-    return text;
-}
-
-std::optional<Drive> findDrive(char letter)
-{
-    for (Drive& drive : drives())
-        if (drive.letter == std::tolower(static_cast<unsigned char>(letter)))
-            return drive;
-    return std::nullopt;
-}
-
 bool isDriveReady(char letter)
 {
     const win32::DriveMap map = win32::loadDriveMap();
@@ -571,42 +362,6 @@ std::string driveMapProblem()
 }
 
 // ── Paths ───────────────────────────────────────────────────────────────────
-
-Result<std::string> fullPath(std::string_view path)
-{
-    Result<Location> where = locate(path);
-    if (!where)
-        return where.error();
-    return dialect::join(where->drive, where->parts);
-}
-
-Result<std::string> toNative(std::string_view path)
-{
-    Result<Location> where = locate(path);
-    if (!where)
-        return where.error();
-    const win32::DriveMap map = win32::loadDriveMap();
-    const MappedDrive* mapped = mappedDrive(map, where->drive);
-    if (!mapped)
-        return Error{ENODEV, std::string("drive ") + static_cast<char>(std::toupper(where->drive))
-                                 + ": does not exist"};
-    if (!mapped->drive.image.empty())
-        return images::imageNative(mapped->drive.image, where->parts);
-    std::string native = mapped->root;
-    bool resolving = true;
-    for (const std::string& part : where->parts) {
-        std::string element = part;
-        if (resolving) {
-            const std::string found = matchElement(native, part);
-            if (found.empty())
-                resolving = false; // nothing below a missing element exists either
-            else
-                element = found;
-        }
-        native = win32::joinNative(native, element);
-    }
-    return native;
-}
 
 Result<std::string> toDialect(std::string_view nativePath)
 {
@@ -663,98 +418,115 @@ Result<std::string> toDialect(std::string_view nativePath)
     return dialect::join(letter, parts);
 }
 
-// ── Current drive and folder ────────────────────────────────────────────────
+// ── What the per-drive folders ask ─────────────────────────────────────────
+// Windows keeps each drive's current folder for the command prompt in the
+// hidden "=C:" variables: the folders start from them and are written back,
+// so that a program started from here, or a library module, finds the same.
 
-char currentDrive()
+namespace cwd::os {
+
+char startingDrive()
 {
-    FolderState& state = folderState();
-    std::lock_guard guard(state.lock);
-    syncWithCwd(state);
-    return state.current;
+    return 'c';
 }
 
-std::string currentFolder(char letter)
+std::string nativeCwd()
 {
-    FolderState& state = folderState();
-    std::lock_guard guard(state.lock);
-    syncWithCwd(state);
-    letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
-    if (letter < 'a' || letter > 'z')
-        letter = state.current;
-    return dialect::join(letter, state.folders[static_cast<size_t>(letter - 'a')]);
+    const DWORD size = GetCurrentDirectoryW(0, nullptr);
+    if (size == 0)
+        return {};
+    std::wstring buffer(size, L'\0');
+    const DWORD length = GetCurrentDirectoryW(size, buffer.data());
+    if (length == 0 || length >= size)
+        return {};
+    buffer.resize(length);
+    return win32::withoutPrefix(narrow(buffer));
 }
 
-Result<void> changeDrive(char letter)
+std::optional<std::string> startingFolder(char letter)
 {
-    letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
-    if (letter < 'a' || letter > 'z')
-        return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
+    const std::wstring name{L'=', static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(letter))), L':'};
+    wchar_t buffer[32768];
+    const DWORD length = GetEnvironmentVariableW(name.c_str(), buffer, 32768);
+    if (length == 0 || length >= 32768)
+        return std::nullopt;
+    return narrow(std::wstring_view(buffer, length));
+}
+
+void rememberFolder(char letter, const std::string& native)
+{
+    const std::wstring name{L'=', static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(letter))), L':'};
+    SetEnvironmentVariableW(name.c_str(), widen(native).c_str());
+}
+
+Result<void> enter(const std::string& native, const std::string& shown)
+{
+    if (!SetCurrentDirectoryW(win32::longPath(native).c_str()))
+        return win32::lastError(shown);
+    return {};
+}
+
+Result<void> checkFolder(const std::string& native, const std::string& shown)
+{
+    win32::ErrorModeGuard quiet;
+    const DWORD attributes = GetFileAttributesW(win32::longPath(native).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return win32::lastError(shown);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Error{ENOTDIR, shown + ": not a folder"};
+    return {};
+}
+
+bool folderReadable(const std::string& native)
+{
+    win32::ErrorModeGuard quiet;
+    const DWORD attributes = GetFileAttributesW(win32::longPath(native).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+char networkDrive(const std::string& share)
+{
+    for (const MappedDrive& mapped : win32::loadDriveMap().drives)
+        if (mapped.drive.kind == DriveKind::Network && dialect::sameName(mapped.drive.remotePath, share))
+            return mapped.drive.letter;
+    return 0;
+}
+
+Result<std::string> nativeOf(char letter, const std::vector<std::string>& parts)
+{
+    const win32::DriveMap map = win32::loadDriveMap();
+    const MappedDrive* mapped = mappedDrive(map, letter);
+    if (!mapped)
+        return Error{ENODEV, std::string("drive ") + static_cast<char>(std::toupper(letter)) + ": does not exist"};
+    if (!mapped->drive.image.empty())
+        return images::imageNative(mapped->drive.image, parts);
+    std::string native = mapped->root;
+    bool resolving = true;
+    for (const std::string& part : parts) {
+        std::string element = part;
+        if (resolving) {
+            const std::string found = matchElement(native, part);
+            if (found.empty())
+                resolving = false; // nothing below a missing element exists either
+            else
+                element = found;
+        }
+        native = win32::joinNative(native, element);
+    }
+    return native;
+}
+
+Result<bool> readyDrive(char letter)
+{
     const win32::DriveMap map = win32::loadDriveMap();
     const MappedDrive* mapped = mappedDrive(map, letter);
     if (!mapped)
         return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
     if (Result<void> ready = driveReadiness(*mapped); !ready)
-        return ready;
-    const bool onImage = !mapped->drive.image.empty();
-    auto readable = [&](const std::string& native) {
-        return onImage ? imageFolderReadable(native) : folderReadable(native);
-    };
-    std::string target = currentFolder(letter);
-    Result<std::string> native = toNative(target);
-    if (!native || !readable(*native)) {
-        // The drive's folder has gone (another disk was put in): start at its root.
-        target = dialect::join(letter, {});
-        native = toNative(target);
-    }
-    if (!native)
-        return native.error();
-    if (!onImage && !SetCurrentDirectoryW(win32::longPath(*native).c_str()))
-        return win32::lastError(target);
-    FolderState& state = folderState();
-    std::lock_guard guard(state.lock);
-    state.current = letter;
-    state.folders[static_cast<size_t>(letter - 'a')] = dialect::parse(target).parts;
-    state.lastNativeCwd = nativeCwd();
-    if (!onImage)
-        setDriveVariable(letter, *native);
-    setImageCwd(state, onImage ? target : std::string());
-    return {};
+        return ready.error();
+    return !mapped->drive.image.empty();
 }
 
-Result<void> changeFolder(std::string_view path)
-{
-    Result<Location> where = locate(path);
-    if (!where)
-        return where.error();
-    const std::string full = dialect::join(where->drive, where->parts);
-    Result<std::string> native = toNative(full);
-    if (!native)
-        return native.error();
-    const bool onImage = images::locateInImage(*native).has_value();
-    if (onImage) {
-        if (!imageFolderReadable(*native))
-            return Error{ENOTDIR, full + ": not a folder"};
-    } else {
-        win32::ErrorModeGuard quiet;
-        const DWORD attributes = GetFileAttributesW(win32::longPath(*native).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-            return win32::lastError(full);
-        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return Error{ENOTDIR, full + ": not a folder"};
-    }
-    FolderState& state = folderState();
-    std::lock_guard guard(state.lock);
-    syncWithCwd(state);
-    if (where->drive == state.current) {
-        if (!onImage && !SetCurrentDirectoryW(win32::longPath(*native).c_str()))
-            return win32::lastError(full);
-        state.lastNativeCwd = nativeCwd();
-        setImageCwd(state, onImage ? full : std::string());
-    }
-    if (!onImage)
-        setDriveVariable(where->drive, *native);
-    state.folders[static_cast<size_t>(where->drive - 'a')] = where->parts;
-    return {};
-}
+} // namespace cwd::os
 
 } // namespace platform

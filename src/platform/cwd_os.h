@@ -1,0 +1,52 @@
+// What the per-drive current folders (drive_folders.cpp) ask of the system;
+// each system's drives_*.cpp answers.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "result.h"
+
+namespace platform::cwd {
+
+// A drive image has no native folder to make the working folder, so while an
+// image drive is current its folder is kept in the environment, where every
+// copy of this code in the process (the library modules have their own) sees
+// it: "<process>\t<working folder>\t<dialect folder>". It counts only while the
+// working folder is still the one it names and only in the process that set it.
+constexpr const char* kImageCwdVariable = "SORVANE2_IMAGE_CWD";
+
+namespace os {
+
+// startingDrive: the current drive before the working folder says another.
+char startingDrive();
+// nativeCwd: the process's working folder, empty when it cannot be read.
+std::string nativeCwd();
+// startingFolder: the native folder the system kept for `letter` before this
+// program ran (the "=X:" variables of Windows); nullopt when it keeps none.
+std::optional<std::string> startingFolder(char letter);
+// rememberFolder: tell the system that `native` is now the folder of
+// `letter`, for the programs started from here.
+void rememberFolder(char letter, const std::string& native);
+// enter: make `native` the working folder; errors name `shown`.
+Result<void> enter(const std::string& native, const std::string& shown);
+// checkFolder: `native` is a folder; an error naming `shown` when it is
+// missing or not a folder.
+Result<void> checkFolder(const std::string& native, const std::string& shown);
+// folderReadable: `native` is a folder this process can list.
+bool folderReadable(const std::string& native);
+// networkDrive: the letter of the network drive that maps the share
+// "\\server\share"; 0 when none does.
+char networkDrive(const std::string& share);
+// nativeOf: the native path of the folder `parts` of drive `letter`, each
+// element that exists in its on-disk spelling; an Error when there is no
+// such drive.
+Result<std::string> nativeOf(char letter, const std::vector<std::string>& parts);
+// readyDrive: whether the drive `letter` is a disk image; an Error when it
+// is not ready (no such drive, no medium, a damaged image: its fault).
+Result<bool> readyDrive(char letter);
+
+} // namespace os
+
+} // namespace platform::cwd
