@@ -4,7 +4,6 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "result.h"
 
@@ -39,10 +38,19 @@ bool folderReadable(const std::string& native);
 // networkDrive: the letter of the network drive that maps the share
 // "\\server\share"; 0 when none does.
 char networkDrive(const std::string& share);
-// nativeOf: the native path of the folder `parts` of drive `letter`, each
-// element that exists in its on-disk spelling; an Error when there is no
-// such drive.
-Result<std::string> nativeOf(char letter, const std::vector<std::string>& parts);
+// Where a drive's files are: its native root folder, or the image file of a
+// drive that is a disk image.
+struct DriveRoot {
+    std::string native;
+    bool image = false;
+};
+// driveRoot: the root of drive `letter`; an Error when there is no such drive.
+Result<DriveRoot> driveRoot(char letter);
+// spelling: the name in the native folder `folder` that `name` stands
+// for, in its on-disk spelling; empty when there is none.
+std::string spelling(const std::string& folder, const std::string& name);
+// joinNative: the native path of `name` in the native folder `folder`.
+std::string joinNative(const std::string& folder, const std::string& name);
 // readyDrive: whether the drive `letter` is a disk image; an Error when it
 // is not ready (no such drive, no medium, a damaged image: its fault).
 Result<bool> readyDrive(char letter);

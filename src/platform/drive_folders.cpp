@@ -194,7 +194,25 @@ Result<std::string> toNative(std::string_view path)
     Result<Location> where = locate(path);
     if (!where)
         return where.error();
-    return cwd::os::nativeOf(where->drive, where->parts);
+    const Result<cwd::os::DriveRoot> root = cwd::os::driveRoot(where->drive);
+    if (!root)
+        return root.error();
+    if (root->image)
+        return images::imageNative(root->native, where->parts);
+    std::string native = root->native;
+    bool resolving = true;
+    for (const std::string& part : where->parts) {
+        std::string element = part;
+        if (resolving) {
+            const std::string found = cwd::os::spelling(native, part);
+            if (found.empty())
+                resolving = false; // nothing below a missing element exists either
+            else
+                element = found;
+        }
+        native = cwd::os::joinNative(native, element);
+    }
+    return native;
 }
 
 // ── Current drive and folder ────────────────────────────────────────────────

@@ -65,28 +65,6 @@ std::string childPath(const std::string& folder, const std::string& name)
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
-// The on-disk name in `folder` for `name`: exact when it exists, else the
-// first entry equal without regard to case, else empty.
-std::string matchElement(const std::string& folder, const std::string& name)
-{
-    struct stat info;
-    if (::lstat(childPath(folder, name).c_str(), &info) == 0)
-        return name;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return {};
-    std::string best;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string candidate = entry->d_name;
-        if (candidate == "." || candidate == "..")
-            continue;
-        if (dialect::sameName(candidate, name) && (best.empty() || candidate < best))
-            best = candidate;
-    }
-    ::closedir(dir);
-    return best;
-}
-
 } // namespace
 
 // ── Drives ──────────────────────────────────────────────────────────────────
@@ -224,28 +202,42 @@ char networkDrive(const std::string& share)
     return 0;
 }
 
-Result<std::string> nativeOf(char letter, const std::vector<std::string>& parts)
+Result<DriveRoot> driveRoot(char letter)
 {
     const posix::DriveMap map = posix::loadDriveMap();
     const MappedDrive* mapped = mappedDrive(map, letter);
     if (!mapped)
         return Error{ENODEV, std::string("drive ") + letter + ": does not exist"};
     if (!mapped->drive.image.empty())
-        return posix::imageNative(mapped->drive.image, parts);
-    std::string native = mapped->root;
-    bool resolving = true;
-    for (const std::string& part : parts) {
-        std::string element = part;
-        if (resolving) {
-            const std::string found = matchElement(native, part);
-            if (found.empty())
-                resolving = false; // nothing below a missing element exists either
-            else
-                element = found;
-        }
-        native = childPath(native, element);
+        return DriveRoot{mapped->drive.image, true};
+    return DriveRoot{mapped->root, false};
+}
+
+// The on-disk name in `folder` for `name`: exact when it exists, else the
+// first entry equal without regard to case, else empty.
+std::string spelling(const std::string& folder, const std::string& name)
+{
+    struct stat info;
+    if (::lstat(childPath(folder, name).c_str(), &info) == 0)
+        return name;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return {};
+    std::string best;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string candidate = entry->d_name;
+        if (candidate == "." || candidate == "..")
+            continue;
+        if (dialect::sameName(candidate, name) && (best.empty() || candidate < best))
+            best = candidate;
     }
-    return native;
+    ::closedir(dir);
+    return best;
+}
+
+std::string joinNative(const std::string& folder, const std::string& name)
+{
+    return childPath(folder, name);
 }
 
 Result<bool> readyDrive(char letter)

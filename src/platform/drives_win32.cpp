@@ -297,22 +297,6 @@ Result<std::string> systemLabel(const MappedDrive& mapped)
     return narrow(label);
 }
 
-// The on-disk name in `folder` for `name` (Windows matches without regard to
-// case itself); empty when there is none.
-std::string matchElement(const std::string& folder, const std::string& name)
-{
-    if (name.find_first_of("*?") != std::string::npos)
-        return {};
-    WIN32_FIND_DATAW found;
-    win32::ErrorModeGuard quiet;
-    HANDLE search = FindFirstFileExW(win32::longPath(win32::joinNative(folder, name)).c_str(), FindExInfoBasic,
-                                     &found, FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE)
-        return {};
-    FindClose(search);
-    return narrow(found.cFileName);
-}
-
 } // namespace
 
 // ── Drives ──────────────────────────────────────────────────────────────────
@@ -492,28 +476,36 @@ char networkDrive(const std::string& share)
     return 0;
 }
 
-Result<std::string> nativeOf(char letter, const std::vector<std::string>& parts)
+Result<DriveRoot> driveRoot(char letter)
 {
     const win32::DriveMap map = win32::loadDriveMap();
     const MappedDrive* mapped = mappedDrive(map, letter);
     if (!mapped)
         return Error{ENODEV, std::string("drive ") + static_cast<char>(std::toupper(letter)) + ": does not exist"};
     if (!mapped->drive.image.empty())
-        return images::imageNative(mapped->drive.image, parts);
-    std::string native = mapped->root;
-    bool resolving = true;
-    for (const std::string& part : parts) {
-        std::string element = part;
-        if (resolving) {
-            const std::string found = matchElement(native, part);
-            if (found.empty())
-                resolving = false; // nothing below a missing element exists either
-            else
-                element = found;
-        }
-        native = win32::joinNative(native, element);
-    }
-    return native;
+        return DriveRoot{mapped->drive.image, true};
+    return DriveRoot{mapped->root, false};
+}
+
+// The on-disk name in `folder` for `name` (Windows matches without regard to
+// case itself); empty when there is none.
+std::string spelling(const std::string& folder, const std::string& name)
+{
+    if (name.find_first_of("*?") != std::string::npos)
+        return {};
+    WIN32_FIND_DATAW found;
+    win32::ErrorModeGuard quiet;
+    HANDLE search = FindFirstFileExW(win32::longPath(win32::joinNative(folder, name)).c_str(), FindExInfoBasic,
+                                     &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE)
+        return {};
+    FindClose(search);
+    return narrow(found.cFileName);
+}
+
+std::string joinNative(const std::string& folder, const std::string& name)
+{
+    return win32::joinNative(folder, name);
 }
 
 Result<bool> readyDrive(char letter)
