@@ -51,10 +51,11 @@ Result<DriveRoot> driveRoot(char letter);
 std::string spelling(const std::string& folder, const std::string& name);
 // joinNative: the native path of `name` in the native folder `folder`.
 std::string joinNative(const std::string& folder, const std::string& name);
-// readyDrive: whether the drive `letter` is a disk image; an Error when it
-// is not ready (no such drive, no medium, a damaged image: its fault).
-Result<bool> readyDrive(char letter);
-
 } // namespace os
+
+// readyRoot (drive_folders.cpp): the root of drive `letter` when it can be
+// read; an Error when it is not ready (no such drive, no medium, a damaged
+// image: its fault).
+Result<os::DriveRoot> readyRoot(char letter);
 
 } // namespace platform::cwd

@@ -156,6 +156,25 @@ bool imageFolderReadable(const std::string& native)
 
 } // namespace
 
+namespace cwd {
+
+Result<os::DriveRoot> readyRoot(char letter)
+{
+    Result<os::DriveRoot> root = os::driveRoot(letter);
+    if (!root)
+        return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
+    if (root->image) {
+        // A damaged image names itself and its fault.
+        if (Result<std::shared_ptr<const image::Volume>> volume = images::imageVolume(root->native); !volume)
+            return volume.error();
+    } else if (!os::folderReadable(root->native)) {
+        return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
+    }
+    return root;
+}
+
+} // namespace cwd
+
 // ── Drives ──────────────────────────────────────────────────────────────────
 
 std::string driveEntryText(const Drive& drive)
@@ -177,6 +196,11 @@ std::optional<Drive> findDrive(char letter)
         if (drive.letter == lowerLetter(letter))
             return drive;
     return std::nullopt;
+}
+
+bool isDriveReady(char letter)
+{
+    return cwd::readyRoot(lowerLetter(letter)).ok();
 }
 
 // ── Paths ───────────────────────────────────────────────────────────────────
@@ -241,10 +265,10 @@ Result<void> changeDrive(char letter)
     letter = lowerLetter(letter);
     if (letter < 'a' || letter > 'z')
         return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
-    const Result<bool> image = cwd::os::readyDrive(letter);
-    if (!image)
-        return image.error();
-    const bool onImage = *image;
+    const Result<cwd::os::DriveRoot> root = cwd::readyRoot(letter);
+    if (!root)
+        return root.error();
+    const bool onImage = root->image;
     auto readable = [&](const std::string& native) {
         return onImage ? imageFolderReadable(native) : cwd::os::folderReadable(native);
     };

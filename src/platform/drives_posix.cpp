@@ -35,25 +35,6 @@ const MappedDrive* mappedDrive(const posix::DriveMap& map, char letter)
     return nullptr;
 }
 
-// Why the drive cannot be read: a damaged image names itself and its fault.
-Result<void> driveReadiness(const MappedDrive& mapped)
-{
-    if (!mapped.drive.image.empty()) {
-        Result<std::shared_ptr<const image::Volume>> volume = posix::imageVolume(mapped.drive.image);
-        if (!volume)
-            return volume.error();
-        return {};
-    }
-    if (!cwd::os::folderReadable(mapped.root))
-        return Error{ENOMEDIUM, std::string("drive ") + mapped.drive.letter + ": is not ready"};
-    return {};
-}
-
-bool driveReady(const MappedDrive& mapped)
-{
-    return driveReadiness(mapped).ok();
-}
-
 std::string imageLabel(const MappedDrive& mapped)
 {
     Result<std::shared_ptr<const image::Volume>> volume = posix::imageVolume(mapped.drive.image);
@@ -84,20 +65,13 @@ std::vector<Drive> drives()
     return list;
 }
 
-bool isDriveReady(char letter)
-{
-    const posix::DriveMap map = posix::loadDriveMap();
-    const MappedDrive* mapped = mappedDrive(map, letter);
-    return mapped && driveReady(*mapped);
-}
-
 Result<std::string> volumeLabel(char letter)
 {
     const posix::DriveMap map = posix::loadDriveMap();
     const MappedDrive* mapped = mappedDrive(map, letter);
     if (!mapped)
         return Error{ENODEV, std::string("drive ") + letter + ": does not exist"};
-    if (!driveReady(*mapped))
+    if (!cwd::readyRoot(mapped->drive.letter))
         return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
     if (mapped->labelGiven || mapped->drive.kind == DriveKind::Network)
         return mapped->drive.label;
@@ -238,17 +212,6 @@ std::string spelling(const std::string& folder, const std::string& name)
 std::string joinNative(const std::string& folder, const std::string& name)
 {
     return childPath(folder, name);
-}
-
-Result<bool> readyDrive(char letter)
-{
-    const posix::DriveMap map = posix::loadDriveMap();
-    const MappedDrive* mapped = mappedDrive(map, letter);
-    if (!mapped)
-        return Error{ENOMEDIUM, std::string("drive ") + letter + ": is not ready"};
-    if (Result<void> ready = driveReadiness(*mapped); !ready)
-        return ready.error();
-    return !mapped->drive.image.empty();
 }
 
 } // namespace cwd::os
