@@ -9,6 +9,11 @@ Console::Console() : m_progress(::isatty(2) != 0) {}
 
 Console::~Console() = default;
 
+void write(std::FILE* stream, const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
 const char* pathsHelp()
 {
     return "Paths are drive paths (\"C:\\ARC\", never \"/home/me/arc\"): on Linux, drives are\n"

@@ -1,10 +1,16 @@
-// sorvane2-pack's console on Windows: a console shows the bytes it is given
-// in its output code page (the ANSI one, 932 on a Japanese system), so while
-// the program runs it is set to UTF-8, with the terminal sequences on that
-// redraw the progress line. Output to a file or a pipe stays UTF-8 bytes.
+// sorvane2-pack's console on Windows. A console shows the bytes a program
+// writes in its output code page (932 on a Japanese system), which cannot
+// show every name and garbles UTF-8, so text for a console goes to it as
+// UTF-16 characters (WriteConsoleW); to a file or a pipe it stays UTF-8
+// bytes. The progress line needs the console's terminal sequences, set for
+// the run and set back after.
 #include "app/pack_console.h"
 
-#include <windows.h>
+#include <io.h>
+
+#include <algorithm>
+
+#include "platform/win32_text.h"
 
 namespace app {
 
@@ -14,39 +20,57 @@ namespace {
 constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;
 #endif
 
-bool isConsole(DWORD which, DWORD* mode)
+// The console that `stream` goes to; nullptr when it goes elsewhere.
+HANDLE consoleOf(std::FILE* stream, DWORD* mode)
 {
-    const HANDLE handle = GetStdHandle(which);
-    return handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, mode);
+    const intptr_t os = _get_osfhandle(_fileno(stream));
+    const HANDLE handle = reinterpret_cast<HANDLE>(os);
+    if (os == -1 || handle == nullptr || !GetConsoleMode(handle, mode))
+        return nullptr;
+    return handle;
 }
 
 } // namespace
 
 Console::Console()
 {
-    DWORD outMode = 0, errorMode = 0;
-    const bool out = isConsole(STD_OUTPUT_HANDLE, &outMode);
-    const bool error = isConsole(STD_ERROR_HANDLE, &errorMode);
-    if (!out && !error)
+    DWORD mode = 0;
+    const HANDLE console = consoleOf(stderr, &mode);
+    if (!console)
         return;
-    m_codePage = GetConsoleOutputCP();
-    m_restore = SetConsoleOutputCP(CP_UTF8) != 0;
-    if (error) {
-        m_mode = errorMode;
-        const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
-        // A console that takes no terminal sequences (before Windows 10) gets no progress line.
-        m_progress = (errorMode & ENABLE_VIRTUAL_TERMINAL_PROCESSING)
-            || SetConsoleMode(handle, errorMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-    }
+    m_mode = mode;
+    // A console that takes no terminal sequences (before Windows 10) gets no progress line.
+    m_progress = (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING)
+        || SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
 }
 
 Console::~Console()
 {
     DWORD mode = 0;
-    if (m_progress && isConsole(STD_ERROR_HANDLE, &mode))
-        SetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), m_mode);
-    if (m_restore)
-        SetConsoleOutputCP(m_codePage);
+    if (const HANDLE console = consoleOf(stderr, &mode); console && m_progress)
+        SetConsoleMode(console, m_mode);
+}
+
+void write(std::FILE* stream, const std::string& text)
+{
+    DWORD mode = 0;
+    const HANDLE console = consoleOf(stream, &mode);
+    if (!console) {
+        std::fwrite(text.data(), 1, text.size(), stream);
+        return;
+    }
+    std::fflush(stream); // what went before through the stream stays before
+    const std::wstring wide = platform::widen(text);
+    constexpr size_t kChunk = 8192;
+    for (size_t at = 0; at < wide.size();) {
+        size_t count = std::min(kChunk, wide.size() - at);
+        if (at + count < wide.size() && IS_HIGH_SURROGATE(wide[at + count - 1]))
+            --count; // a surrogate pair stays whole
+        DWORD written = 0;
+        if (!WriteConsoleW(console, wide.data() + at, static_cast<DWORD>(count), &written, nullptr) || written == 0)
+            return;
+        at += written;
+    }
 }
 
 const char* pathsHelp()

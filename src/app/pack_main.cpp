@@ -79,18 +79,18 @@ struct Sinks : engine::HistorySink, engine::MessageBoxes {
     void ListInAdd(const std::string& line) override
     {
         endProgress();
-        std::printf("%s\n", line.c_str());
+        app::write(stdout, line + "\n");
         std::fflush(stdout);
     }
     void show(const std::string& text) override
     {
         endProgress();
-        std::fprintf(stderr, "%s\n", text.c_str());
+        app::write(stderr, text + "\n");
     }
     void endProgress()
     {
         if (progressShown) {
-            std::fprintf(stderr, "\r\033[K");
+            app::write(stderr, "\r\033[K");
             progressShown = false;
         }
     }
@@ -107,8 +107,10 @@ Sinks* g_sinks = nullptr;
 bool showProgress(void*, unsigned long long done, unsigned long long total, const char* entry)
 {
     if (g_sinks) {
-        std::fprintf(stderr, "\r\033[K%6.1f / %.1f MB  %s", static_cast<double>(done) / 1e6,
-            static_cast<double>(total) / 1e6, entry);
+        char amounts[64];
+        std::snprintf(amounts, sizeof amounts, "%6.1f / %.1f MB  ", static_cast<double>(done) / 1e6,
+            static_cast<double>(total) / 1e6);
+        app::write(stderr, "\r\033[K" + std::string(amounts) + (entry ? entry : ""));
         g_sinks->progressShown = true;
     }
     return false;
@@ -121,7 +123,7 @@ std::string message(std::int16_t id)
 
 int badLine(const std::string& why)
 {
-    std::fprintf(stderr, "sorvane2-pack: %s\n(see sorvane2-pack --help)\n", why.c_str());
+    app::write(stderr, "sorvane2-pack: " + why + "\n(see sorvane2-pack --help)\n");
     return 2;
 }
 
@@ -167,10 +169,10 @@ int main(int argc, char* argv[])
         if (arg == "--help" || arg == "-h") {
             for (const char* part : {kUsage, app::jobsHelp(), kUsageOptionsEnd, app::pathsHelp(), kUsageEnd,
                      app::interruptHelp()})
-                std::fputs(part, stdout);
+                app::write(stdout, part);
             return 0;
         } else if (arg == "--version") {
-            std::printf("sorvane2-pack (Sorvane2) %s\n", SORVANE2_VERSION);
+            app::write(stdout, std::string("sorvane2-pack (Sorvane2) ") + SORVANE2_VERSION + "\n");
             return 0;
         } else if (arg == "--drive" && (v = value())) {
             drive = *v;
@@ -279,9 +281,9 @@ int main(int argc, char* argv[])
                 engine.PackDrive(std::string{letter, ':', '\\'}, archiveName, folder, packMode);
             sinks.ListInAdd(std::string(resVelt::ResText(outcome == 0 ? 31 : 30)));
             if (outcome != 0 && !engine.failureCause().empty())
-                std::fprintf(stderr, "sorvane2-pack: %s\n", engine.failureCause().c_str());
+                app::write(stderr, "sorvane2-pack: " + engine.failureCause() + "\n");
             for (const std::string& path : archives.paths)
-                std::printf("archive: %s\n", path.c_str());
+                app::write(stdout, "archive: " + path + "\n");
             return outcome;
         };
         app::BatchOutput output;
@@ -290,12 +292,12 @@ int main(int argc, char* argv[])
             sinks.endProgress();
             std::FILE* stream = fd == 2 ? stderr : stdout;
             std::fflush(fd == 2 ? stdout : stderr); // what came before stays before
-            std::fwrite(bytes.data(), 1, bytes.size(), stream);
+            app::write(stream, bytes);
             std::fflush(stream);
         };
         if (g_sinks)
             output.progress = [&](size_t done, size_t total) {
-                std::fprintf(stderr, "\r\033[K%zu / %zu images", done, total);
+                app::write(stderr, "\r\033[K" + std::to_string(done) + " / " + std::to_string(total) + " images");
                 sinks.progressShown = true;
             };
         output.inChild = [&] {
@@ -314,7 +316,7 @@ int main(int argc, char* argv[])
     const char before = platform::currentDrive();
     if (const platform::Result<void> entered = platform::changeDrive(letter); !entered) {
         sinks.show(message(301));
-        std::fprintf(stderr, "sorvane2-pack: %s\n", entered.error().message.c_str());
+        app::write(stderr, "sorvane2-pack: " + entered.error().message + "\n");
         return 1;
     }
     const std::string archiveName = naming::trimmed(label ? naming::driveLabel(letter) : name);
@@ -336,18 +338,18 @@ int main(int argc, char* argv[])
     (void)platform::changeDrive(before);
     if (outcome != 0) {
         if (!engine.failureCause().empty())
-            std::fprintf(stderr, "sorvane2-pack: %s\n", engine.failureCause().c_str());
+            app::write(stderr, "sorvane2-pack: " + engine.failureCause() + "\n");
         return 1;
     }
     for (const std::string& path : archives.paths)
-        std::printf("archive: %s\n", path.c_str());
+        app::write(stdout, "archive: " + path + "\n");
     if (countUp) {
         const naming::CountUp next = naming::countUp(name);
         if (!next.counted) {
             sinks.show(message(next.messageId));
             return 3;
         }
-        std::printf("next: %s\n", next.name.c_str());
+        app::write(stdout, "next: " + next.name + "\n");
     }
     return 0;
 }

@@ -101,6 +101,21 @@ else
     fail "double run"
 fi
 
+# In a console (wine makes one of a terminal, as a command prompt window is
+# one), the Japanese lines show as they are: the program sets the console to
+# UTF-8 while it runs, where a console of code page 932 would garble them.
+console_out=$work/console.txt
+command=$(printf '%q ' "$run" "$build/bin/sorvane2-pack.exe" --drive "$src_letter:" --name CONSOLE \
+    --folder "${out_letter^^}:\\" --mode normal --format lzh)
+if script -qec "$command" /dev/null > "$console_out" 2>&1 < /dev/null; then
+    grep -q 'ＬＺＨ圧縮中です' "$console_out" && grep -q 'archive: N:\\CONSOLE.LZH' "$console_out" \
+        && pass "console shows the Japanese lines" \
+        || { fail "console: the lines are garbled"; head -c 400 "$console_out" | od -c | head -20; }
+    lhasa -t "$work/arc/CONSOLE.LZH" >/dev/null && pass "console run's archive" || fail "console run's archive"
+else
+    fail "console run"; cat "$console_out"
+fi
+
 # A failed run keeps the archive it would have replaced: the target is read
 # only (a read-only file under wine), so the update cannot be written.
 target=$work/arc/通常.LZH
