@@ -51,6 +51,7 @@ Result<DriveRoot> driveRoot(char letter);
 std::string spelling(const std::string& folder, const std::string& name);
 // joinNative: the native path of `name` in the native folder `folder`.
 std::string joinNative(const std::string& folder, const std::string& name);
+
 } // namespace os
 
 // readyRoot (drive_folders.cpp): the root of drive `letter` when it can be

@@ -7,9 +7,10 @@
 #include <array>
 #include <cctype>
 #include <mutex>
+#include <optional>
 
-#include "dialect.h"
 #include "cwd_os.h"
+#include "dialect.h"
 #include "image_drive.h"
 #include "image_drive_os.h"
 
