@@ -1,4 +1,5 @@
-// Special folders, free space, files and the folder walk, on POSIX systems.
+// Special folders and canonical paths on POSIX systems, and what files.cpp
+// asks of them: free space, files and the folder walk of native paths.
 #include "platform.h"
 
 #include <algorithm>
@@ -15,14 +16,9 @@
 #include <unistd.h>
 
 #include "dialect.h"
-#include "image_drive_posix.h"
+#include "files_os.h"
 
 namespace platform {
-
-Error systemError(const std::string& what, int code)
-{
-    return Error{code, what + ": " + std::strerror(code)};
-}
 
 namespace {
 
@@ -163,25 +159,15 @@ std::string programFile(const std::string& name)
     return own;
 }
 
-Result<DiskFree> diskFree(std::string_view path)
+// ── What files.cpp asks of the system ───────────────────────────────────────
+
+namespace sys {
+
+Result<DiskFree> diskFree(const std::string& native, const std::string& shown)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return native.error();
-    if (std::optional<posix::ImageLocation> where = posix::locateInImage(*native)) {
-        // An image is read only: its clusters, none of them free.
-        Result<std::shared_ptr<const image::Volume>> volume = posix::imageVolume(where->image);
-        if (!volume)
-            return volume.error();
-        DiskFree space;
-        space.bytesPerSector = (*volume)->geometry().bytesPerSector;
-        space.sectorsPerCluster = (*volume)->geometry().sectorsPerCluster;
-        space.totalClusters = (*volume)->geometry().clusterCount;
-        return space;
-    }
     struct statvfs info;
-    if (::statvfs(native->c_str(), &info) != 0)
-        return systemError(std::string(path));
+    if (::statvfs(native.c_str(), &info) != 0)
+        return systemError(shown);
     DiskFree space;
     space.bytesPerSector = info.f_frsize ? info.f_frsize : info.f_bsize;
     space.sectorsPerCluster = 1;
@@ -190,18 +176,9 @@ Result<DiskFree> diskFree(std::string_view path)
     return space;
 }
 
-// ── Files and folders ───────────────────────────────────────────────────────
-
-bool canOpenForReading(std::string_view path)
+bool canOpenForReading(const std::string& native)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return false;
-    if (std::optional<posix::ImageLocation> where = posix::locateInImage(*native)) {
-        Result<std::optional<image::Entry>> entry = posix::imageEntry(*where);
-        return entry && *entry && !(**entry).isFolder() && !where->parts.empty();
-    }
-    const int fd = ::open(native->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
     struct stat info;
@@ -210,49 +187,26 @@ bool canOpenForReading(std::string_view path)
     return isFile;
 }
 
-Result<std::string> onDiskName(std::string_view path)
+Result<std::string> onDiskName(const std::string& native, const std::string& shown)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return native.error();
-    if (std::optional<posix::ImageLocation> where = posix::locateInImage(*native)) {
-        Result<std::optional<image::Entry>> entry = posix::imageEntry(*where);
-        if (!entry)
-            return entry.error();
-        if (!*entry)
-            return Error{ENOENT, std::string(path) + ": " + std::strerror(ENOENT)};
-        return where->parts.empty() ? std::string() : (**entry).name;
-    }
     struct stat info;
-    if (::lstat(native->c_str(), &info) != 0)
-        return systemError(std::string(path));
-    if (*native == "/")
+    if (::lstat(native.c_str(), &info) != 0)
+        return systemError(shown);
+    if (native == "/")
         return std::string();
-    return native->substr(native->rfind('/') + 1);
+    return native.substr(native.rfind('/') + 1);
 }
 
-bool isFolder(std::string_view path)
+bool isFolder(const std::string& native)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return false;
-    if (std::optional<posix::ImageLocation> where = posix::locateInImage(*native)) {
-        Result<std::optional<image::Entry>> entry = posix::imageEntry(*where);
-        return entry && *entry && (**entry).isFolder();
-    }
     struct stat info;
-    return ::stat(native->c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-Result<void> checkWritableVolume(std::string_view path)
+Result<void> checkWritableVolume(const std::string& native, const std::string& shown)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return native.error();
-    if (posix::locateInImage(*native))
-        return Error{EROFS, std::string(path) + ": the drive is a disk image, read only"};
     // The nearest existing folder tells the volume.
-    std::string existing = *native;
+    std::string existing = native;
     struct statvfs volume;
     while (::statvfs(existing.c_str(), &volume) != 0) {
         const size_t slash = existing.rfind('/');
@@ -261,38 +215,30 @@ Result<void> checkWritableVolume(std::string_view path)
         existing = slash == 0 ? "/" : existing.substr(0, slash);
     }
     if (volume.f_flag & ST_RDONLY)
-        return Error{EROFS, std::string(path) + ": the volume is mounted read only"};
+        return Error{EROFS, shown + ": the volume is mounted read only"};
     return {};
 }
 
-Result<void> makeFolder(std::string_view path)
+Result<void> makeFolder(const std::string& native, const std::string& shown)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return native.error();
-    if (posix::locateInImage(*native))
-        return Error{EROFS, std::string(path) + ": the drive is a disk image, read only"};
-    if (::mkdir(native->c_str(), 0777) != 0)
-        return systemError(std::string(path));
+    if (::mkdir(native.c_str(), 0777) != 0)
+        return systemError(shown);
     return {};
 }
 
-Result<void> deleteFile(std::string_view path)
+Result<void> deleteFile(const std::string& native, const std::string& shown)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return native.error();
-    if (posix::locateInImage(*native))
-        return Error{EROFS, std::string(path) + ": the drive is a disk image, read only"};
     struct stat info;
-    if (::lstat(native->c_str(), &info) != 0)
-        return systemError(std::string(path));
+    if (::lstat(native.c_str(), &info) != 0)
+        return systemError(shown);
     if (S_ISDIR(info.st_mode))
-        return Error{EISDIR, std::string(path) + ": is a folder"};
-    if (::unlink(native->c_str()) != 0)
-        return systemError(std::string(path));
+        return Error{EISDIR, shown + ": is a folder"};
+    if (::unlink(native.c_str()) != 0)
+        return systemError(shown);
     return {};
 }
+
+} // namespace sys
 
 // ── Folder walk ─────────────────────────────────────────────────────────────
 
@@ -380,21 +326,13 @@ struct Walker {
 
 } // namespace
 
-Result<void> walkFolder(std::string_view path, const WalkOptions& options,
-                        const std::function<bool(const WalkEntry&)>& visit)
+Result<void> sys::walkFolder(const std::string& native, const std::string&, const WalkOptions& options,
+                             const std::function<bool(const WalkEntry&)>& visit)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return native.error();
-    if (std::optional<posix::ImageLocation> where = posix::locateInImage(*native))
-        return posix::walkImage(*where, options, visit);
     Walker walker{options, visit};
     struct statfs fs;
-    walker.onFat = ::statfs(native->c_str(), &fs) == 0 && fs.f_type == kMsdosMagic;
-    Result<void> walked = walker.walk(*native, {});
-    if (!walked)
-        return walked;
-    return {};
+    walker.onFat = ::statfs(native.c_str(), &fs) == 0 && fs.f_type == kMsdosMagic;
+    return walker.walk(native, {});
 }
 
 std::vector<std::string> programArguments(int argc, char* argv[])

@@ -1,4 +1,5 @@
-// Special folders, free space, files and the folder walk, on Windows.
+// Special folders and canonical paths on Windows, and what files.cpp asks
+// of it: free space, files and the folder walk of native paths.
 #include "platform.h"
 
 #include <windows.h>
@@ -11,15 +12,11 @@
 
 #include "dialect.h"
 #include "drives_win32.h"
+#include "files_os.h"
 #include "image_drive.h"
 #include "image_drive_os.h"
 
 namespace platform {
-
-Error systemError(const std::string& what, int code)
-{
-    return Error{code, what + ": " + std::strerror(code)};
-}
 
 namespace {
 
@@ -113,11 +110,6 @@ std::optional<std::string> finalPath(const std::string& native)
     return win32::withoutPrefix(narrow(buffer));
 }
 
-Error readOnlyImage(std::string_view path)
-{
-    return Error{EROFS, std::string(path) + ": the drive is a disk image, read only"};
-}
-
 } // namespace
 
 // ── Canonical paths ─────────────────────────────────────────────────────────
@@ -191,28 +183,18 @@ std::string programFile(const std::string& name)
     return win32::joinNative(executableFolder(), name);
 }
 
-Result<DiskFree> diskFree(std::string_view path)
+// ── What files.cpp asks of the system ───────────────────────────────────────
+
+namespace sys {
+
+Result<DiskFree> diskFree(const std::string& native, const std::string& shown)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return native.error();
-    if (std::optional<images::ImageLocation> where = images::locateInImage(*native)) {
-        // An image is read only: its clusters, none of them free.
-        Result<std::shared_ptr<const image::Volume>> volume = images::imageVolume(where->image);
-        if (!volume)
-            return volume.error();
-        DiskFree space;
-        space.bytesPerSector = (*volume)->geometry().bytesPerSector;
-        space.sectorsPerCluster = (*volume)->geometry().sectorsPerCluster;
-        space.totalClusters = (*volume)->geometry().clusterCount;
-        return space;
-    }
-    const std::wstring root = volumeRoot(*native);
+    const std::wstring root = volumeRoot(native);
     DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
     win32::ErrorModeGuard quiet;
     if (root.empty()
         || !GetDiskFreeSpaceW(root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters))
-        return win32::lastError(std::string(path));
+        return win32::lastError(shown);
     DiskFree space;
     space.bytesPerSector = bytesPerSector;
     space.sectorsPerCluster = sectorsPerCluster;
@@ -229,118 +211,78 @@ Result<DiskFree> diskFree(std::string_view path)
     return space;
 }
 
-// ── Files and folders ───────────────────────────────────────────────────────
-
-bool canOpenForReading(std::string_view path)
+bool canOpenForReading(const std::string& native)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return false;
-    if (std::optional<images::ImageLocation> where = images::locateInImage(*native)) {
-        Result<std::optional<image::Entry>> entry = images::imageEntry(*where);
-        return entry && *entry && !(**entry).isFolder() && !where->parts.empty();
-    }
     win32::ErrorModeGuard quiet;
     // Without backup semantics a folder does not open.
-    HANDLE handle = CreateFileW(win32::longPath(*native).c_str(), GENERIC_READ,
+    HANDLE handle = CreateFileW(win32::longPath(native).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(handle);
-    return !(attributesOf(*native) & FILE_ATTRIBUTE_DIRECTORY);
+    return !(attributesOf(native) & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-Result<std::string> onDiskName(std::string_view path)
+Result<std::string> onDiskName(const std::string& native, const std::string& shown)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return native.error();
-    if (std::optional<images::ImageLocation> where = images::locateInImage(*native)) {
-        Result<std::optional<image::Entry>> entry = images::imageEntry(*where);
-        if (!entry)
-            return entry.error();
-        if (!*entry)
-            return Error{ENOENT, std::string(path) + ": " + std::strerror(ENOENT)};
-        return where->parts.empty() ? std::string() : (**entry).name;
-    }
-    if (parentOf(*native) == *native) {
-        if (attributesOf(*native) == INVALID_FILE_ATTRIBUTES)
-            return win32::lastError(std::string(path));
+    if (parentOf(native) == native) {
+        if (attributesOf(native) == INVALID_FILE_ATTRIBUTES)
+            return win32::lastError(shown);
         return std::string();
     }
-    if (native->find_first_of("*?") != std::string::npos)
-        return Error{ENOENT, std::string(path) + ": " + std::strerror(ENOENT)};
+    if (native.find_first_of("*?") != std::string::npos)
+        return Error{ENOENT, shown + ": " + std::strerror(ENOENT)};
     WIN32_FIND_DATAW found;
     win32::ErrorModeGuard quiet;
-    HANDLE search = FindFirstFileExW(win32::longPath(*native).c_str(), FindExInfoBasic, &found,
+    HANDLE search = FindFirstFileExW(win32::longPath(native).c_str(), FindExInfoBasic, &found,
                                      FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE)
-        return win32::lastError(std::string(path));
+        return win32::lastError(shown);
     FindClose(search);
     return narrow(found.cFileName);
 }
 
-bool isFolder(std::string_view path)
+bool isFolder(const std::string& native)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return false;
-    if (std::optional<images::ImageLocation> where = images::locateInImage(*native)) {
-        Result<std::optional<image::Entry>> entry = images::imageEntry(*where);
-        return entry && *entry && (**entry).isFolder();
-    }
-    const DWORD attributes = attributesOf(*native);
+    const DWORD attributes = attributesOf(native);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-Result<void> checkWritableVolume(std::string_view path)
+Result<void> checkWritableVolume(const std::string& native, const std::string& shown)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return native.error();
-    if (images::locateInImage(*native))
-        return readOnlyImage(path);
-    const std::wstring root = volumeRoot(*native);
+    const std::wstring root = volumeRoot(native);
     DWORD flags = 0;
     win32::ErrorModeGuard quiet;
     if (root.empty() || !GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
         return {}; // the write itself will tell
     if (flags & FILE_READ_ONLY_VOLUME)
-        return Error{EROFS, std::string(path) + ": the volume is read only"};
+        return Error{EROFS, shown + ": the volume is read only"};
     return {};
 }
 
-Result<void> makeFolder(std::string_view path)
+Result<void> makeFolder(const std::string& native, const std::string& shown)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return native.error();
-    if (images::locateInImage(*native))
-        return readOnlyImage(path);
     win32::ErrorModeGuard quiet;
-    if (!CreateDirectoryW(win32::longPath(*native).c_str(), nullptr))
-        return win32::lastError(std::string(path));
+    if (!CreateDirectoryW(win32::longPath(native).c_str(), nullptr))
+        return win32::lastError(shown);
     return {};
 }
 
-Result<void> deleteFile(std::string_view path)
+Result<void> deleteFile(const std::string& native, const std::string& shown)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return native.error();
-    if (images::locateInImage(*native))
-        return readOnlyImage(path);
-    const DWORD attributes = attributesOf(*native);
+    const DWORD attributes = attributesOf(native);
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return win32::lastError(std::string(path));
+        return win32::lastError(shown);
     // A link to a folder is a folder's entry too: removed with RemoveDirectory, never here.
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return Error{EISDIR, std::string(path) + ": is a folder"};
-    if (!DeleteFileW(win32::longPath(*native).c_str()))
-        return win32::lastError(std::string(path));
+        return Error{EISDIR, shown + ": is a folder"};
+    if (!DeleteFileW(win32::longPath(native).c_str()))
+        return win32::lastError(shown);
     return {};
 }
+
+} // namespace sys
 
 // ── Folder walk ─────────────────────────────────────────────────────────────
 
@@ -459,21 +401,16 @@ struct Walker {
 
 } // namespace
 
-Result<void> walkFolder(std::string_view path, const WalkOptions& options,
-                        const std::function<bool(const WalkEntry&)>& visit)
+Result<void> sys::walkFolder(const std::string& native, const std::string& shown, const WalkOptions& options,
+                             const std::function<bool(const WalkEntry&)>& visit)
 {
-    Result<std::string> native = toNative(path);
-    if (!native)
-        return native.error();
-    if (std::optional<images::ImageLocation> where = images::locateInImage(*native))
-        return images::walkImage(*where, options, visit);
-    const DWORD attributes = attributesOf(*native);
+    const DWORD attributes = attributesOf(native);
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return win32::lastError(std::string(path));
+        return win32::lastError(shown);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Error{ENOTDIR, std::string(path) + ": not a folder"};
+        return Error{ENOTDIR, shown + ": not a folder"};
     Walker walker{options, visit};
-    return walker.walk(*native, {});
+    return walker.walk(native, {});
 }
 
 std::vector<std::string> programArguments(int argc, char* argv[])
