@@ -17,9 +17,13 @@ Error systemError(const std::string& what, int code)
 
 namespace {
 
-Error readOnlyImage(std::string_view path)
+// The native path of a drive path that may be written to: none on a disk image.
+Result<std::string> writableNative(std::string_view path)
 {
-    return Error{EROFS, std::string(path) + ": the drive is a disk image, read only"};
+    Result<std::string> native = toNative(path);
+    if (native && images::locateInImage(*native))
+        return Error{EROFS, std::string(path) + ": the drive is a disk image, read only"};
+    return native;
 }
 
 } // namespace
@@ -87,31 +91,25 @@ bool isFolder(std::string_view path)
 
 Result<void> checkWritableVolume(std::string_view path)
 {
-    Result<std::string> native = toNative(path);
+    Result<std::string> native = writableNative(path);
     if (!native)
         return native.error();
-    if (images::locateInImage(*native))
-        return readOnlyImage(path);
     return sys::checkWritableVolume(*native, std::string(path));
 }
 
 Result<void> makeFolder(std::string_view path)
 {
-    Result<std::string> native = toNative(path);
+    Result<std::string> native = writableNative(path);
     if (!native)
         return native.error();
-    if (images::locateInImage(*native))
-        return readOnlyImage(path);
     return sys::makeFolder(*native, std::string(path));
 }
 
 Result<void> deleteFile(std::string_view path)
 {
-    Result<std::string> native = toNative(path);
+    Result<std::string> native = writableNative(path);
     if (!native)
         return native.error();
-    if (images::locateInImage(*native))
-        return readOnlyImage(path);
     return sys::deleteFile(*native, std::string(path));
 }
 
