@@ -42,6 +42,9 @@ unsigned defaultJobs();
 
 // jobsHelp: the lines of --help on --jobs, as this system runs the packs.
 const char* jobsHelp();
+// interruptHelp: the end of --help's exit status paragraph: how an
+// interrupted batch ends on this system.
+const char* interruptHelp();
 
 // runImageBatch: every image (each FAT partition of a hard disk image) is
 // first attached, walked and named in turn, so that every archive name is

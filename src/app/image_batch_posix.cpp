@@ -127,6 +127,13 @@ const char* jobsHelp()
            "                       output are those of --jobs 1\n";
 }
 
+const char* interruptHelp()
+{
+    return "130 (SIGINT) or 143 (SIGTERM)\n"
+           "when interrupted: the packs running then end, their archives as they were,\n"
+           "and the summary line names the images not packed.\n";
+}
+
 namespace batch {
 
 std::string interruptName(int signal)

@@ -49,6 +49,13 @@ const char* jobsHelp()
            "                       pack one after another in this process\n";
 }
 
+const char* interruptHelp()
+{
+    return "130 when\n"
+           "interrupted (Ctrl+C or Ctrl+Break): the pack running goes on to its end, no\n"
+           "other starts, and the summary line names the images not packed.\n";
+}
+
 namespace batch {
 
 std::string interruptName(int)

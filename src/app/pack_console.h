@@ -1,6 +1,5 @@
 // What sorvane2-pack does and says differently on each system: how its text
-// reaches a console, and the parts of --help that speak of the system's
-// paths and interrupts.
+// reaches a console, and the paragraph of --help on the system's paths.
 #pragma once
 
 #include <cstdio>
@@ -32,8 +31,5 @@ void write(std::FILE* stream, const std::string& text);
 
 // pathsHelp: the paragraph of --help on drive paths and disk images.
 const char* pathsHelp();
-// interruptHelp: the end of --help's exit status paragraph: how an
-// interrupted batch ends.
-const char* interruptHelp();
 
 } // namespace app

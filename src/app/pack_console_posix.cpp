@@ -23,11 +23,4 @@ const char* pathsHelp()
            "of a hard disk image (\"a=/srv/HDD.HDI#2\"), the image alone its first.\n";
 }
 
-const char* interruptHelp()
-{
-    return "130 (SIGINT) or 143 (SIGTERM)\n"
-           "when interrupted: the packs running then end, their archives as they were,\n"
-           "and the summary line names the images not packed.\n";
-}
-
 } // namespace app

@@ -81,11 +81,4 @@ const char* pathsHelp()
            "a hard disk image (\"b=C:\\DISKS\\HDD.HDI#2\"), the image alone its first.\n";
 }
 
-const char* interruptHelp()
-{
-    return "130 when\n"
-           "interrupted (Ctrl+C or Ctrl+Break): the pack running goes on to its end, no\n"
-           "other starts, and the summary line names the images not packed.\n";
-}
-
 } // namespace app

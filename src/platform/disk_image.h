@@ -156,6 +156,12 @@ constexpr std::uint8_t kAttrVolume = 0x08;
 constexpr std::uint8_t kAttrFolder = 0x10;
 constexpr std::uint8_t kAttrLongName = 0x0F;
 
+// bpbVolumeBytes: the bytes of the FAT volume that the BPB of a boot sector
+// (its first 64 bytes at `b`) describes; 0 when its values are none a FAT
+// volume can have (sector and cluster sizes, reserved sectors, FAT count,
+// sector count, media byte).
+std::uint64_t bpbVolumeBytes(const unsigned char* b);
+
 struct Entry {
     std::string name;       // UTF-8; the long name when a valid one is present
     std::string shortName;  // UTF-8 form of the 8.3 name ("README.TXT")

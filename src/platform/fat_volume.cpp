@@ -255,9 +255,7 @@ BootSector readBootSector(const Disk& disk, const unsigned char* b, std::uint64_
     g.totalSectors = total16 ? total16 : total32;
     g.volumeOffset = volumeOffset;
     BootSector boot;
-    if (!powerOfTwo(g.bytesPerSector, 128, 4096) || !powerOfTwo(g.sectorsPerCluster, 1, 128)
-        || g.bytesPerSector * g.sectorsPerCluster > 256 * 1024 || g.reservedSectors == 0 || g.fatCount == 0
-        || g.fatCount > 4 || g.totalSectors == 0 || (g.media < 0xF8 && g.media != 0xF0))
+    if (bpbVolumeBytes(b) == 0)
         return boot;
     std::size_t labelAt = 0;
     if (fat16 == 0) {
@@ -359,6 +357,17 @@ private:
 };
 
 } // namespace
+
+std::uint64_t bpbVolumeBytes(const unsigned char* b)
+{
+    const std::uint32_t bytesPerSector = le16(b + 11), sectorsPerCluster = b[13], fatCount = b[16], media = b[21];
+    const std::uint64_t totalSectors = le16(b + 19) ? le16(b + 19) : le32(b + 32);
+    if (!powerOfTwo(bytesPerSector, 128, 4096) || !powerOfTwo(sectorsPerCluster, 1, 128)
+        || bytesPerSector * sectorsPerCluster > 256 * 1024 || le16(b + 14) == 0 || fatCount == 0 || fatCount > 4
+        || totalSectors == 0 || (media < 0xF8 && media != 0xF0))
+        return 0;
+    return totalSectors * bytesPerSector;
+}
 
 // ── What the readers share ──────────────────────────────────────────────────
 

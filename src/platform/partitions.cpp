@@ -149,14 +149,8 @@ bool opensWithFatVolume(const Disk& disk, const Partition& p)
     unsigned char b[64];
     if (p.length < 512 || !disk.read(p.offset, b, sizeof b))
         return false;
-    const std::uint32_t bytesPerSector = le16(b + 11), perCluster = b[13], fats = b[16], media = b[21];
-    const std::uint64_t total = le16(b + 19) ? le16(b + 19) : le32(b + 32);
-    const auto powerOfTwo = [](std::uint32_t v, std::uint32_t low, std::uint32_t high) {
-        return v >= low && v <= high && (v & (v - 1)) == 0;
-    };
-    return powerOfTwo(bytesPerSector, 128, 4096) && powerOfTwo(perCluster, 1, 128) && le16(b + 14) != 0
-        && fats >= 1 && fats <= 4 && (media >= 0xF8 || media == 0xF0) && total != 0
-        && total * bytesPerSector <= p.length;
+    const std::uint64_t volume = bpbVolumeBytes(b);
+    return volume != 0 && volume <= p.length;
 }
 
 // A raw PC-98 disk says nothing of its geometry, which its table's places
